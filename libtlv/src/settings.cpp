@@ -1,0 +1,1 @@
+// libtlv: product settings (filled in by the settings work).

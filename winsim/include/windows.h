@@ -1,0 +1,8 @@
+// winsim: the umbrella header of the simulated Win32 platform.
+#pragma once
+
+#include "winsim/types.h"
+#include "winerror.h"
+#include "winbase.h"
+#include "winnls.h"
+#include "winreg.h"

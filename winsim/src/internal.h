@@ -1,0 +1,8 @@
+// winsim internals shared between its source files.
+#pragma once
+
+#include <windows.h>
+
+#include "winsim/host.h"
+
+#include <cstring>
