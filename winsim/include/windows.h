@@ -2,6 +2,7 @@
 #pragma once
 
 #include "winsim/types.h"
+#include "winsim/crt.h"
 #include "winerror.h"
 #include "winbase.h"
 #include "winnls.h"

@@ -6,3 +6,35 @@
 #include "winsim/host.h"
 
 #include <cstring>
+#include <string>
+
+namespace winsim {
+
+using wstring16 = std::basic_string<WCHAR>;
+
+// The length of a zero-terminated wide string (0 for NULL).
+size_t WideLength(const WCHAR *text);
+
+// Upper case as Windows compares names (environment, registry, file names): the simple
+// one-to-one mapping of the Latin, Greek and Cyrillic letters.
+WCHAR FoldUpper(WCHAR unit);
+wstring16 FoldUpper(const wstring16 &text);
+bool EqualNoCase(const wstring16 &a, const wstring16 &b);
+
+std::string ToUtf8(const wstring16 &text);
+wstring16 FromUtf8(const std::string &text);
+
+// A call or an argument winsim does not implement: one line on stderr, so that the gap is
+// seen rather than taken for a success. The caller then fails with E_NOTIMPL or
+// ERROR_CALL_NOT_IMPLEMENTED.
+void LogNotImplemented(const char *function, const char *what);
+
+// Sets the last error and passes the result through: return Fail(ERROR_X, FALSE).
+template <typename T>
+inline T Fail(DWORD error, T result)
+{
+    SetLastError(error);
+    return result;
+}
+
+} // namespace winsim
