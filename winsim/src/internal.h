@@ -29,6 +29,11 @@ wstring16 FromUtf8(const std::string &text);
 // ERROR_CALL_NOT_IMPLEMENTED.
 void LogNotImplemented(const char *function, const char *what);
 
+// The simulated environment (environment.cpp): a variable's value, and a text with its
+// %name% references expanded as ExpandEnvironmentStringsW does.
+bool LookupEnvironmentVariable(const wstring16 &name, wstring16 &value);
+wstring16 ExpandEnvironmentText(const wstring16 &source);
+
 // Sets the last error and passes the result through: return Fail(ERROR_X, FALSE).
 template <typename T>
 inline T Fail(DWORD error, T result)

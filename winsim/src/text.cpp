@@ -1,5 +1,5 @@
 // Text helpers shared by winsim's sources: lengths, case folding as Windows compares
-// names, and UTF-8 conversion for the host side.
+// names, and UTF-8 conversion for the host side; and kernel32's lstrlenW.
 #include "internal.h"
 
 #include <cstdio>
@@ -108,3 +108,5 @@ void LogNotImplemented(const char *function, const char *what)
 }
 
 } // namespace winsim
+
+EXTERN_C int WINAPI lstrlenW(LPCWSTR lpString) { return int(winsim::WideLength(lpString)); }
