@@ -14,6 +14,9 @@ EXTERN_C WINBASEAPI LONG WINAPI InterlockedExchange(LONG volatile *target, LONG 
 EXTERN_C WINBASEAPI LONG WINAPI InterlockedCompareExchange(LONG volatile *destination, LONG exchange,
                                                           LONG comparand);
 
+EXTERN_C WINBASEAPI DWORD WINAPI GetCurrentProcessId(void);
+EXTERN_C WINBASEAPI DWORD WINAPI GetCurrentThreadId(void);
+
 EXTERN_C WINBASEAPI DWORD WINAPI GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize);
 EXTERN_C WINBASEAPI BOOL WINAPI SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue);
 EXTERN_C WINBASEAPI DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize);

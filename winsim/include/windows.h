@@ -4,6 +4,8 @@
 #include "winsim/types.h"
 #include "winsim/crt.h"
 #include "winerror.h"
+#include "winnt.h"
 #include "winbase.h"
 #include "winnls.h"
+#include "winsim/wprintf.h"
 #include "winreg.h"

@@ -1,7 +1,9 @@
-// kernel32: the per-thread last-error value and interlocked operations.
+// kernel32: the per-thread last-error value, interlocked operations, process and thread ids.
 #include <windows.h>
 
 #include <atomic>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
@@ -32,3 +34,7 @@ EXTERN_C LONG WINAPI InterlockedCompareExchange(LONG volatile *destination, LONG
     __atomic_compare_exchange_n(destination, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;
 }
+
+EXTERN_C DWORD WINAPI GetCurrentProcessId(void) { return DWORD(getpid()); }
+
+EXTERN_C DWORD WINAPI GetCurrentThreadId(void) { return DWORD(syscall(SYS_gettid)); }

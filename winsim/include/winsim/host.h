@@ -3,6 +3,7 @@
 #pragma once
 
 #include "winsim/types.h"
+#include "winreg.h"
 
 #include <string>
 #include <utility>
@@ -37,5 +38,32 @@ WINSIM_API void ClearDebugOutput();
 
 // Blocks from LocalAlloc not yet given to LocalFree.
 WINSIM_API size_t LiveLocalAllocations();
+
+// ---- registry ----
+// Paths are relative to a predefined root (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, ...),
+// without a leading backslash; missing keys are made. Value name u"" is the default value.
+
+// Empties every hive. Keys still open stay valid handles but answer ERROR_KEY_DELETED.
+WINSIM_API void ResetRegistry();
+// Stores the bytes as given (a string's terminator only if included).
+WINSIM_API bool SetRegistryValue(HKEY root, const std::u16string &keyPath, const std::u16string &valueName,
+                                 DWORD type, const std::vector<BYTE> &data);
+// REG_SZ or REG_EXPAND_SZ, stored with its terminator as RegSetValueExW callers do.
+WINSIM_API bool SetRegistryString(HKEY root, const std::u16string &keyPath, const std::u16string &valueName,
+                                  const std::u16string &text, DWORD type = REG_SZ);
+// REG_MULTI_SZ: each string terminated, and one more terminator after the last.
+WINSIM_API bool SetRegistryMultiString(HKEY root, const std::u16string &keyPath, const std::u16string &valueName,
+                                       const std::vector<std::u16string> &strings);
+WINSIM_API bool SetRegistryDword(HKEY root, const std::u16string &keyPath, const std::u16string &valueName,
+                                 DWORD value);
+// False when the key or value does not exist.
+WINSIM_API bool GetRegistryValue(HKEY root, const std::u16string &keyPath, const std::u16string &valueName,
+                                 DWORD *type, std::vector<BYTE> *data);
+WINSIM_API bool RegistryKeyExists(HKEY root, const std::u16string &keyPath);
+WINSIM_API bool DeleteRegistryValue(HKEY root, const std::u16string &keyPath, const std::u16string &valueName);
+// Removes the key with everything under it; handles open on them answer ERROR_KEY_DELETED.
+WINSIM_API bool DeleteRegistryKey(HKEY root, const std::u16string &keyPath);
+// Handles from RegOpenKeyExW/RegCreateKeyExW not yet closed (predefined keys not counted).
+WINSIM_API size_t OpenRegistryKeyCount();
 
 } // namespace winsim
