@@ -1,0 +1,209 @@
+// The host model: the embedded hosts, and descriptions that must not load.
+#include <windows.h>
+#include <winsim/hostmodel.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+
+namespace {
+
+using nlohmann::json;
+using winsim::HostError;
+
+// The error a description gets, or "" when it loads.
+std::string LoadError(const json &doc)
+{
+    try {
+        winsim::ParseHost(doc.dump());
+        return "";
+    } catch (const HostError &e) {
+        return e.what();
+    }
+}
+
+json DefaultDoc() { return json::parse(winsim::EmbeddedHostJson("default")); }
+
+TEST(EmbeddedHosts, TheDefaultServerHasEveryKindOfVolumeTheBackupMeets)
+{
+    const winsim::Host host = winsim::ParseHost(winsim::EmbeddedHostJson("default"));
+    EXPECT_EQ(host.os.major, 10u);
+    EXPECT_EQ(host.os.build, 17763u);
+    EXPECT_TRUE(host.os.server);
+    EXPECT_EQ(host.firmware, winsim::Firmware::Uefi);
+
+    std::set<std::u16string> guids;
+    int efi = 0, folderMounted = 0, spanned = 0, removable = 0, optical = 0, spaces = 0;
+    for (const winsim::Volume &v : host.volumes) {
+        EXPECT_EQ(v.guidPath.substr(0, 11), u"\\\\?\\Volume{");
+        EXPECT_EQ(v.guidPath.back(), u'\\');
+        EXPECT_TRUE(std::none_of(v.guidPath.begin(), v.guidPath.end(), [](char16_t c) { return c >= u'A' && c <= u'F'; }))
+            << "volume GUID paths are lower-case";
+        EXPECT_TRUE(guids.insert(v.guidPath).second);
+        efi += v.fileSystem == u"FAT32" && v.driveLetter == 0;
+        folderMounted += !v.mountFolders.empty();
+        spanned += v.extents.size() > 1;
+        removable += v.kind == winsim::DriveKind::Removable;
+        optical += v.kind == winsim::DriveKind::CdRom;
+        for (const winsim::Extent &e : v.extents)
+            spaces += host.FindDisk(e.disk)->busType == winsim::BusSpaces;
+    }
+    EXPECT_EQ(efi, 1);
+    EXPECT_EQ(folderMounted, 1);
+    EXPECT_EQ(spanned, 1);
+    EXPECT_EQ(removable, 1);
+    EXPECT_EQ(optical, 1);
+    EXPECT_EQ(spaces, 1);
+
+    // The spanned volume lies on the two dynamic disks and nowhere else.
+    const auto dynamicDisks = std::count_if(host.disks.begin(), host.disks.end(), [](const winsim::Disk &d) { return d.IsDynamic(); });
+    EXPECT_EQ(dynamicDisks, 2);
+    for (const winsim::Volume &v : host.volumes) {
+        if (v.extents.size() > 1) {
+            for (const winsim::Extent &e : v.extents)
+                EXPECT_TRUE(host.FindDisk(e.disk)->IsDynamic());
+        }
+    }
+}
+
+TEST(EmbeddedHosts, TheClusterNodeAddsAClusteredDiskAndASharedVolume)
+{
+    const winsim::Host host = winsim::ParseHost(winsim::EmbeddedHostJson("cluster-node"));
+    const auto csv = std::find_if(host.volumes.begin(), host.volumes.end(), [](const winsim::Volume &v) { return v.csv; });
+    ASSERT_NE(csv, host.volumes.end());
+    EXPECT_EQ(csv->fileSystem, u"CSVFS");
+    EXPECT_EQ(csv->driveLetter, 0);
+    ASSERT_EQ(csv->mountFolders.size(), 1u);
+    EXPECT_EQ(csv->mountFolders[0], u"C:\\ClusterStorage\\Volume1\\");
+    EXPECT_TRUE(host.FindDisk(csv->extents[0].disk)->clustered);
+    EXPECT_EQ(host.sections.count("cluster"), 1u);
+
+    EXPECT_THROW(winsim::EmbeddedHostJson("no-such-host"), HostError);
+}
+
+TEST(EmbeddedHosts, RegistryValuesHoldTheBytesWindowsHandsBack)
+{
+    json doc = DefaultDoc();
+    doc["registry"] = json::array({
+        {{"key", "HKEY_LOCAL_MACHINE\\SOFTWARE\\T"}, {"name", "List"}, {"type", "REG_MULTI_SZ"}, {"value", {"ab", "c"}}},
+        {{"key", "HKEY_LOCAL_MACHINE\\SOFTWARE\\T"}, {"name", "Count"}, {"type", "REG_DWORD"}, {"value", 258}},
+    });
+    const winsim::Host host = winsim::ParseHost(doc.dump());
+    ASSERT_EQ(host.registry.size(), 2u);
+    // "ab\0c\0\0" in 16-bit units.
+    const std::vector<BYTE> multi = {'a', 0, 'b', 0, 0, 0, 'c', 0, 0, 0, 0, 0};
+    EXPECT_EQ(host.registry[0].data, multi);
+    EXPECT_EQ(host.registry[0].type, DWORD(REG_MULTI_SZ));
+    EXPECT_EQ(host.registry[1].data, (std::vector<BYTE>{2, 1, 0, 0}));
+}
+
+TEST(EmbeddedHosts, TheDocumentedExampleLoadsWithItsDynamicDiskMountPoint)
+{
+    std::ifstream doc(std::string(TV_SOURCE_DIR) + "/docs/host-description.md");
+    ASSERT_TRUE(doc) << "docs/host-description.md is where the format is documented";
+    std::string text((std::istreambuf_iterator<char>(doc)), std::istreambuf_iterator<char>());
+    const size_t start = text.find("```json\n");
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = text.find("```", start + 8);
+    const winsim::Host host = winsim::ParseHost(text.substr(start + 8, end - start - 8));
+
+    EXPECT_EQ(host.firmware, winsim::Firmware::Bios);
+    ASSERT_EQ(host.volumes.size(), 3u);
+    const winsim::Volume &mounted = host.volumes[2];
+    ASSERT_EQ(mounted.mountFolders.size(), 1u);
+    EXPECT_EQ(mounted.mountFolders[0], u"C:\\Shares\\Dyn\\");
+    EXPECT_TRUE(host.FindDisk(mounted.extents[0].disk)->IsDynamic());
+    EXPECT_FALSE(host.FindDisk(0)->IsDynamic());
+}
+
+TEST(InvalidDescriptions, NameTheFieldAndTheFault)
+{
+    struct Case {
+        const char *what;
+        std::function<void(json &)> spoil;
+        const char *expected;
+    };
+    const Case cases[] = {
+        {"misspelt field", [](json &d) { d["volumes"][0]["driveLeter"] = "C"; },
+         "volumes[0].driveLeter: unknown field"},
+        {"unknown top-level field", [](json &d) { d["disk"] = json::array(); }, "disk: unknown field"},
+        {"extent on a disk not described", [](json &d) { d["volumes"][3]["extents"][0]["disk"] = 7; },
+         "volumes[3].extents[0].disk: no disk 7 is described"},
+        {"extent beyond the disk", [](json &d) { d["volumes"][3]["extents"][0]["length"] = 1ULL << 50; },
+         "volumes[3].extents[0]: must lie within disk 1"},
+        {"overlapping partitions", [](json &d) { d["disks"][0]["partitions"][1]["offset"] = 2 * 1048576; },
+         "disks[0].partitions[1]: overlaps partition 1"},
+        {"drive letter twice", [](json &d) { d["volumes"][3]["driveLetter"] = "c"; },
+         "volumes[3].driveLetter: C: belongs to another volume"},
+        {"mount folder on no volume", [](json &d) { d["volumes"][4]["mountFolders"][0] = "Q:\\Mount\\"; },
+         "volumes[4].mountFolders[0]: no other volume has the drive letter Q:"},
+        {"negative size", [](json &d) { d["disks"][1]["size"] = -5; }, "disks[1].size: expected a non-negative integer"},
+        {"string for a number", [](json &d) { d["disks"][1]["number"] = "1"; },
+         "disks[1].number: expected a non-negative integer"},
+        {"disk twice", [](json &d) { d["disks"][1]["number"] = 0; }, "disks[1].number: disk 0 is described twice"},
+        {"bad partition type", [](json &d) { d["disks"][0]["partitions"][0]["type"] = "swap"; },
+         "disks[0].partitions[0].type: unknown GPT partition type 'swap'"},
+        {"file on no volume", [](json &d) { d["files"][0]["path"] = "Q:\\x"; },
+         "files[0].path: lies on no volume of the host"},
+        {"CSV without CSVFS", [](json &d) { d["volumes"][3]["csv"] = true; },
+         "volumes[3].fileSystem: a Cluster Shared Volume has the file system CSVFS"},
+        {"fixed volume without extents", [](json &d) { d["volumes"][3].erase("extents"); },
+         "volumes[3].extents: a fixed volume lies on at least one disk extent"},
+        {"unknown registry type", [](json &d) { d["registry"][0]["type"] = "REG_LINK"; },
+         "registry[0].type: unknown registry type 'REG_LINK'"},
+        {"DWORD out of range", [](json &d) { d["registry"][3]["value"] = 1ULL << 32; },
+         "registry[3].value: must be at most 4294967295"},
+        {"long host name", [](json &d) { d["hostName"] = "A-NAME-LONGER-THAN-15"; }, "hostName: a NetBIOS host name"},
+        {"bad firmware", [](json &d) { d["firmware"] = "efi"; }, "firmware: expected uefi or bios"},
+        {"bad volume GUID", [](json &d) { d["volumes"][0]["guid"] = "not-a-guid"; }, "volumes[0].guid: not a GUID"},
+    };
+    for (const Case &c : cases) {
+        json doc = DefaultDoc();
+        c.spoil(doc);
+        const std::string error = LoadError(doc);
+        EXPECT_EQ(error.rfind(c.expected, 0), 0u) << c.what << ": got \"" << error << "\"";
+    }
+}
+
+TEST(InvalidDescriptions, MalformedJsonSaysSo)
+{
+    EXPECT_THROW(winsim::ParseHost("{\"disks\": [}"), HostError);
+    try {
+        winsim::ParseHost("[1, 2]");
+        FAIL() << "an array is not a host";
+    } catch (const HostError &e) {
+        EXPECT_STREQ(e.what(), "host description: expected a JSON object");
+    }
+}
+
+TEST(CurrentHost, AHostFileThatDoesNotLoadEndsTheProcessWithItsError)
+{
+    const std::string path = ::testing::TempDir() + "broken-host.json";
+    std::ofstream(path) << R"({"disks": [{"number": 0}]})";
+    EXPECT_EXIT(
+        {
+            setenv("WINSIM_HOST", path.c_str(), 1);
+            winsim::CurrentHost();
+        },
+        ::testing::ExitedWithCode(3), "disks\\[0\\].size: missing");
+}
+
+TEST(CurrentHost, WinsimHostNamesAnEmbeddedHostOrAFile)
+{
+    setenv("WINSIM_HOST", "cluster-node", 1);
+    EXPECT_EQ(winsim::CurrentHost().hostName, u"TVNODE1");
+
+    json doc = DefaultDoc();
+    doc["hostName"] = "FROMFILE";
+    winsim::ReplaceHost(winsim::ParseHost(doc.dump()));
+    EXPECT_EQ(winsim::CurrentHost().hostName, u"FROMFILE");
+}
+
+} // namespace
