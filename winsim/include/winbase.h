@@ -1,5 +1,5 @@
 // winsim: kernel32 declarations (last error, interlocked operations, environment,
-// debugging output, files).
+// debugging output, memory, messages, files, computer name).
 #pragma once
 
 #include "winsim/types.h"
@@ -47,3 +47,85 @@ EXTERN_C WINBASEAPI HLOCAL WINAPI LocalFree(HLOCAL hMem);
 EXTERN_C WINBASEAPI DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
                                                 DWORD dwLanguageId, LPWSTR lpBuffer, DWORD nSize,
                                                 va_list *Arguments);
+
+// ---- files (fileapi.h, handleapi.h, processenv.h) ----
+
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+
+#define FILE_FLAG_WRITE_THROUGH 0x80000000
+#define FILE_FLAG_OVERLAPPED 0x40000000
+#define FILE_FLAG_NO_BUFFERING 0x20000000
+#define FILE_FLAG_RANDOM_ACCESS 0x10000000
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_POSIX_SEMANTICS 0x01000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_FLAG_OPEN_NO_RECALL 0x00100000
+
+typedef struct _OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    union {
+        struct {
+            DWORD Offset;
+            DWORD OffsetHigh;
+        };
+        PVOID Pointer;
+    };
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
+
+EXTERN_C WINBASEAPI HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                                              LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                                              DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+EXTERN_C WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                                         LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+EXTERN_C WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                          LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+EXTERN_C WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject);
+EXTERN_C WINBASEAPI BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
+EXTERN_C WINBASEAPI BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
+                                                 PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod);
+EXTERN_C WINBASEAPI BOOL WINAPI SetEndOfFile(HANDLE hFile);
+EXTERN_C WINBASEAPI BOOL WINAPI FlushFileBuffers(HANDLE hFile);
+EXTERN_C WINBASEAPI DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
+EXTERN_C WINBASEAPI BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes);
+EXTERN_C WINBASEAPI BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+EXTERN_C WINBASEAPI BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName);
+EXTERN_C WINBASEAPI BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
+EXTERN_C WINBASEAPI DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
+EXTERN_C WINBASEAPI DWORD WINAPI GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
+EXTERN_C WINBASEAPI BOOL WINAPI SetCurrentDirectoryW(LPCWSTR lpPathName);
+EXTERN_C WINBASEAPI DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer,
+                                                  LPWSTR *lpFilePart);
+
+// ---- computer name (sysinfoapi.h) ----
+
+typedef enum _COMPUTER_NAME_FORMAT {
+    ComputerNameNetBIOS,
+    ComputerNameDnsHostname,
+    ComputerNameDnsDomain,
+    ComputerNameDnsFullyQualified,
+    ComputerNamePhysicalNetBIOS,
+    ComputerNamePhysicalDnsHostname,
+    ComputerNamePhysicalDnsDomain,
+    ComputerNamePhysicalDnsFullyQualified,
+    ComputerNameMax
+} COMPUTER_NAME_FORMAT;
+
+#define MAX_COMPUTERNAME_LENGTH 15
+
+EXTERN_C WINBASEAPI BOOL WINAPI GetComputerNameExW(COMPUTER_NAME_FORMAT NameType, LPWSTR lpBuffer, LPDWORD nSize);
+EXTERN_C WINBASEAPI BOOL WINAPI GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize);

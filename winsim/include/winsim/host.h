@@ -66,4 +66,24 @@ WINSIM_API bool DeleteRegistryKey(HKEY root, const std::u16string &keyPath);
 // Handles from RegOpenKeyExW/RegCreateKeyExW not yet closed (predefined keys not counted).
 WINSIM_API size_t OpenRegistryKeyCount();
 
+// ---- files ----
+// The simulated host's files live under a sandbox root: $WINSIM_ROOT, else
+// ${TMPDIR:-/tmp}/winsim-<uid>; drive X: is the directory <root>/X (C: is made on first
+// use, with C:\Windows\Temp). Windows attributes are kept by winsim beside the files.
+
+WINSIM_API std::string SandboxRoot();
+// Moves the sandbox (made if missing), resets the current directory to C:\ and forgets
+// the attributes recorded so far.
+WINSIM_API void SetSandboxRoot(const std::string &root);
+// Where a Windows path lives in the sandbox (names matched without regard to case);
+// false for paths winsim cannot map (UNC, devices, bad names).
+WINSIM_API bool HostPathOf(const std::u16string &windowsPath, std::string *hostPath);
+// Kernel handles (files...) not yet given to CloseHandle.
+WINSIM_API size_t OpenHandleCount();
+
+// ---- computer name ----
+// The names GetComputerNameExW answers; until set, the host name is COMPUTERNAME of the
+// simulated environment and the DNS domain is empty.
+WINSIM_API void SetComputerName(const std::u16string &hostName, const std::u16string &dnsDomain = u"");
+
 } // namespace winsim

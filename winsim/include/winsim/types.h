@@ -121,11 +121,19 @@ typedef union _LARGE_INTEGER {
     struct {
         DWORD LowPart;
         LONG HighPart;
+    };
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
     } u;
     LONGLONG QuadPart;
 } LARGE_INTEGER, *PLARGE_INTEGER;
 
 typedef union _ULARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        DWORD HighPart;
+    };
     struct {
         DWORD LowPart;
         DWORD HighPart;

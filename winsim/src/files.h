@@ -1,0 +1,25 @@
+// The file system over the sandbox, shared by kernel32 (files.cpp) and the CRT's wide
+// file functions (crtfiles.cpp): Windows attributes kept beside the files, and the checks
+// both kinds of callers make before touching a file.
+#pragma once
+
+#include "paths.h"
+
+namespace winsim {
+
+// The attributes GetFileAttributesW reports for an existing path.
+DWORD AttributesOf(const MappedPath &path);
+// Records the attributes (DIRECTORY is implied by the file system and not stored).
+void StoreAttributes(const std::string &hostPath, DWORD attributes);
+void ForgetAttributes(const std::string &hostPath);
+// Sets FILE_ATTRIBUTE_ARCHIVE, as NTFS does when a file's data changes.
+void MarkArchive(const std::string &hostPath);
+
+// Win32 error for an existing path that is missing: FILE_NOT_FOUND, or PATH_NOT_FOUND when
+// even the directory that would hold it is missing.
+DWORD MissingError(const MappedPath &path);
+
+// Whether some open handle keeps the file from being deleted (no FILE_SHARE_DELETE).
+bool DeleteBlockedByOpenHandle(const std::string &hostPath);
+
+} // namespace winsim

@@ -1,0 +1,112 @@
+// kernel32: the computer's names. The host name comes from winsim::SetComputerName, else
+// from COMPUTERNAME in the simulated environment.
+#include "internal.h"
+
+#include <mutex>
+
+namespace winsim {
+
+namespace {
+
+struct ComputerNames {
+    std::mutex lock;
+    bool set = false;
+    wstring16 hostName;
+    wstring16 dnsDomain;
+};
+
+ComputerNames &TheNames()
+{
+    static ComputerNames *names = new ComputerNames;
+    return *names;
+}
+
+void CurrentNames(wstring16 &hostName, wstring16 &dnsDomain)
+{
+    ComputerNames &names = TheNames();
+    {
+        std::lock_guard<std::mutex> guard(names.lock);
+        if (names.set) {
+            hostName = names.hostName;
+            dnsDomain = names.dnsDomain;
+            return;
+        }
+    }
+    dnsDomain.clear();
+    if (!LookupEnvironmentVariable(u"COMPUTERNAME", hostName) || hostName.empty())
+        hostName = u"WINSIM-HOST";
+}
+
+// NetBIOS names are upper case and at most 15 characters.
+wstring16 NetBiosName(const wstring16 &hostName)
+{
+    return FoldUpper(hostName.substr(0, MAX_COMPUTERNAME_LENGTH));
+}
+
+} // namespace
+
+void SetComputerName(const std::u16string &hostName, const std::u16string &dnsDomain)
+{
+    ComputerNames &names = TheNames();
+    std::lock_guard<std::mutex> guard(names.lock);
+    names.set = true;
+    names.hostName = hostName;
+    names.dnsDomain = dnsDomain;
+}
+
+} // namespace winsim
+
+using namespace winsim;
+
+EXTERN_C BOOL WINAPI GetComputerNameExW(COMPUTER_NAME_FORMAT NameType, LPWSTR lpBuffer, LPDWORD nSize)
+{
+    if (nSize == NULL)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    wstring16 hostName, dnsDomain, answer;
+    CurrentNames(hostName, dnsDomain);
+    switch (NameType) {
+    case ComputerNameNetBIOS:
+    case ComputerNamePhysicalNetBIOS:
+        answer = NetBiosName(hostName);
+        break;
+    case ComputerNameDnsHostname:
+    case ComputerNamePhysicalDnsHostname:
+        answer = hostName;
+        break;
+    case ComputerNameDnsDomain:
+    case ComputerNamePhysicalDnsDomain:
+        answer = dnsDomain;
+        break;
+    case ComputerNameDnsFullyQualified:
+    case ComputerNamePhysicalDnsFullyQualified:
+        answer = dnsDomain.empty() ? hostName : hostName + u"." + dnsDomain;
+        break;
+    default:
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    if (lpBuffer == NULL || answer.size() + 1 > *nSize) {
+        *nSize = DWORD(answer.size() + 1);
+        return Fail(ERROR_MORE_DATA, FALSE);
+    }
+    answer.copy(lpBuffer, answer.size());
+    lpBuffer[answer.size()] = 0;
+    *nSize = DWORD(answer.size());
+    return TRUE;
+}
+
+EXTERN_C BOOL WINAPI GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize)
+{
+    if (nSize == NULL)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    wstring16 hostName, dnsDomain;
+    CurrentNames(hostName, dnsDomain);
+    const wstring16 answer = NetBiosName(hostName);
+    if (lpBuffer == NULL || answer.size() + 1 > *nSize) {
+        *nSize = DWORD(answer.size() + 1);
+        return Fail(ERROR_BUFFER_OVERFLOW, FALSE);
+    }
+    answer.copy(lpBuffer, answer.size());
+    lpBuffer[answer.size()] = 0;
+    *nSize = DWORD(answer.size());
+    return TRUE;
+}
