@@ -18,3 +18,12 @@
 #else
 #define VO_PRINTF_FORMAT(format_index, first_arg)
 #endif
+
+// A function that does not return.
+#if defined(__cplusplus)
+#define VO_NORETURN [[noreturn]]
+#elif defined(__GNUC__)
+#define VO_NORETURN __attribute__((noreturn))
+#else
+#define VO_NORETURN
+#endif

@@ -19,6 +19,11 @@ LOCAL_API void *xrealloc(void *block, size_t size);
 // A copy of the text; NULL gives a new empty text.
 LOCAL_API char *xstrdup(const char *text);
 
+// What the functions above do when memory runs out: print why (without allocating) and
+// abort. For code that allocates by other means (a C++ std::bad_alloc, for instance);
+// bytes may be 0 when the amount is not known.
+VO_NORETURN LOCAL_API void vo_out_of_memory(size_t bytes);
+
 #ifdef __cplusplus
 }
 #endif

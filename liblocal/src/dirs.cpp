@@ -1,5 +1,6 @@
 // The environment and the client's own directories.
 #include <liblocal/vofiles.h>
+#include <liblocal/xalloc.h>
 
 #include "internal.h"
 
@@ -73,7 +74,7 @@ const char *vo_getenv(const char *name)
         std::string value;
         return ReadEnvironment(name, value) ? Intern(value) : nullptr;
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 
@@ -83,7 +84,7 @@ const char *vo_get_logsdir(void)
     try {
         return ClientDirectory("TLV_LOGSDIR", "logs");
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 
@@ -93,6 +94,6 @@ const char *vo_get_tmpdir(void)
     try {
         return ClientDirectory("TLV_TMPDIR", "tmp");
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }

@@ -1,6 +1,7 @@
 // The client's per-thread last error and error texts.
 #include <liblocal/voerror.h>
 #include <liblocal/vostrings.h>
+#include <liblocal/xalloc.h>
 
 #include "internal.h"
 
@@ -124,7 +125,7 @@ char *vo_error_get_message(char *buf, size_t size)
     try {
         vo_strlcpy(buf, ErrorText(t_lastError.code, t_lastError.kind).c_str(), size);
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
     return buf;
 }
@@ -179,8 +180,10 @@ namespace vo {
 
 void SetWin32Error(DWORD code)
 {
-    SetLastError(code);
+    // In this order: reaching a thread_local may go through TlsGetValue, which clears the
+    // thread's last error.
     vo_error_set_last(static_cast<int>(code), VO_ERR_WIN32);
+    SetLastError(code);
 }
 
 PreservedErrorState::PreservedErrorState()

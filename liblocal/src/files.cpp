@@ -1,6 +1,7 @@
 // C runtime file access by UTF-8 path.
-#include <liblocal/vofiles.h>
 #include <liblocal/voerror.h>
+#include <liblocal/vofiles.h>
+#include <liblocal/xalloc.h>
 
 #include "internal.h"
 
@@ -69,7 +70,7 @@ FILE *vo_fopen(const char *path, const char *mode, int flags)
             FailWithErrno(errno != 0 ? errno : EIO);
         return file;
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 
@@ -116,7 +117,7 @@ int vo_stat(const char *path, struct vo_statbuf *info)
         if (_wstat64(widePath.c_str(), &status) != 0)
             return FailWithErrno(errno != 0 ? errno : ENOENT);
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
     if (info != nullptr) {
         info->size = static_cast<unsigned long long>(status.st_size);

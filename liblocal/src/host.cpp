@@ -2,6 +2,7 @@
 #include <liblocal/vofiles.h>
 #include <liblocal/vohost.h>
 #include <liblocal/vostrings.h>
+#include <liblocal/xalloc.h>
 
 #include "internal.h"
 
@@ -41,7 +42,7 @@ int HostName(COMPUTER_NAME_FORMAT format, char *buf, size_t size)
         vo_strlcpy(buf, name.c_str(), size);
         return 0;
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 
@@ -93,6 +94,6 @@ int vo_inet_hostcmp(const char *a, const char *b)
             return 0;
         return order;
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }

@@ -24,9 +24,6 @@ char32_t NextCodePoint(const char *&text);
 // (Latin, Greek, Cyrillic, full-width Latin); others are their own fold.
 char32_t FoldCase(char32_t codePoint);
 
-// Prints why and aborts: the one way the runtime answers running out of memory.
-[[noreturn]] void OutOfMemory(size_t bytes);
-
 // A copy in a new malloc'd buffer (aborts when memory runs out).
 char *MallocCopy(const std::string &text);
 

@@ -388,7 +388,7 @@ struct vo_msg *msg_create(int number, int code, const char *format, ...)
         message->text = vo::MallocCopy(text);
         return message;
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 
@@ -401,7 +401,7 @@ int msg_print(int number, int code, int severity, const char *format, ...)
         va_end(args);
         return Print(number, code, severity, text);
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 
@@ -412,7 +412,7 @@ int msg_print_handle(const struct vo_msg *message, int severity)
     try {
         return Print(message->number, message->code, severity, message->text);
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 

@@ -2,6 +2,7 @@
 #include <liblocal/debuglog.h>
 #include <liblocal/output.h>
 #include <liblocal/vofiles.h>
+#include <liblocal/xalloc.h>
 
 #include "internal.h"
 
@@ -114,6 +115,6 @@ void debugprintf(const char *format, ...)
         vo::AppendToLog(VO_DEBUG_LOG_NAME, line);
         vo::NotifyHook(VO_OUTPUT_DEBUG, 0, 0, 0, text);
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }

@@ -174,7 +174,7 @@ int vo_mkdirpath(const char *path, int mode)
         }
         return 1;
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 
@@ -205,6 +205,6 @@ int fmatch(const char *pattern, const char *name)
             ++p;
         return p == wanted.size() ? 1 : 0;
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }

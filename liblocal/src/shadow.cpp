@@ -3,6 +3,7 @@
 #include <liblocal/debuglog.h>
 #include <liblocal/voshadow.h>
 #include <liblocal/vostrings.h>
+#include <liblocal/xalloc.h>
 
 #include "internal.h"
 
@@ -93,7 +94,7 @@ int vo_snapshot_to_live(const char *path, char *buffer, size_t size)
         }
         return 0;
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 
@@ -122,6 +123,6 @@ int nt_do_snap_backup(const char *path, vo_snap_save save, void *save_context, v
         }
         return save(save_context, item, path, live.c_str(), attributes) ? 1 : 0;
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }

@@ -176,7 +176,7 @@ int vo_snprintf(char *buffer, size_t size, const char *format, ...)
             CopyFitting(buffer, text.data(), text.size(), size, Utf8FitLength);
         return text.size() > size_t(INT_MAX) ? -1 : int(text.size());
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 
@@ -193,7 +193,7 @@ int vo_utf8s_to_wcs(WCHAR *dst, const char *src, size_t size)
             CopyFitting(dst, wide.data(), wide.size(), size, WideFitLength);
         return int(wide.size());
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 
@@ -226,7 +226,7 @@ int vo_wcs_to_utf8s(char *dst, const WCHAR *src, size_t size, int flags)
             CopyFitting(dst, narrow.data(), narrow.size(), size, Utf8FitLength);
         return int(narrow.size());
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }
 
@@ -237,6 +237,6 @@ char *vo_alloc_wcs_to_utf8s(const WCHAR *src)
     try {
         return vo::MallocCopy(vo::Narrow(src, WideLength(src)));
     } catch (const std::bad_alloc &) {
-        vo::OutOfMemory(0);
+        vo_out_of_memory(0);
     }
 }

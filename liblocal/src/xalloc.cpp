@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace vo {
-
-void OutOfMemory(size_t bytes)
+void vo_out_of_memory(size_t bytes)
 {
     // No allocation on this path: the message is fixed and printed directly.
     if (bytes != 0)
@@ -20,6 +18,8 @@ void OutOfMemory(size_t bytes)
     std::fflush(stderr);
     std::abort();
 }
+
+namespace vo {
 
 char *MallocCopy(const std::string &text)
 {
@@ -35,10 +35,10 @@ void *xcalloc(size_t count, size_t size)
     if (count == 0 || size == 0)
         count = size = 1;
     if (count > SIZE_MAX / size)
-        vo::OutOfMemory(SIZE_MAX);
+        vo_out_of_memory(SIZE_MAX);
     void *block = std::calloc(count, size);
     if (block == nullptr)
-        vo::OutOfMemory(count * size);
+        vo_out_of_memory(count * size);
     return block;
 }
 
@@ -46,7 +46,7 @@ void *xmalloc(size_t size)
 {
     void *block = std::malloc(size ? size : 1);
     if (block == nullptr)
-        vo::OutOfMemory(size);
+        vo_out_of_memory(size);
     return block;
 }
 
@@ -54,7 +54,7 @@ void *xrealloc(void *block, size_t size)
 {
     void *moved = std::realloc(block, size ? size : 1);
     if (moved == nullptr)
-        vo::OutOfMemory(size);
+        vo_out_of_memory(size);
     return moved;
 }
 
