@@ -1,0 +1,244 @@
+// Bounded string functions, comparisons, printf into buffers, conversions, allocation.
+#include <liblocal/local.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+TEST(BoundedCopy, CopiesWhatFitsAndReturnsTheSourceLength)
+{
+    char buffer[8];
+    EXPECT_EQ(vo_strlcpy(buffer, "abc", sizeof buffer), 3u);
+    EXPECT_STREQ(buffer, "abc");
+    EXPECT_EQ(vo_strlcpy(buffer, "abcdefghij", sizeof buffer), 10u);
+    EXPECT_STREQ(buffer, "abcdefg");
+    EXPECT_EQ(vo_strlcpy(buffer, "12345678", sizeof buffer), 8u);
+    EXPECT_STREQ(buffer, "1234567");
+}
+
+TEST(BoundedCopy, NullAndZeroSizeWriteNothing)
+{
+    char buffer[4] = {'x', 'x', 'x', 'x'};
+    EXPECT_EQ(vo_strlcpy(buffer, "abc", 0), 3u);
+    EXPECT_EQ(buffer[0], 'x');
+    EXPECT_EQ(vo_strlcpy(nullptr, "abc", 4), 3u);
+    EXPECT_EQ(vo_strlcpy(buffer, nullptr, sizeof buffer), 0u);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(vo_strlcpy(buffer, "", 1), 0u);
+    EXPECT_STREQ(buffer, "");
+}
+
+TEST(BoundedCopy, NeverSplitsAUtf8Character)
+{
+    char buffer[4];
+    // "a" + U+00E9 (2 bytes) + U+20AC (3 bytes)
+    const char *text = "a\xC3\xA9\xE2\x82\xAC";
+    EXPECT_EQ(vo_strlcpy(buffer, text, 3), 6u);
+    EXPECT_STREQ(buffer, "a") << "only one byte of the second character would fit";
+    EXPECT_EQ(vo_strlcpy(buffer, text, 4), 6u);
+    EXPECT_STREQ(buffer, "a\xC3\xA9");
+    char one[1];
+    vo_strlcpy(one, text, sizeof one);
+    EXPECT_STREQ(one, "");
+}
+
+TEST(BoundedAppend, AppendsWhatFitsAndReturnsTheLengthItTriedToCreate)
+{
+    char buffer[10] = "C:";
+    EXPECT_EQ(vo_strlcat(buffer, "\\dir", sizeof buffer), 6u);
+    EXPECT_STREQ(buffer, "C:\\dir");
+    EXPECT_EQ(vo_strlcat(buffer, "\\longer", sizeof buffer), 13u);
+    EXPECT_STREQ(buffer, "C:\\dir\\lo");
+    EXPECT_EQ(vo_strlcat(buffer, nullptr, sizeof buffer), 9u);
+    EXPECT_STREQ(buffer, "C:\\dir\\lo");
+}
+
+TEST(BoundedAppend, UnterminatedOrMissingDestinationIsLeftAlone)
+{
+    char full[4] = {'a', 'b', 'c', 'd'};
+    EXPECT_EQ(vo_strlcat(full, "xy", sizeof full), 6u);
+    EXPECT_EQ(std::memcmp(full, "abcd", 4), 0);
+    EXPECT_EQ(vo_strlcat(nullptr, "xy", 5), 7u);
+    char buffer[4] = "ab";
+    EXPECT_EQ(vo_strlcat(buffer, "xy", 0), 2u);
+    EXPECT_STREQ(buffer, "ab");
+    EXPECT_EQ(vo_strlcat(buffer, "\xC3\xA9", sizeof buffer), 4u);
+    EXPECT_STREQ(buffer, "ab") << "the two-byte character does not fit in the one byte left";
+}
+
+TEST(BoundedWide, CopyAndAppendKeepSurrogatePairsWhole)
+{
+    WCHAR buffer[6];
+    EXPECT_EQ(vo_wcslcpy(buffer, W("abc"), 6), 3u);
+    EXPECT_EQ(wstr(buffer), W("abc"));
+    EXPECT_EQ(vo_wcslcat(buffer, W("defgh"), 6), 8u);
+    EXPECT_EQ(wstr(buffer), W("abcde"));
+
+    const WCHAR pair[] = {'x', 0xD83D, 0xDE00, 'y', 0};
+    EXPECT_EQ(vo_wcslcpy(buffer, pair, 3), 4u);
+    EXPECT_EQ(wstr(buffer), W("x")) << "half of a surrogate pair is never copied";
+    EXPECT_EQ(vo_wcslcpy(buffer, pair, 4), 4u);
+    EXPECT_EQ(wstr(buffer), wstr(pair, 3));
+}
+
+TEST(BoundedWide, NullAndZeroSizeWriteNothing)
+{
+    WCHAR buffer[4] = {'q', 'q', 'q', 'q'};
+    EXPECT_EQ(vo_wcslcpy(buffer, W("abc"), 0), 3u);
+    EXPECT_EQ(buffer[0], WCHAR('q'));
+    EXPECT_EQ(vo_wcslcpy(nullptr, W("abc"), 4), 3u);
+    EXPECT_EQ(vo_wcslcat(buffer, W("ab"), 4), 6u) << "no terminator within the size";
+    EXPECT_EQ(buffer[3], WCHAR('q'));
+    EXPECT_EQ(vo_wcslcpy(buffer, nullptr, 4), 0u);
+    EXPECT_EQ(buffer[0], WCHAR(0));
+    EXPECT_EQ(vo_wcslcat(buffer, nullptr, 4), 0u);
+}
+
+TEST(StringComparison, LengthAndByteOrderWithNulls)
+{
+    EXPECT_EQ(vo_strlen(nullptr), 0u);
+    EXPECT_EQ(vo_strlen("\xC3\xA9"), 2u);
+    EXPECT_EQ(vo_strcmp(nullptr, nullptr), 0);
+    EXPECT_LT(vo_strcmp(nullptr, ""), 0);
+    EXPECT_GT(vo_strcmp("", nullptr), 0);
+    EXPECT_LT(vo_strcmp("abc", "abd"), 0);
+    EXPECT_EQ(vo_strcmp("abc", "abc"), 0);
+    EXPECT_GT(vo_strcmp("\xC3\xA9", "z"), 0) << "UTF-8 bytes compare unsigned, so by code point";
+    EXPECT_NE(vo_strcmp("ABC", "abc"), 0);
+}
+
+TEST(StringComparison, IgnoringCaseFoldsLatinGreekAndCyrillic)
+{
+    EXPECT_EQ(vo_strcasecmp("System Writer", "SYSTEM WRITER"), 0);
+    EXPECT_EQ(vo_strcasecmp("\xC3\x89" "cole", "\xC3\xA9" "COLE"), 0);             // École
+    EXPECT_EQ(vo_strcasecmp("\xC5\x81\xC3\xB3" "d\xC5\xBA", "\xC5\x82\xC3\x93" "D\xC5\xB9"), 0); // Łódź
+    EXPECT_EQ(vo_strcasecmp("\xCE\xA3\xCE\x9F\xCE\xA6\xCE\x99\xCE\x91", "\xCF\x83\xCE\xBF\xCF\x86\xCE\xB9\xCE\xB1"), 0);
+    EXPECT_EQ(vo_strcasecmp("\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0", "\xD0\x9C\xD0\x9E\xD0\xA1\xD0\x9A\xD0\x92\xD0\x90"), 0);
+    EXPECT_EQ(vo_strcasecmp("\xD1\x91", "\xD0\x81"), 0); // ё Ё
+    EXPECT_LT(vo_strcasecmp("apple", "Banana"), 0);
+    EXPECT_GT(vo_strcasecmp("abcd", "ABC"), 0);
+    EXPECT_LT(vo_strcasecmp(nullptr, "a"), 0);
+    EXPECT_EQ(vo_strcasecmp(nullptr, nullptr), 0);
+    EXPECT_NE(vo_strcasecmp("a\xC3\xB7", "a\xC3\x97"), 0) << "division and multiplication signs are not a case pair";
+}
+
+TEST(PrintfIntoBuffers, SnprintfCutsLikeStrlcpyAndReturnsTheFullLength)
+{
+    char buffer[8];
+    EXPECT_EQ(vo_snprintf(buffer, sizeof buffer, "%s-%d", "abc", 42), 6);
+    EXPECT_STREQ(buffer, "abc-42");
+    EXPECT_EQ(vo_snprintf(buffer, sizeof buffer, " (Error code 0x%x)", 0x80042301u), 24);
+    EXPECT_STREQ(buffer, " (Error");
+    EXPECT_EQ(vo_snprintf(buffer, 3, "a%s", "\xC3\xA9"), 3);
+    EXPECT_STREQ(buffer, "a");
+    EXPECT_EQ(vo_snprintf(nullptr, 100, "%lld|%zu", -5LL, size_t(7)), 4) << "a sizing query";
+    buffer[0] = 'x';
+    EXPECT_EQ(vo_snprintf(buffer, 0, "abc"), 3);
+    EXPECT_EQ(buffer[0], 'x');
+    const char *noFormat = nullptr;
+    EXPECT_EQ(vo_snprintf(buffer, sizeof buffer, noFormat), -1);
+    EXPECT_STREQ(buffer, "");
+}
+
+TEST(PrintfIntoBuffers, SprintfFormatsC99Conversions)
+{
+    char buffer[64];
+    EXPECT_EQ(vo_sprintf(buffer, "%.2f %s", 1536.0 / 1024.0, "KBytes"), 11);
+    EXPECT_STREQ(buffer, "1.50 KBytes");
+    EXPECT_EQ(vo_sprintf(buffer, "%llu %zu %hhd", 18446744073709551615ULL, size_t(3), 'a'), 25);
+    EXPECT_STREQ(buffer, "18446744073709551615 3 97");
+    const char *noFormat = nullptr;
+    EXPECT_EQ(vo_sprintf(buffer, noFormat), -1);
+    EXPECT_EQ(vo_sprintf(nullptr, "x"), -1);
+}
+
+TEST(Conversions, Utf8ToWideConvertsAndCutsBetweenCharacters)
+{
+    WCHAR buffer[8];
+    EXPECT_EQ(vo_utf8s_to_wcs(buffer, "caf\xC3\xA9", 8), 4);
+    EXPECT_EQ(wstr(buffer), W("caf\u00E9"));
+    // U+1F600 is a surrogate pair: with room for 2 units it cannot follow "a".
+    EXPECT_EQ(vo_utf8s_to_wcs(buffer, "a\xF0\x9F\x98\x80", 3), 3);
+    EXPECT_EQ(wstr(buffer), W("a"));
+    EXPECT_EQ(vo_utf8s_to_wcs(nullptr, "abc", 0), 3) << "a sizing query";
+    EXPECT_EQ(vo_utf8s_to_wcs(buffer, "ab\x80z", 8), 4);
+    EXPECT_EQ(wstr(buffer), W("ab\uFFFDz"));
+    EXPECT_EQ(vo_utf8s_to_wcs(buffer, nullptr, 8), -1);
+    EXPECT_EQ(buffer[0], WCHAR(0));
+    EXPECT_EQ(vo_utf8s_to_wcs(buffer, "", 8), 0);
+    EXPECT_EQ(buffer[0], WCHAR(0));
+}
+
+TEST(Conversions, WideToUtf8ConvertsAndCutsBetweenCharacters)
+{
+    char buffer[16];
+    EXPECT_EQ(vo_wcs_to_utf8s(buffer, W("caf\u00E9 \u20AC"), sizeof buffer, 0), 9);
+    EXPECT_STREQ(buffer, "caf\xC3\xA9 \xE2\x82\xAC");
+    EXPECT_EQ(vo_wcs_to_utf8s(buffer, W("a\u20AC"), 3, 0), 4);
+    EXPECT_STREQ(buffer, "a");
+    EXPECT_EQ(vo_wcs_to_utf8s(nullptr, W("\u20AC"), 0, 0), 3);
+}
+
+TEST(Conversions, WideToUtf8RefusesBadInputAndUnknownFlags)
+{
+    char buffer[16] = "marker";
+    const WCHAR loneHigh[] = {'a', 0xD800, 'b', 0};
+    EXPECT_EQ(vo_wcs_to_utf8s(buffer, loneHigh, sizeof buffer, 0), 5);
+    EXPECT_STREQ(buffer, "a\xEF\xBF\xBD" "b");
+    std::strcpy(buffer, "marker");
+    EXPECT_EQ(vo_wcs_to_utf8s(buffer, loneHigh, sizeof buffer, VO_CONV_STRICT), -1);
+    EXPECT_STREQ(buffer, "");
+    std::strcpy(buffer, "marker");
+    EXPECT_EQ(vo_wcs_to_utf8s(buffer, W("ok"), sizeof buffer, 0x40), -1);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(vo_wcs_to_utf8s(buffer, nullptr, sizeof buffer, 0), -1);
+    EXPECT_EQ(vo_wcs_to_utf8s(buffer, W(""), sizeof buffer, VO_CONV_STRICT), 0);
+}
+
+TEST(Conversions, AllocatingConversion)
+{
+    EXPECT_EQ(vo_alloc_wcs_to_utf8s(nullptr), nullptr);
+    char *text = vo_alloc_wcs_to_utf8s(W("\u0414\u0438\u0441\u043A C:\\"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "\xD0\x94\xD0\xB8\xD1\x81\xD0\xBA C:\\");
+    std::free(text);
+    char *empty = vo_alloc_wcs_to_utf8s(W(""));
+    ASSERT_NE(empty, nullptr);
+    EXPECT_STREQ(empty, "");
+    std::free(empty);
+}
+
+TEST(Allocation, NeverNullAndZeroFilled)
+{
+    unsigned char *block = static_cast<unsigned char *>(xcalloc(51, 1));
+    ASSERT_NE(block, nullptr);
+    for (int i = 0; i < 51; ++i)
+        EXPECT_EQ(block[i], 0);
+    std::free(block);
+    void *none = xcalloc(0, 16);
+    EXPECT_NE(none, nullptr);
+    std::free(none);
+    char *copy = xstrdup("writer");
+    EXPECT_STREQ(copy, "writer");
+    std::free(copy);
+    char *empty = xstrdup(nullptr);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_STREQ(empty, "");
+    std::free(empty);
+    char *grown = static_cast<char *>(xrealloc(xstrdup("abc"), 100));
+    EXPECT_STREQ(grown, "abc");
+    std::free(grown);
+}
+
+TEST(Allocation, RunningOutOfMemoryAborts)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(xcalloc(SIZE_MAX / 2, 4), "out of memory");
+}
+
+} // namespace
