@@ -146,9 +146,10 @@ DWORD CreateFileInternal(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
     result = INVALID_HANDLE_VALUE;
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
         return ERROR_INVALID_PARAMETER;
-    const DWORD access = MapGenericAccess(desiredAccess);
-    if (disposition == TRUNCATE_EXISTING && !(access & FILE_WRITE_DATA))
+    // Truncating asks for the GENERIC_WRITE bit itself; FILE_GENERIC_WRITE does not do.
+    if (disposition == TRUNCATE_EXISTING && !(desiredAccess & GENERIC_WRITE))
         return ERROR_INVALID_PARAMETER;
+    const DWORD access = MapGenericAccess(desiredAccess);
     if (flagsAndAttributes & FILE_FLAG_OVERLAPPED) {
         LogNotImplemented("CreateFileW", "FILE_FLAG_OVERLAPPED");
         return ERROR_CALL_NOT_IMPLEMENTED;

@@ -1,0 +1,645 @@
+// kernel32 files and the CRT's wide file calls, as Windows documents them. Portable: each
+// test works in its own directory under the temporary directory and removes it again.
+#include <platform/tvplatform.h>
+
+#include <direct.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <wchar.h>
+
+#include <gtest/gtest.h>
+
+#include "support/wine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD kMarker = 0xDEADBEEF;
+
+wstr Number(DWORD value)
+{
+    wstr text;
+    do {
+        text.insert(text.begin(), WCHAR(u'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return text;
+}
+
+// Owns a file handle for the length of a test.
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle()
+    {
+        if (valid())
+            CloseHandle(handle_);
+    }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+    HANDLE release()
+    {
+        HANDLE h = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return h;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+class Files : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        WCHAR temp[MAX_PATH];
+        const DWORD length = GetTempPathW(MAX_PATH, temp);
+        ASSERT_GT(length, DWORD(0));
+        ASSERT_LT(length, DWORD(MAX_PATH));
+        directory_ = wstr(temp, length) + W("tlvwinsim-") + Number(GetCurrentProcessId());
+        ASSERT_TRUE(CreateDirectoryW(directory_.c_str(), NULL)) << "error " << GetLastError();
+    }
+    void TearDown() override
+    {
+        for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+            SetFileAttributesW(it->c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!DeleteFileW(it->c_str()))
+                RemoveDirectoryW(it->c_str());
+        }
+        EXPECT_TRUE(RemoveDirectoryW(directory_.c_str())) << "error " << GetLastError();
+    }
+
+    // A path in the test's directory, removed after the test.
+    wstr Path(const wstr &name)
+    {
+        const wstr path = directory_ + W("\\") + name;
+        made_.push_back(path);
+        return path;
+    }
+
+    HANDLE Create(const wstr &path, DWORD access, DWORD disposition, DWORD share = FILE_SHARE_READ,
+                  DWORD flags = FILE_ATTRIBUTE_NORMAL)
+    {
+        return CreateFileW(path.c_str(), access, share, NULL, disposition, flags, NULL);
+    }
+
+    void WriteWhole(const wstr &path, const std::string &bytes)
+    {
+        Handle file(Create(path, GENERIC_WRITE, CREATE_ALWAYS));
+        ASSERT_TRUE(file.valid()) << "error " << GetLastError();
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &written, NULL));
+        ASSERT_EQ(written, DWORD(bytes.size()));
+    }
+
+    std::string ReadWhole(const wstr &path)
+    {
+        Handle file(Create(path, GENERIC_READ, OPEN_EXISTING));
+        if (!file.valid())
+            return "<cannot open>";
+        char buffer[256];
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer, sizeof buffer, &got, NULL))
+            return "<cannot read>";
+        return std::string(buffer, got);
+    }
+
+    wstr directory_;
+    std::vector<wstr> made_;
+};
+
+TEST_F(Files, CreateNewMakesAFileOnceAndThenSaysItExists)
+{
+    const wstr path = Path(W("new.txt"));
+    SetLastError(kMarker);
+    Handle first(Create(path, GENERIC_WRITE, CREATE_NEW));
+    ASSERT_TRUE(first.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
+
+    Handle second(Create(path, GENERIC_WRITE, CREATE_NEW, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    EXPECT_FALSE(second.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_EXISTS));
+}
+
+TEST_F(Files, OpeningWhatIsMissingTellsFileFromPath)
+{
+    SetLastError(kMarker);
+    Handle missingFile(Create(Path(W("absent.txt")), GENERIC_READ, OPEN_EXISTING));
+    EXPECT_FALSE(missingFile.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+
+    Handle missingDirectory(Create(directory_ + W("\\no-dir\\absent.txt"), GENERIC_READ, OPEN_EXISTING));
+    EXPECT_FALSE(missingDirectory.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+
+    Handle createInMissing(Create(directory_ + W("\\no-dir\\new.txt"), GENERIC_WRITE, CREATE_ALWAYS));
+    EXPECT_FALSE(createInMissing.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(Files, CreateAlwaysOverwritesAndSaysTheFileExisted)
+{
+    const wstr path = Path(W("over.txt"));
+    WriteWhole(path, "old contents");
+    SetLastError(kMarker);
+    {
+        Handle file(Create(path, GENERIC_WRITE, CREATE_ALWAYS));
+        ASSERT_TRUE(file.valid());
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+        LARGE_INTEGER size;
+        ASSERT_TRUE(GetFileSizeEx(file.get(), &size));
+        EXPECT_EQ(size.QuadPart, 0);
+    }
+    SetLastError(kMarker);
+    Handle fresh(Create(Path(W("fresh.txt")), GENERIC_WRITE, CREATE_ALWAYS));
+    ASSERT_TRUE(fresh.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
+}
+
+TEST_F(Files, OpenAlwaysKeepsTheContentsAndSaysTheFileExisted)
+{
+    const wstr path = Path(W("keep.txt"));
+    WriteWhole(path, "kept");
+    SetLastError(kMarker);
+    {
+        Handle file(Create(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS));
+        ASSERT_TRUE(file.valid());
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    }
+    EXPECT_EQ(ReadWhole(path), "kept");
+}
+
+TEST_F(Files, TruncateExistingNeedsWriteAccess)
+{
+    const wstr path = Path(W("trunc.txt"));
+    WriteWhole(path, "data");
+    if (!tvtest::UnderWine()) {  // Wine truncates through a handle opened only for reading
+        Handle readOnly(Create(path, GENERIC_READ, TRUNCATE_EXISTING));
+        EXPECT_FALSE(readOnly.valid());
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+        // The check is on the GENERIC_WRITE bit itself, not on the rights it stands for.
+        Handle specific(Create(path, FILE_GENERIC_WRITE, TRUNCATE_EXISTING));
+        EXPECT_FALSE(specific.valid());
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    }
+    {
+        Handle writable(Create(path, GENERIC_WRITE, TRUNCATE_EXISTING));
+        ASSERT_TRUE(writable.valid());
+    }
+    EXPECT_EQ(ReadWhole(path), "");
+    Handle missing(Create(Path(W("none.txt")), GENERIC_WRITE, TRUNCATE_EXISTING));
+    EXPECT_FALSE(missing.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(Files, ReadsAndWritesMoveTheFilePointer)
+{
+    const wstr path = Path(W("rw.bin"));
+    Handle file(Create(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW));
+    ASSERT_TRUE(file.valid());
+    DWORD count = kMarker;
+    ASSERT_TRUE(WriteFile(file.get(), "0123456789", 10, &count, NULL));
+    EXPECT_EQ(count, DWORD(10));
+
+    LARGE_INTEGER move, position;
+    move.QuadPart = -4;
+    ASSERT_TRUE(SetFilePointerEx(file.get(), move, &position, FILE_END));
+    EXPECT_EQ(position.QuadPart, 6);
+    char buffer[8] = {};
+    ASSERT_TRUE(ReadFile(file.get(), buffer, 8, &count, NULL));
+    EXPECT_EQ(count, DWORD(4));
+    EXPECT_EQ(std::string(buffer, count), "6789");
+
+    // At the end a read succeeds with nothing.
+    count = kMarker;
+    ASSERT_TRUE(ReadFile(file.get(), buffer, 8, &count, NULL));
+    EXPECT_EQ(count, DWORD(0));
+
+    move.QuadPart = -11;
+    SetLastError(kMarker);
+    EXPECT_FALSE(SetFilePointerEx(file.get(), move, NULL, FILE_END));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NEGATIVE_SEEK));
+
+    move.QuadPart = 2;
+    ASSERT_TRUE(SetFilePointerEx(file.get(), move, NULL, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(file.get()));
+    LARGE_INTEGER size;
+    ASSERT_TRUE(GetFileSizeEx(file.get(), &size));
+    EXPECT_EQ(size.QuadPart, 2);
+}
+
+TEST_F(Files, AnOverlappedOffsetPositionsASynchronousHandle)
+{
+    const wstr path = Path(W("offset.bin"));
+    WriteWhole(path, "abcdefgh");
+    Handle file(Create(path, GENERIC_READ, OPEN_EXISTING));
+    ASSERT_TRUE(file.valid());
+    OVERLAPPED at = {};
+    at.Offset = 5;
+    char buffer[4];
+    DWORD count = 0;
+    ASSERT_TRUE(ReadFile(file.get(), buffer, 4, &count, &at));
+    EXPECT_EQ(std::string(buffer, count), "fgh");
+}
+
+TEST_F(Files, AHandleDoesOnlyWhatItWasOpenedFor)
+{
+    const wstr path = Path(W("access.txt"));
+    WriteWhole(path, "x");
+    Handle reader(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    ASSERT_TRUE(reader.valid());
+    DWORD count = 0;
+    SetLastError(kMarker);
+    EXPECT_FALSE(WriteFile(reader.get(), "y", 1, &count, NULL));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+
+    Handle writer(Create(path, GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    ASSERT_TRUE(writer.valid());
+    char buffer[2];
+    SetLastError(kMarker);
+    EXPECT_FALSE(ReadFile(writer.get(), buffer, 1, &count, NULL));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(Files, AppendOnlyHandlesWriteAtTheEnd)
+{
+    const wstr path = Path(W("log.txt"));
+    WriteWhole(path, "first\n");
+    {
+        Handle log(Create(path, FILE_APPEND_DATA, OPEN_ALWAYS, FILE_SHARE_READ | FILE_SHARE_WRITE));
+        ASSERT_TRUE(log.valid());
+        DWORD count = 0;
+        ASSERT_TRUE(WriteFile(log.get(), "second\n", 7, &count, NULL));
+    }
+    EXPECT_EQ(ReadWhole(path), "first\nsecond\n");
+}
+
+TEST_F(Files, ClosingTwiceIsAnInvalidHandle)
+{
+    Handle file(Create(Path(W("close.txt")), GENERIC_WRITE, CREATE_NEW));
+    ASSERT_TRUE(file.valid());
+    HANDLE raw = file.release();
+    EXPECT_TRUE(CloseHandle(raw));
+    SetLastError(kMarker);
+    EXPECT_FALSE(CloseHandle(raw));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    DWORD count = 0;
+    EXPECT_FALSE(WriteFile(raw, "x", 1, &count, NULL));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(Files, NamesMatchWithoutRegardToCaseOrSlashDirection)
+{
+    const wstr path = Path(W("MixedCase.TXT"));
+    WriteWhole(path, "case");
+    EXPECT_EQ(ReadWhole(directory_ + W("\\mixedcase.txt")), "case");
+    wstr forward = directory_ + W("/MIXEDCASE.txt");
+    EXPECT_NE(GetFileAttributesW(forward.c_str()), INVALID_FILE_ATTRIBUTES);
+    const wstr prefixed = W("\\\\?\\") + directory_ + W("\\mixedCASE.txt");
+    EXPECT_NE(GetFileAttributesW(prefixed.c_str()), INVALID_FILE_ATTRIBUTES);
+    // Win32 drops trailing dots and spaces of a name.
+    const wstr dotted = directory_ + W("\\MixedCase.TXT. ");
+    EXPECT_NE(GetFileAttributesW(dotted.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Files, ForbiddenCharactersAreAnInvalidName)
+{
+    const wstr bad = directory_ + W("\\a<b.txt");
+    SetLastError(kMarker);
+    EXPECT_EQ(GetFileAttributesW(bad.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
+}
+
+TEST_F(Files, ANewFileHasTheArchiveAttribute)
+{
+    TV_SKIP_UNDER_WINE("Wine reports the archive attribute on every file and cannot clear it");
+    const wstr path = Path(W("attr.txt"));
+    WriteWhole(path, "x");
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), DWORD(FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+}
+
+TEST_F(Files, WritingSetsTheArchiveAttributeAgain)
+{
+    const wstr path = Path(W("changed.txt"));
+    WriteWhole(path, "x");
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+    {
+        Handle file(Create(path, GENERIC_WRITE, OPEN_EXISTING));
+        DWORD count = 0;
+        ASSERT_TRUE(WriteFile(file.get(), "y", 1, &count, NULL));
+    }
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+}
+
+TEST_F(Files, AReadOnlyFileRefusesWritingAndDeletion)
+{
+    TV_SKIP_UNDER_WINE("Wine keeps read-only as a Unix permission, which does not stop root");
+    const wstr path = Path(W("ro.txt"));
+    WriteWhole(path, "x");
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), DWORD(FILE_ATTRIBUTE_READONLY));
+    Handle writer(Create(path, GENERIC_WRITE, OPEN_EXISTING));
+    EXPECT_FALSE(writer.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    SetLastError(kMarker);
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    Handle reader(Create(path, GENERIC_READ, OPEN_EXISTING));
+    EXPECT_TRUE(reader.valid());
+}
+
+TEST_F(Files, MissingPathsHaveNoAttributes)
+{
+    SetLastError(kMarker);
+    EXPECT_EQ(GetFileAttributesW((directory_ + W("\\absent")).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(GetFileAttributesW((directory_ + W("\\absent\\deeper")).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(SetFileAttributesW((directory_ + W("\\absent")).c_str(), FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(Files, DirectoriesAreMadeAndRemovedWithTheDocumentedErrors)
+{
+    const wstr sub = Path(W("sub"));
+    ASSERT_TRUE(CreateDirectoryW(sub.c_str(), NULL));
+    EXPECT_EQ(GetFileAttributesW(sub.c_str()) & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    SetLastError(kMarker);
+    EXPECT_FALSE(CreateDirectoryW(sub.c_str(), NULL));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(CreateDirectoryW((sub + W("\\a\\b")).c_str(), NULL));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+
+    const wstr inner = Path(W("sub\\inner.txt"));
+    WriteWhole(inner, "x");
+    EXPECT_FALSE(RemoveDirectoryW(sub.c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIR_NOT_EMPTY));
+    EXPECT_FALSE(RemoveDirectoryW(inner.c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIRECTORY));
+    EXPECT_FALSE(DeleteFileW(sub.c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+
+    ASSERT_TRUE(DeleteFileW(inner.c_str()));
+    EXPECT_FALSE(DeleteFileW(inner.c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(RemoveDirectoryW(sub.c_str()));
+    EXPECT_FALSE(RemoveDirectoryW(sub.c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(Files, ADirectoryOpensOnlyWithBackupSemantics)
+{
+    const wstr sub = Path(W("dir"));
+    ASSERT_TRUE(CreateDirectoryW(sub.c_str(), NULL));
+    Handle plain(Create(sub, GENERIC_READ, OPEN_EXISTING));
+    EXPECT_FALSE(plain.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    Handle exclusive(Create(sub, GENERIC_READ, CREATE_NEW));
+    EXPECT_FALSE(exclusive.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_EXISTS));
+}
+
+TEST_F(Files, SharingModesAreEnforcedBetweenHandles)
+{
+    const wstr path = Path(W("shared.txt"));
+    WriteWhole(path, "x");
+    Handle exclusive(Create(path, GENERIC_READ, OPEN_EXISTING, 0));
+    ASSERT_TRUE(exclusive.valid());
+    Handle second(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    EXPECT_FALSE(second.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    SetLastError(kMarker);
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+}
+
+TEST_F(Files, ReadersThatShareReadingCoexist)
+{
+    const wstr path = Path(W("readers.txt"));
+    WriteWhole(path, "x");
+    Handle first(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ));
+    Handle second(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ));
+    EXPECT_TRUE(first.valid());
+    EXPECT_TRUE(second.valid());
+    Handle writer(Create(path, GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ));
+    EXPECT_FALSE(writer.valid());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+}
+
+TEST_F(Files, DeleteOnCloseRemovesTheFile)
+{
+    const wstr path = Path(W("scratch.tmp"));
+    {
+        Handle file(Create(path, GENERIC_WRITE | DELETE, CREATE_NEW, 0, FILE_FLAG_DELETE_ON_CLOSE));
+        ASSERT_TRUE(file.valid());
+    }
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Files, TheCurrentDirectoryAnchorsRelativePaths)
+{
+    WCHAR saved[MAX_PATH];
+    const DWORD savedLength = GetCurrentDirectoryW(MAX_PATH, saved);
+    ASSERT_GT(savedLength, DWORD(0));
+    ASSERT_TRUE(SetCurrentDirectoryW(directory_.c_str()));
+    WCHAR current[MAX_PATH];
+    EXPECT_EQ(GetCurrentDirectoryW(MAX_PATH, current), DWORD(directory_.size()));
+    EXPECT_EQ(_wcsicmp(current, directory_.c_str()), 0);
+    // Too small a buffer: the size needed, terminator included.
+    EXPECT_EQ(GetCurrentDirectoryW(4, current), DWORD(directory_.size() + 1));
+
+    const wstr path = Path(W("relative.txt"));
+    WriteWhole(W("relative.txt"), "here");
+    EXPECT_EQ(ReadWhole(path), "here");
+    EXPECT_EQ(ReadWhole(W(".\\sub\\..\\relative.txt")), "here");
+    ASSERT_TRUE(SetCurrentDirectoryW(saved));
+
+    SetLastError(kMarker);
+    EXPECT_FALSE(SetCurrentDirectoryW(path.c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIRECTORY));
+}
+
+TEST_F(Files, FullPathNamesResolveDotsAgainstTheCurrentDirectory)
+{
+    WCHAR full[MAX_PATH];
+    LPWSTR filePart = NULL;
+    const DWORD length = GetFullPathNameW(W("C:\\a\\b\\..\\.\\c.txt"), MAX_PATH, full, &filePart);
+    EXPECT_EQ(wstr(full), W("C:\\a\\c.txt"));
+    EXPECT_EQ(length, DWORD(10));
+    ASSERT_NE(filePart, nullptr);
+    EXPECT_EQ(wstr(filePart), W("c.txt"));
+    EXPECT_EQ(GetFullPathNameW(W("C:\\a\\b"), 4, full, NULL), DWORD(7));
+}
+
+TEST_F(Files, TheTemporaryPathEndsInABackslash)
+{
+    WCHAR temp[MAX_PATH];
+    const DWORD length = GetTempPathW(MAX_PATH, temp);
+    ASSERT_GT(length, DWORD(0));
+    EXPECT_EQ(temp[length - 1], u'\\');
+    EXPECT_EQ(GetTempPathW(1, temp), length + 1);
+}
+
+TEST_F(Files, CrtTextModeWritesCrLfAndReadsItBack)
+{
+    const wstr path = Path(W("text.txt"));
+    FILE *out = _wfopen(path.c_str(), W("w"));
+    ASSERT_NE(out, nullptr);
+    fputs("one\ntwo\n", out);
+    fclose(out);
+    EXPECT_EQ(ReadWhole(path), "one\r\ntwo\r\n");
+
+    FILE *in = _wfopen(path.c_str(), W("r"));
+    ASSERT_NE(in, nullptr);
+    char line[32];
+    ASSERT_NE(fgets(line, sizeof line, in), nullptr);
+    EXPECT_STREQ(line, "one\n");
+    ASSERT_NE(fgets(line, sizeof line, in), nullptr);
+    EXPECT_STREQ(line, "two\n");
+    EXPECT_EQ(fgets(line, sizeof line, in), nullptr);
+    fclose(in);
+
+    FILE *raw = _wfopen(path.c_str(), W("rb"));
+    ASSERT_NE(raw, nullptr);
+    const size_t got = fread(line, 1, sizeof line, raw);
+    fclose(raw);
+    EXPECT_EQ(std::string(line, got), "one\r\ntwo\r\n");
+}
+
+TEST_F(Files, CrtTextModeStopsAtControlZ)
+{
+    const wstr path = Path(W("ctrlz.txt"));
+    WriteWhole(path, "ab\x1A" "cd");
+    FILE *in = _wfopen(path.c_str(), W("rt"));
+    ASSERT_NE(in, nullptr);
+    char buffer[8];
+    const size_t got = fread(buffer, 1, sizeof buffer, in);
+    fclose(in);
+    EXPECT_EQ(std::string(buffer, got), "ab");
+}
+
+TEST_F(Files, CrtOpenFailsWithTheDocumentedErrno)
+{
+    errno = 0;
+    EXPECT_EQ(_wfopen(Path(W("absent.txt")).c_str(), W("r")), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_EQ(_wfopen((directory_ + W("\\no\\x.txt")).c_str(), W("w")), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_EQ(_wfopen(directory_.c_str(), W("r")), nullptr);
+    EXPECT_EQ(errno, EACCES);
+    errno = 0;
+    EXPECT_EQ(_wfopen(Path(W("x.txt")).c_str(), W("q")), nullptr);
+    EXPECT_EQ(errno, EINVAL);
+}
+
+TEST_F(Files, CrtOpenRefusesToWriteAReadOnlyFile)
+{
+    TV_SKIP_UNDER_WINE("Wine keeps read-only as a Unix permission, which does not stop root");
+    const wstr readOnly = Path(W("ro.txt"));
+    WriteWhole(readOnly, "x");
+    ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    errno = 0;
+    EXPECT_EQ(_wfopen(readOnly.c_str(), W("a")), nullptr);
+    EXPECT_EQ(errno, EACCES);
+}
+
+TEST_F(Files, CrtStatDescribesFilesAndDirectories)
+{
+    const wstr path = Path(W("stat.txt"));
+    WriteWhole(path, "12345");
+    struct _stat64 status;
+    memset(&status, 0xCC, sizeof status);
+    ASSERT_EQ(_wstat64(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_size, 5);
+    EXPECT_EQ(status.st_mode & _S_IFMT, _S_IFREG);
+    EXPECT_NE(status.st_mode & _S_IWRITE, 0);
+    EXPECT_NE(status.st_mtime, 0);
+
+    ASSERT_EQ(_wstat64(directory_.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & _S_IFMT, _S_IFDIR);
+
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_EQ(_wstat64(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & _S_IWRITE, 0);
+
+    errno = 0;
+    EXPECT_EQ(_wstat64(Path(W("absent")).c_str(), &status), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(Files, CrtStatRefusesATrailingSeparatorExceptOnARoot)
+{
+    struct _stat64 status;
+    errno = 0;
+    EXPECT_EQ(_wstat64((directory_ + W("\\")).c_str(), &status), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(_wstat64(W("C:\\"), &status), 0);
+}
+
+TEST_F(Files, CrtDirectoryAndRemovalCalls)
+{
+    const wstr sub = Path(W("crtdir"));
+    EXPECT_EQ(_wmkdir(sub.c_str()), 0);
+    errno = 0;
+    EXPECT_EQ(_wmkdir(sub.c_str()), -1);
+    EXPECT_EQ(errno, EEXIST);
+    errno = 0;
+    EXPECT_EQ(_wmkdir((sub + W("\\a\\b")).c_str()), -1);
+    EXPECT_EQ(errno, ENOENT);
+
+    const wstr file = Path(W("crtdir\\f.txt"));
+    WriteWhole(file, "x");
+    EXPECT_EQ(_waccess(file.c_str(), 0), 0);
+    EXPECT_EQ(_waccess(file.c_str(), 6), 0);
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    errno = 0;
+    EXPECT_EQ(_waccess(file.c_str(), 2), -1);
+    EXPECT_EQ(errno, EACCES);
+    errno = 0;
+    EXPECT_EQ(_wunlink(file.c_str()), -1);
+    EXPECT_EQ(errno, EACCES);
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(_wremove(file.c_str()), 0);
+    errno = 0;
+    EXPECT_EQ(_waccess(file.c_str(), 0), -1);
+    EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_EQ(_wunlink(file.c_str()), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(Files, ComputerNamesFollowTheBufferRules)
+{
+    DWORD size = 0;
+    SetLastError(kMarker);
+    EXPECT_FALSE(GetComputerNameExW(ComputerNameDnsHostname, NULL, &size));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_MORE_DATA));
+    ASSERT_GT(size, DWORD(1));
+    std::vector<WCHAR> name(size);
+    DWORD length = size;
+    ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsHostname, name.data(), &length));
+    EXPECT_EQ(length, size - 1);
+    EXPECT_EQ(name[length], 0);
+
+    WCHAR netbios[MAX_COMPUTERNAME_LENGTH + 1];
+    length = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(netbios, &length));
+    EXPECT_LE(length, DWORD(MAX_COMPUTERNAME_LENGTH));
+    length = 1;
+    EXPECT_FALSE(GetComputerNameW(netbios, &length));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_BUFFER_OVERFLOW));
+}
+
+} // namespace
