@@ -1,0 +1,174 @@
+// FormatMessageW from the system table, as Windows documents it. Portable: under Wine
+// only the existence of a text is compared, since Wine's texts differ from Windows'.
+#include <platform/tvplatform.h>
+
+#include <gtest/gtest.h>
+
+#include "support/wine.h"
+
+#include <cstdint>
+
+namespace {
+
+const DWORD kSystemFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+const DWORD kMarker = 0xDEADBEEF;
+
+// The system text of a code, or "<none: error>" when FormatMessageW fails.
+wstr SystemText(DWORD code, DWORD language = 0)
+{
+    WCHAR buffer[512];
+    const DWORD length = FormatMessageW(kSystemFlags, NULL, code, language, buffer, 512, NULL);
+    if (length == 0) {
+        const DWORD error = GetLastError();
+        wstr failure = W("<none: ");
+        for (const char c : std::to_string(error))
+            failure.push_back(WCHAR(c));
+        return failure + W(">");
+    }
+    return wstr(buffer, length);
+}
+
+struct Expected {
+    DWORD code;
+    const WCHAR *text;
+};
+
+const Expected kTexts[] = {
+    {2, W("The system cannot find the file specified.\r\n")},
+    {3, W("The system cannot find the path specified.\r\n")},
+    {5, W("Access is denied.\r\n")},
+    {8, W("Not enough memory resources are available to process this command.\r\n")},
+    {87, W("The parameter is incorrect.\r\n")},
+    {122, W("The data area passed to a system call is too small.\r\n")},
+    {234, W("More data is available.\r\n")},
+    {1168, W("Element not found.\r\n")},
+    {4390, W("The file or directory is not a reparse point.\r\n")},
+    {1, W("Incorrect function.\r\n")},
+    {6, W("The handle is invalid.\r\n")},
+    {32, W("The process cannot access the file because it is being used by another process.\r\n")},
+    {80, W("The file exists.\r\n")},
+    {183, W("Cannot create a file when that file already exists.\r\n")},
+    {259, W("No more data is available.\r\n")},
+    {1113, W("No mapping for the Unicode character exists in the target multi-byte code page.\r\n")},
+    {0x80004001, W("Not implemented\r\n")},
+    {0x80004002, W("No such interface supported\r\n")},
+    {0x80004003, W("Invalid pointer\r\n")},
+    {0x80004004, W("Operation aborted\r\n")},
+    {0x80004005, W("Unspecified error\r\n")},
+    {0x8000FFFF, W("Catastrophic failure\r\n")},
+    {0x80070057, W("The parameter is incorrect.\r\n")},
+    {0x80070005, W("Access is denied.\r\n")},
+    {0x8007000E, W("Not enough memory resources are available to complete this operation.\r\n")},
+    {0x80010106, W("Cannot change thread mode after it is set.\r\n")},
+    {0x80010119, W("Security must be initialized before any interfaces are marshalled or unmarshalled. It "
+                   "cannot be changed once initialized.\r\n")},
+    {0x800401F0, W("CoInitialize has not been called.\r\n")},
+};
+
+// Wine's system table lacks the COM texts and a few newer Win32 ones.
+bool WineLacks(DWORD code)
+{
+    const DWORD high = code >> 16;
+    return code == ERROR_NOT_A_REPARSE_POINT || high == 0x8000 || high == 0x8001 || high == 0x8004;
+}
+
+void ExpectATextEndingInCrLf(DWORD code)
+{
+    const wstr text = SystemText(code);
+    EXPECT_NE(text.substr(0, 6), W("<none:")) << std::hex << code;
+    ASSERT_GE(text.size(), size_t(2)) << std::hex << code;
+    EXPECT_EQ(text.substr(text.size() - 2), W("\r\n")) << std::hex << code;
+}
+
+TEST(SystemMessages, EveryWin32CodeTheClientReportsHasAText)
+{
+    for (const Expected &expected : kTexts) {
+        if (!WineLacks(expected.code))
+            ExpectATextEndingInCrLf(expected.code);
+    }
+}
+
+TEST(SystemMessages, EveryComCodeTheClientReportsHasAText)
+{
+    TV_SKIP_UNDER_WINE("Wine's system message table has no texts for the COM HRESULTs nor for 4390");
+    for (const Expected &expected : kTexts) {
+        if (WineLacks(expected.code))
+            ExpectATextEndingInCrLf(expected.code);
+    }
+}
+
+TEST(SystemMessages, TextsAreWindowsOwnEnglish)
+{
+    TV_SKIP_UNDER_WINE("Wine's message texts are worded differently");
+    for (const Expected &expected : kTexts)
+        EXPECT_EQ(SystemText(expected.code), wstr(expected.text)) << std::hex << expected.code;
+}
+
+TEST(SystemMessages, AWin32HresultHasTheTextOfItsCode)
+{
+    EXPECT_EQ(SystemText(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), SystemText(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(SystemText(HRESULT_FROM_WIN32(ERROR_NOT_FOUND)), SystemText(ERROR_NOT_FOUND));
+}
+
+TEST(SystemMessages, VssAndWbemCodesHaveNoSystemText)
+{
+    const DWORD outside[] = {0x80042301, 0x80042302, 0x80042306, 0x80042308, 0x80041001, 0x80041002, 0x8004100E};
+    for (const DWORD code : outside) {
+        WCHAR buffer[64] = {'m', 'a', 'r', 'k', 0};
+        SetLastError(kMarker);
+        EXPECT_EQ(FormatMessageW(kSystemFlags, NULL, code, 0, buffer, 64, NULL), DWORD(0)) << std::hex << code;
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_MR_MID_NOT_FOUND)) << std::hex << code;
+        EXPECT_EQ(wstr(buffer), W("mark"));
+    }
+}
+
+TEST(SystemMessages, TheNeutralLanguageAndEnglishAreAccepted)
+{
+    EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)), SystemText(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
+              SystemText(ERROR_ACCESS_DENIED));
+}
+
+TEST(SystemMessages, ASmallBufferIsInsufficient)
+{
+    const DWORD length = DWORD(SystemText(ERROR_ACCESS_DENIED).size());
+    WCHAR buffer[64] = {'m', 'a', 'r', 'k', 0};
+    SetLastError(kMarker);
+    EXPECT_EQ(FormatMessageW(kSystemFlags, NULL, ERROR_ACCESS_DENIED, 0, buffer, 4, NULL), DWORD(0));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    // Room for the text and its terminator is enough.
+    EXPECT_EQ(FormatMessageW(kSystemFlags, NULL, ERROR_ACCESS_DENIED, 0, buffer, length + 1, NULL), length);
+    EXPECT_EQ(buffer[length], 0);
+}
+
+TEST(SystemMessages, AllocatesTheBufferWithLocalAllocWhenAsked)
+{
+    LPWSTR allocated = reinterpret_cast<LPWSTR>(uintptr_t(0x1));
+    const DWORD length = FormatMessageW(kSystemFlags | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, ERROR_FILE_NOT_FOUND, 0,
+                                        reinterpret_cast<LPWSTR>(&allocated), 0, NULL);
+    ASSERT_GT(length, DWORD(0));
+    ASSERT_NE(allocated, nullptr);
+    EXPECT_EQ(wstr(allocated, length), SystemText(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(allocated[length], 0);
+    EXPECT_EQ(LocalFree(allocated), nullptr);
+}
+
+TEST(SystemMessages, AnAllocationForAMissingTextIsNull)
+{
+    LPWSTR allocated = reinterpret_cast<LPWSTR>(uintptr_t(0x1));
+    SetLastError(kMarker);
+    EXPECT_EQ(FormatMessageW(kSystemFlags | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, 0x80042301, 0,
+                             reinterpret_cast<LPWSTR>(&allocated), 0, NULL),
+              DWORD(0));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(allocated, nullptr);
+}
+
+TEST(SystemMessages, WorksWithoutIgnoreInsertsForTextsWithoutInserts)
+{
+    WCHAR buffer[128];
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, NULL, ERROR_INVALID_PARAMETER, 0, buffer, 128, NULL);
+    EXPECT_EQ(wstr(buffer, length), SystemText(ERROR_INVALID_PARAMETER));
+}
+
+} // namespace
