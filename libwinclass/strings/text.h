@@ -1,0 +1,88 @@
+// Text helpers shared by the string classes: buffers, ASCII folding, UTF-8 through the
+// platform's code-page conversion. Internal to the library.
+#pragma once
+
+#include <platform/tvplatform.h>
+
+#include <comdef.h>
+#include <comutil.h>
+
+#include <cstddef>
+
+namespace tvstr {
+
+// Raises the COM error for exhausted memory, as _bstr_t does.
+[[noreturn]] void RaiseOutOfMemory();
+
+// new char[size] that raises the COM error instead of bad_alloc.
+char *NewBytes(size_t size);
+
+inline size_t UnitLength(const WCHAR *text)
+{
+    size_t units = 0;
+    while (text[units] != 0)
+        ++units;
+    return units;
+}
+
+inline bool IsAscii(const WCHAR *text, size_t units)
+{
+    WCHAR any = 0;
+    for (size_t i = 0; i < units; ++i)
+        any |= text[i];
+    return any < 0x80;
+}
+
+inline bool IsAscii(const char *bytes, size_t count)
+{
+    unsigned char any = 0;
+    for (size_t i = 0; i < count; ++i)
+        any |= static_cast<unsigned char>(bytes[i]);
+    return any < 0x80;
+}
+
+// ASCII units to bytes, terminated.
+inline void NarrowAscii(const WCHAR *text, size_t units, char *out)
+{
+    for (size_t i = 0; i < units; ++i)
+        out[i] = char(text[i]);
+    out[units] = '\0';
+}
+
+// True when the UTF-8 text holds U+FFFD (EF BF BD), which is what the platform makes of a
+// lone surrogate. Without it, decoding a mirror gives back exactly the wide text.
+bool HasReplacement(const char *utf8, size_t bytes);
+
+// True when joining the two texts makes a surrogate pair at the seam.
+inline bool PairsAtSeam(const WCHAR *left, size_t leftUnits, const WCHAR *right, size_t rightUnits)
+{
+    return leftUnits > 0 && rightUnits > 0 && left[leftUnits - 1] >= 0xD800 && left[leftUnits - 1] <= 0xDBFF &&
+           right[0] >= 0xDC00 && right[0] <= 0xDFFF;
+}
+
+inline char FoldByte(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+inline WCHAR FoldUnit(WCHAR u) { return u >= W('A') && u <= W('Z') ? WCHAR(u - W('A') + W('a')) : u; }
+
+// Ordinal comparison of two unit ranges: negative, 0 or positive.
+int CompareUnits(const WCHAR *left, size_t leftUnits, const WCHAR *right, size_t rightUnits);
+
+// A shared buffer holding a copy of the units (terminated); the COM error without memory.
+_bstr_t MakeBuffer(const WCHAR *text, size_t units);
+// A shared buffer whose text is NULL.
+_bstr_t MakeNullBuffer();
+// A shared buffer taking ownership of the BSTR (freed here if the buffer cannot be made).
+_bstr_t AttachBuffer(BSTR text);
+// first + middle + last in one shared buffer.
+_bstr_t JoinBuffer(const WCHAR *first, size_t firstUnits, const WCHAR *middle, size_t middleUnits,
+                   const WCHAR *last, size_t lastUnits);
+
+// UTF-8 bytes of the units as the platform encodes them (a lone surrogate is U+FFFD).
+size_t Utf8Length(const WCHAR *text, size_t units);
+// Writes exactly `bytes` bytes (from Utf8Length) and a terminator.
+void EncodeUtf8(const WCHAR *text, size_t units, char *out, size_t bytes);
+// The wide text of UTF-8 bytes as a shared buffer ("" for no bytes). wellFormed tells
+// whether the bytes were valid UTF-8, in which case they are exactly the text's mirror;
+// ill-formed sequences become U+FFFD.
+_bstr_t WideFromUtf8(const char *bytes, size_t count, bool &wellFormed);
+
+} // namespace tvstr
