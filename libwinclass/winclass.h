@@ -1,0 +1,8 @@
+// libwinclass: every exported header of the library, for clients that want one include.
+#pragma once
+
+#include <libwinclass/winclassapi.h>
+
+#include <libwinclass/conversions.h>
+#include <libwinclass/stringlist.h>
+#include <libwinclass/tv_str.h>
