@@ -45,35 +45,48 @@ bool DecodeOne(const std::string &text, size_t &pos, unsigned int &value)
 
 wstr from_utf8(const std::string &text)
 {
-    wstr wide;
-    wide.reserve(text.size());
+    // Never more units than bytes: sized once, cut to length at the end.
+    wstr wide(text.size(), 0);
+    WCHAR *out = &wide[0];
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    const size_t size = text.size();
     size_t pos = 0;
-    while (pos < text.size()) {
+    while (pos < size) {
+        if (bytes[pos] < 0x80) {
+            *out++ = WCHAR(bytes[pos++]);
+            continue;
+        }
         unsigned int value;
         if (!DecodeOne(text, pos, value))
             return wstr();
-        // One unit per character: a character beyond the 16-bit range keeps its low
-        // 16 bits, as the units are never paired into surrogates.
-        wide.push_back(static_cast<WCHAR>(value & 0xFFFF));
+        // One unit per character and no surrogate pairs: a character beyond the 16-bit
+        // range cannot be held, and is marked by the replacement character rather than
+        // cut to an unrelated one.
+        *out++ = value > 0xFFFF ? WCHAR(0xFFFD) : static_cast<WCHAR>(value);
     }
+    wide.resize(size_t(out - wide.data()));
     return wide;
 }
 
 std::string to_utf8(const wstr &text)
 {
-    std::string bytes;
-    bytes.reserve(text.size() * 3);
+    // Measured first, so the result is allocated once at its exact size.
+    size_t size = 0;
+    for (const WCHAR unit : text)
+        size += unit < 0x80 ? 1 : (unit < 0x800 ? 2 : 3);
+    std::string bytes(size, '\0');
+    char *out = &bytes[0];
     for (const WCHAR unit : text) {
         const unsigned int u = unit;
         if (u < 0x80) {
-            bytes.push_back(char(u));
+            *out++ = char(u);
         } else if (u < 0x800) {
-            bytes.push_back(char(0xC0 | (u >> 6)));
-            bytes.push_back(char(0x80 | (u & 0x3F)));
+            *out++ = char(0xC0 | (u >> 6));
+            *out++ = char(0x80 | (u & 0x3F));
         } else {
-            bytes.push_back(char(0xE0 | (u >> 12)));
-            bytes.push_back(char(0x80 | ((u >> 6) & 0x3F)));
-            bytes.push_back(char(0x80 | (u & 0x3F)));
+            *out++ = char(0xE0 | (u >> 12));
+            *out++ = char(0x80 | ((u >> 6) & 0x3F));
+            *out++ = char(0x80 | (u & 0x3F));
         }
     }
     return bytes;
