@@ -1,0 +1,185 @@
+// stringlist: storage made on first need, the shared empty strings, copies and appends,
+// searches and the joined image.
+#include "strings/strings_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using tvtest::Utf8;
+using tvtest::Wide;
+
+namespace {
+
+stringlist ListOf(std::initializer_list<const WCHAR *> items)
+{
+    stringlist list;
+    for (const WCHAR *item : items)
+        list.push_back(tv_str(item));
+    return list;
+}
+
+std::vector<std::string> Items(const stringlist &list)
+{
+    std::vector<std::string> items;
+    for (int i = 0; i < list.size(); ++i)
+        items.push_back(Utf8(list[size_t(i)]));
+    return items;
+}
+
+using Texts = std::vector<std::string>;
+
+} // namespace
+
+TEST(StringListEmpty, ListWithoutStorageReadsAsEmpty)
+{
+    stringlist list;
+    EXPECT_EQ(list.get_data(), nullptr);
+    EXPECT_EQ(list.size(), 0);
+    EXPECT_TRUE(list.isempty());
+    EXPECT_TRUE(list.image(',').is_empty());
+    tv_str a(W("a"));
+    EXPECT_FALSE(list.contains(a));
+    EXPECT_FALSE(list.icontains(a));
+    EXPECT_TRUE(list.front().is_empty());
+    EXPECT_TRUE(list.back().is_empty());
+    EXPECT_TRUE(list[0].is_empty());
+    list.pop_back();
+    list.clear();
+    EXPECT_EQ(list.get_data(), nullptr);
+}
+
+TEST(StringListEmpty, SharedEmptyStringsComeBackEmpty)
+{
+    stringlist list;
+    list[3] = W("scribbled");
+    list.front() += W("x");
+    EXPECT_TRUE(list[3].is_empty());
+    EXPECT_TRUE(list.front().is_empty());
+    list.push_back(tv_str(W("only")));
+    EXPECT_TRUE(list[1].is_empty());  // past the end
+    EXPECT_EQ(Wide(list[0]), wstr(W("only")));
+    list.pop_back();
+    EXPECT_TRUE(list.front().is_empty());  // storage without elements
+    EXPECT_TRUE(list.back().is_empty());
+    list.pop_back();
+    EXPECT_EQ(list.size(), 0);
+}
+
+TEST(StringListCopy, CopyOfAnEmptyListHasStorage)
+{
+    const stringlist empty;
+    stringlist copy(empty);
+    EXPECT_NE(copy.get_data(), nullptr);
+    EXPECT_EQ(copy.size(), 0);
+}
+
+TEST(StringListCopy, CopiesAreIndependentAndShareTheTexts)
+{
+    stringlist original = ListOf({W("a"), W("b")});
+    stringlist copy(original);
+    EXPECT_EQ(static_cast<const WCHAR *>(copy[0]), static_cast<const WCHAR *>(original[0]));
+    copy.push_back(tv_str(W("c")));
+    copy[0] = W("changed");
+    EXPECT_EQ(Items(original), (Texts{"a", "b"}));
+    EXPECT_EQ(Items(copy), (Texts{"changed", "b", "c"}));
+
+    stringlist assigned = ListOf({W("x")});
+    assigned = original;
+    EXPECT_EQ(Items(assigned), (Texts{"a", "b"}));
+    stringlistimpl *before = assigned.get_data();
+    const stringlist &self = assigned;
+    assigned = self;
+    EXPECT_EQ(assigned.get_data(), before);
+    EXPECT_EQ(Items(assigned), (Texts{"a", "b"}));
+}
+
+TEST(StringListGrowth, AppendingAListToItselfDoublesIt)
+{
+    stringlist list = ListOf({W("a"), W("b"), W("c")});
+    list += list;
+    EXPECT_EQ(Items(list), (Texts{"a", "b", "c", "a", "b", "c"}));
+    stringlist none;
+    list += none;
+    EXPECT_EQ(list.size(), 6);
+    none += stringlist();
+    EXPECT_EQ(none.get_data(), nullptr);
+    none += list;
+    EXPECT_EQ(none.size(), 6);
+}
+
+TEST(StringListGrowth, PushingAnElementOfTheSameListSurvivesGrowth)
+{
+    stringlist list;
+    list.push_back(tv_str(W("a text long enough for a heap mirror")));
+    for (int i = 0; i < 100; ++i)
+        list.push_back(list[0]);
+    EXPECT_EQ(list.size(), 101);
+    EXPECT_STREQ(list.back().get_utf8(), "a text long enough for a heap mirror");
+    list.insert(50, list.back());
+    EXPECT_EQ(list.size(), 102);
+    EXPECT_STREQ(list[50].get_utf8(), "a text long enough for a heap mirror");
+}
+
+TEST(StringListGrowth, InsertAtFrontMiddleEndAndBeyond)
+{
+    stringlist list;
+    list.insert(0, tv_str(W("b")));
+    EXPECT_EQ(Items(list), (Texts{"b"}));
+    list.insert(0, tv_str(W("a")));
+    list.insert(unsigned(list.size()), tv_str(W("d")));
+    list.insert(2, tv_str(W("c")));
+    EXPECT_EQ(Items(list), (Texts{"a", "b", "c", "d"}));
+    list.insert(9, tv_str(W("x")));
+    EXPECT_EQ(list.size(), 4);
+    EXPECT_EQ(Wide(list.front()), wstr(W("a")));
+    EXPECT_EQ(Wide(list.back()), wstr(W("d")));
+
+    stringlist none;
+    none.insert(1, tv_str(W("x")));
+    EXPECT_EQ(none.get_data(), nullptr);
+}
+
+TEST(StringListGrowth, ClearKeepsTheStorage)
+{
+    stringlist list = ListOf({W("a"), W("b")});
+    stringlistimpl *storage = list.get_data();
+    list.clear();
+    EXPECT_EQ(list.get_data(), storage);
+    EXPECT_EQ(list.size(), 0);
+    EXPECT_TRUE(list.isempty());
+    list.push_back(tv_str(W("c")));
+    EXPECT_EQ(Items(list), (Texts{"c"}));
+}
+
+TEST(StringListSearch, ContainsIsExactIcontainsFoldsAsciiLetters)
+{
+    stringlist list = ListOf({W("System Writer"), W("Caf\u00E9")});
+    tv_str upper(W("SYSTEM WRITER"));
+    tv_str exact(W("System Writer"));
+    EXPECT_FALSE(list.contains(upper));
+    EXPECT_TRUE(list.icontains(upper));
+    EXPECT_TRUE(list.contains(exact));
+    tv_str accented(W("CAF\u00E9"));
+    tv_str accentedUpper(W("CAF\u00C9"));
+    EXPECT_TRUE(list.icontains(accented));
+    EXPECT_FALSE(list.icontains(accentedUpper));  // only ASCII letters fold
+    tv_str prefix(W("System"));
+    EXPECT_FALSE(list.icontains(prefix));
+    tv_str empty;
+    EXPECT_FALSE(list.contains(empty));
+    list.push_back(tv_str(W("")));
+    EXPECT_TRUE(list.contains(empty));
+}
+
+TEST(StringListImage, JoinsTheUtf8TextsWithTheSeparator)
+{
+    EXPECT_EQ(Wide(ListOf({W("a"), W(""), W("b")}).image(',')), wstr(W("a,,b")));
+    EXPECT_EQ(Wide(ListOf({W("only")}).image(',')), wstr(W("only")));
+    EXPECT_EQ(Wide(ListOf({W("caf\u00E9"), W("\u20AC")}).image(';')), wstr(W("caf\u00E9;\u20AC")));
+    EXPECT_EQ(Wide(ListOf({W(""), W("")}).image('|')), wstr(W("|")));
+    stringlist cleared = ListOf({W("a")});
+    cleared.clear();
+    EXPECT_TRUE(cleared.image(',').is_empty());
+}

@@ -1,0 +1,880 @@
+// tv_str: the three views, the UTF-8 mirror, sharing, comparisons, paths, searches, edits
+// and measures. Runs on winsim and, unchanged, on Windows (Wine), where the UTF-8 and ANSI
+// conversions are the system's own.
+#include "strings/strings_support.h"
+
+#include <gtest/gtest.h>
+
+#include "support/wine.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+using tvtest::MirrorIsInline;
+using tvtest::PlatformUtf8;
+using tvtest::Utf8;
+using tvtest::Wide;
+
+namespace {
+
+// Every change must leave the mirror equal to the platform's UTF-8 of the wide text.
+void ExpectMirrorMatches(const tv_str &s)
+{
+    EXPECT_EQ(Utf8(s), PlatformUtf8(Wide(s))) << "mirror out of step with the wide text";
+}
+
+bool SharesBuffer(const tv_str &a, const tv_str &b)
+{
+    const WCHAR *left = a;
+    const WCHAR *right = b;
+    return left != NULL && left == right;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// Construction and the three views
+
+TEST(TvStrViews, DefaultObjectHasNoTextButAnEmptyMirror)
+{
+    const tv_str s;
+    EXPECT_EQ(static_cast<const WCHAR *>(s), nullptr);
+    EXPECT_EQ(static_cast<const char *>(s), nullptr);
+    EXPECT_STREQ(s.get_utf8(), "");
+    EXPECT_TRUE(s.is_empty());
+    EXPECT_TRUE(s.isempty());
+    EXPECT_TRUE(!s);
+    EXPECT_EQ(s.length(), 0);
+    EXPECT_EQ(s.bytelength(), 0);
+    EXPECT_TRUE(s == tv_str(W("")));
+}
+
+TEST(TvStrViews, NullAndEmptyWideTextDifferOnlyForOperatorNot)
+{
+    const tv_str fromNull(static_cast<const WCHAR *>(NULL));
+    const tv_str fromEmpty(W(""));
+    EXPECT_TRUE(!fromNull);
+    EXPECT_EQ(static_cast<const WCHAR *>(fromNull), nullptr);
+    EXPECT_FALSE(!fromEmpty);
+    ASSERT_NE(static_cast<const WCHAR *>(fromEmpty), nullptr);
+    EXPECT_EQ(Wide(fromEmpty), wstr());
+    EXPECT_TRUE(fromNull.is_empty());
+    EXPECT_TRUE(fromEmpty.is_empty());
+    EXPECT_TRUE(fromNull == fromEmpty);
+}
+
+TEST(TvStrViews, WideTextGivesAllThreeViews)
+{
+    const tv_str s(W("caf\u00E9"));
+    EXPECT_EQ(Wide(s), wstr(W("caf\u00E9")));
+    EXPECT_EQ(Utf8(s), "caf\xC3\xA9");
+    ASSERT_EQ(GetACP(), 1252u) << "the narrow checks assume the Western ANSI code page";
+    EXPECT_STREQ(static_cast<const char *>(s), "caf\xE9");
+    EXPECT_EQ(s.length(), 4);
+    EXPECT_EQ(s.bytelength(), 5);
+    EXPECT_EQ(s.length_utf8(), 5);
+}
+
+TEST(TvStrViews, NarrowBytesConvertFromTheAnsiOrTheGivenCodePage)
+{
+    ASSERT_EQ(GetACP(), 1252u);
+    const tv_str ansi("caf\xE9 \x80");
+    EXPECT_EQ(Wide(ansi), wstr(W("caf\u00E9 \u20AC")));
+    EXPECT_EQ(Utf8(ansi), "caf\xC3\xA9 \xE2\x82\xAC");
+
+    const tv_str utf8("caf\xC3\xA9", tv_str::TCS_CP_UTF8);
+    EXPECT_EQ(Wide(utf8), wstr(W("caf\u00E9")));
+}
+
+TEST(TvStrViews, NarrowNullOrEmptyLeavesNoBuffer)
+{
+    const tv_str fromNull(static_cast<const char *>(NULL));
+    const tv_str fromEmpty("");
+    EXPECT_TRUE(!fromNull);
+    EXPECT_TRUE(!fromEmpty);
+    EXPECT_STREQ(fromEmpty.get_utf8(), "");
+}
+
+TEST(TvStrViews, SetUtf8ReplacesTheTextAndNullMeansEmpty)
+{
+    tv_str s(W("old"));
+    EXPECT_EQ(&s.set_utf8("\xE2\x82\xAC" "5"), &s);
+    EXPECT_EQ(Wide(s), wstr(W("\u20AC5")));
+    EXPECT_EQ(Utf8(s), "\xE2\x82\xAC" "5");
+    s.set_utf8(NULL);
+    EXPECT_TRUE(s.is_empty());
+    EXPECT_STREQ(s.get_utf8(), "");
+}
+
+TEST(TvStrViews, NarrowViewIsBuiltOnceAndSharedByCopies)
+{
+    const tv_str s(W("abc"));
+    const char *first = s;
+    const char *again = s;
+    EXPECT_EQ(first, again);
+    const tv_str copy(s);
+    EXPECT_EQ(static_cast<const char *>(copy), first);
+}
+
+TEST(TvStrViews, BufferHandleIsTheSharedBuffer)
+{
+    tv_str s(W("abc"));
+    _bstr_t &handle = s;
+    EXPECT_EQ(handle.length(), 3u);
+    EXPECT_EQ(static_cast<const WCHAR *>(handle), static_cast<const WCHAR *>(s));
+    const tv_str copy(s);
+    const _bstr_t &copied = copy;
+    EXPECT_EQ(static_cast<const WCHAR *>(copied), static_cast<const WCHAR *>(handle));
+}
+
+// ---------------------------------------------------------------------------------------
+// The UTF-8 mirror
+
+TEST(TvStrMirror, FifteenBytesStayInlineAndSixteenGoToTheHeap)
+{
+    const tv_str fifteen(W("123456789012345"));
+    const tv_str sixteen(W("1234567890123456"));
+    EXPECT_TRUE(MirrorIsInline(fifteen));
+    EXPECT_FALSE(MirrorIsInline(sixteen));
+    // The limit is in bytes: five euro signs are five units but fifteen bytes.
+    const tv_str euros(W("\u20AC\u20AC\u20AC\u20AC\u20AC"));
+    EXPECT_TRUE(MirrorIsInline(euros));
+    const tv_str moreEuros(W("\u20AC\u20AC\u20AC\u20AC\u20AC!"));
+    EXPECT_FALSE(MirrorIsInline(moreEuros));
+    EXPECT_EQ(moreEuros.bytelength(), 16);
+}
+
+TEST(TvStrMirror, InlineAndHeapMirrorsSurviveCopyAssignmentAndDestruction)
+{
+    const wstr shortText = W("123456789012345");
+    const wstr longText = W("1234567890123456 and more");
+    for (const wstr &source : {shortText, longText}) {
+        auto original = std::make_unique<tv_str>(source.c_str());
+        tv_str copied(*original);
+        tv_str assignedOverShort(W("x"));
+        assignedOverShort = *original;
+        tv_str assignedOverLong(W("a text long enough for a heap mirror"));
+        assignedOverLong = *original;
+        original.reset();
+        for (const tv_str *s : {&copied, &assignedOverShort, &assignedOverLong}) {
+            EXPECT_EQ(Wide(*s), source);
+            EXPECT_EQ(Utf8(*s), PlatformUtf8(source));
+            EXPECT_EQ(MirrorIsInline(*s), source.size() <= 15);
+        }
+    }
+}
+
+TEST(TvStrMirror, MovedObjectsKeepTheirMirrorAndLeaveAnEmptySource)
+{
+    tv_str longSource(W("a text long enough for a heap mirror"));
+    const char *heapMirror = longSource.get_utf8();
+    tv_str moved(std::move(longSource));
+    EXPECT_EQ(moved.get_utf8(), heapMirror);
+    EXPECT_TRUE(longSource.is_empty());
+    EXPECT_STREQ(longSource.get_utf8(), "");
+
+    tv_str shortSource(W("short"));
+    tv_str target(W("a text long enough for a heap mirror"));
+    target = std::move(shortSource);
+    EXPECT_STREQ(target.get_utf8(), "short");
+    EXPECT_TRUE(MirrorIsInline(target));
+    EXPECT_TRUE(shortSource.is_empty());
+}
+
+TEST(TvStrMirror, EncodesSurrogatePairsAsOneCharacterAndLoneUnitsAsReplacement)
+{
+    const tv_str pair(W("\xD83D\xDE00"));
+    EXPECT_EQ(Utf8(pair), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(pair.length(), 2);
+    const WCHAR lone[] = {W('a'), 0xD800, W('b'), 0};
+    const tv_str s(lone);
+    EXPECT_EQ(s.length(), 3);  // the wide text keeps the unit
+    EXPECT_EQ(Utf8(s), "a\xEF\xBF\xBD" "b");
+}
+
+TEST(TvStrMirror, FollowsTheWideTextThroughEveryChange)
+{
+    const WCHAR highEnd[] = {W('x'), 0xD83D, 0};
+    const WCHAR lowStart[] = {0xDE00, W('y'), 0};
+    tv_str s(highEnd);
+    s += tv_str(lowStart);  // the seam makes one character
+    EXPECT_EQ(Utf8(s), "x\xF0\x9F\x98\x80y");
+    ExpectMirrorMatches(s);
+    s = tv_str(highEnd) + tv_str(lowStart);
+    ExpectMirrorMatches(s);
+    s = tv_str(highEnd);
+    s += lowStart;
+    ExpectMirrorMatches(s);
+
+    s = W("short");
+    s += W(" now long enough for the heap");
+    ExpectMirrorMatches(s);
+    s += W(" caf\u00E9");
+    ExpectMirrorMatches(s);
+    s.trim(TV_STR_TRIM_BOTH, tv_str(W("sh\u00E9")));
+    ExpectMirrorMatches(s);
+    s.truncate(4);
+    ExpectMirrorMatches(s);
+    EXPECT_EQ(s.format(W("%ls-%d"), W("\u20AC"), 7), 0);
+    ExpectMirrorMatches(s);
+    s.set_trailing_dirsep();
+    ExpectMirrorMatches(s);
+    s.clear_trailing_dirsep();
+    ExpectMirrorMatches(s);
+    s = s.concat(tv_str(highEnd), '\\');
+    ExpectMirrorMatches(s);
+    s = s / tv_str(W("caf\u00E9"));
+    ExpectMirrorMatches(s);
+}
+
+// ---------------------------------------------------------------------------------------
+// Sharing between copies
+
+TEST(TvStrSharing, CopiesShareTheBufferUntilOneChanges)
+{
+    const tv_str original(W("C:\\data\\file.txt"));
+    tv_str copy(original);
+    EXPECT_TRUE(SharesBuffer(original, copy));
+    copy += W(".bak");
+    EXPECT_FALSE(SharesBuffer(original, copy));
+    EXPECT_EQ(Wide(original), wstr(W("C:\\data\\file.txt")));
+    EXPECT_EQ(Wide(copy), wstr(W("C:\\data\\file.txt.bak")));
+}
+
+TEST(TvStrSharing, InPlaceEditsLeaveOtherCopiesAlone)
+{
+    const tv_str original(W("  abc\\  "));
+    tv_str truncated(original);
+    EXPECT_NE(truncated.truncate(1), 0);
+    tv_str trimmed(original);
+    trimmed.trim();
+    tv_str formatted(original);
+    EXPECT_EQ(formatted.format(W("%d"), 5), 0);
+    tv_str reset(original);
+    reset.set_utf8("x");
+    EXPECT_EQ(Wide(original), wstr(W("  abc\\  ")));
+    EXPECT_STREQ(original.get_utf8(), "  abc\\  ");
+    EXPECT_EQ(Wide(truncated), wstr(W("  abc\\ ")));
+    EXPECT_EQ(Wide(trimmed), wstr(W("abc\\")));
+}
+
+TEST(TvStrSharing, OperationsOnThemselvesAreSafe)
+{
+    tv_str s(W("a text long enough for a heap mirror"));
+    const tv_str &alias = s;
+    s = alias;
+    EXPECT_STREQ(s.get_utf8(), "a text long enough for a heap mirror");
+    s += s;
+    EXPECT_EQ(s.bytelength(), 72);
+    ExpectMirrorMatches(s);
+    s.set_utf8(s.get_utf8());
+    EXPECT_EQ(s.bytelength(), 72);
+    s += static_cast<const WCHAR *>(s);
+    EXPECT_EQ(s.length(), 144);
+    ExpectMirrorMatches(s);
+
+    tv_str word(W("xxhixx"));
+    tv_str set(W("x"));
+    word.trim(TV_STR_TRIM_BOTH, set);
+    EXPECT_EQ(Wide(word), wstr(W("hi")));
+    tv_str xs(W("xxx"));
+    xs.trim(TV_STR_TRIM_BOTH, xs);
+    EXPECT_TRUE(xs.is_empty());
+
+    tv_str path(W("C:\\dir\\file"));
+    tv_str rest;
+    path.split(path, rest, true, '\\');
+    EXPECT_EQ(Wide(path), wstr(W("C:\\dir")));
+    EXPECT_EQ(Wide(rest), wstr(W("file")));
+}
+
+TEST(TvStrSharing, CopiesMayBeReleasedOnDifferentThreads)
+{
+    const tv_str original(W("shared between threads, long enough for the heap"));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&original] {
+            for (int i = 0; i < 20000; ++i) {
+                tv_str copy(original);
+                tv_str another;
+                another = copy;
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    EXPECT_EQ(Wide(original), wstr(W("shared between threads, long enough for the heap")));
+    // The buffer's count is back to one: a copy made now is the only other owner, and the
+    // buffer is still alive after that copy is gone.
+    { const tv_str last(original); }
+    EXPECT_STREQ(static_cast<const char *>(original), "shared between threads, long enough for the heap");
+}
+
+// ---------------------------------------------------------------------------------------
+// Comparisons
+
+TEST(TvStrCompare, MissingNullAndEmptyTextsAreAllTheEmptyString)
+{
+    const tv_str none;
+    const tv_str null(static_cast<const WCHAR *>(NULL));
+    const tv_str empty(W(""));
+    EXPECT_TRUE(none == null);
+    EXPECT_TRUE(null == empty);
+    EXPECT_FALSE(none != empty);
+    EXPECT_FALSE(none < empty);
+    EXPECT_TRUE(none <= empty && none >= empty);
+    EXPECT_TRUE(none < tv_str(W("a")));
+    EXPECT_TRUE(tv_str(W("a")) > empty);
+}
+
+TEST(TvStrCompare, OrderIsByCodeUnitThenLength)
+{
+    EXPECT_TRUE(tv_str(W("abc")) == tv_str(W("abc")));
+    EXPECT_TRUE(tv_str(W("abc")) != tv_str(W("abd")));
+    EXPECT_TRUE(tv_str(W("abc")) != tv_str(W("ABC")));
+    EXPECT_TRUE(tv_str(W("ab")) < tv_str(W("abc")));
+    EXPECT_TRUE(tv_str(W("abc")) > tv_str(W("ab")));
+    EXPECT_TRUE(tv_str(W("Z")) < tv_str(W("a")));                // ordinal, not alphabetical
+    EXPECT_TRUE(tv_str(W("z")) < tv_str(W("\u00E9")));           // 0x7A < 0xE9
+    EXPECT_TRUE(tv_str(W("\uFFFF")) > tv_str(W("\xD83D\xDE00")));  // units, not characters
+    EXPECT_TRUE(tv_str(W("b")) >= tv_str(W("abc")));
+    EXPECT_TRUE(tv_str(W("abc")) <= tv_str(W("abc")));
+}
+
+TEST(TvStrCompare, CharEqualityNeedsExactlyOneByte)
+{
+    EXPECT_TRUE(tv_str(W("a")) == 'a');
+    EXPECT_FALSE(tv_str(W("ab")) == 'a');
+    EXPECT_FALSE(tv_str(W("b")) == 'a');
+    EXPECT_FALSE(tv_str() == '\0');
+    EXPECT_FALSE(tv_str(W("\u00E9")) == '\xC3');
+}
+
+// ---------------------------------------------------------------------------------------
+// Concatenation and paths
+
+TEST(TvStrPaths, PlusAndAppendJoinTheWideTexts)
+{
+    const tv_str a(W("C:"));
+    const tv_str b(W("\\dir"));
+    EXPECT_EQ(Wide(a + b), wstr(W("C:\\dir")));
+    EXPECT_EQ(Wide(tv_str() + b), wstr(W("\\dir")));
+    tv_str s(W("caf"));
+    s += tv_str(W("\u00E9"));
+    s += W("!");
+    s += static_cast<const WCHAR *>(NULL);
+    EXPECT_EQ(Wide(s), wstr(W("caf\u00E9!")));
+    EXPECT_EQ(Utf8(s), "caf\xC3\xA9!");
+}
+
+TEST(TvStrPaths, SlashJoinsWithOneBackslash)
+{
+    const struct {
+        const WCHAR *left;
+        const WCHAR *right;
+        const WCHAR *joined;
+    } cases[] = {
+        {W("C:\\dir"), W("file"), W("C:\\dir\\file")},
+        {W("C:\\dir\\"), W("\\file"), W("C:\\dir\\file")},
+        {W("C:\\dir\\"), W("file"), W("C:\\dir\\file")},
+        {W("C:\\dir"), W("\\file"), W("C:\\dir\\file")},
+        {W("\\"), W("x"), W("\\x")},
+        {W("a/"), W("b"), W("a/b")},
+        {W(""), W("x"), W("x")},
+        {W("a"), W(""), W("a")},
+        {W("C:\\"), W("\\"), W("C:\\")},
+        {W("caf\u00E9"), W("\u20AC"), W("caf\u00E9\\\u20AC")},
+        {W("\xD83D\xDE00"), W("\xD83D\xDE01"), W("\xD83D\xDE00\\\xD83D\xDE01")},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(Wide(tv_str(c.left) / tv_str(c.right)), wstr(c.joined)) << Utf8(tv_str(c.left)) << " / " << Utf8(tv_str(c.right));
+}
+
+TEST(TvStrPaths, ConcatPutsTheSeparatorOnlyWhereNeitherSideHasIt)
+{
+    const tv_str a(W("a"));
+    EXPECT_EQ(Wide(a.concat(tv_str(W("b")), ',')), wstr(W("a,b")));
+    EXPECT_EQ(Wide(tv_str(W("a,")).concat(tv_str(W("b")), ',')), wstr(W("a,b")));
+    EXPECT_EQ(Wide(a.concat(tv_str(W(",b")), ',')), wstr(W("a,b")));
+    EXPECT_EQ(Wide(a.concat(tv_str(W("b")), '\0')), wstr(W("ab")));
+    EXPECT_EQ(Wide(tv_str().concat(tv_str(W("b")), ',')), wstr(W("b")));
+    EXPECT_EQ(Wide(a.concat(tv_str(), ',')), wstr(W("a")));
+    // The join is made on the UTF-8 texts, so a lone surrogate comes back as U+FFFD.
+    const WCHAR lone[] = {0xD800, 0};
+    EXPECT_EQ(Wide(a.concat(tv_str(lone), ',')), wstr(W("a,\uFFFD")));
+}
+
+TEST(TvStrPaths, TrailingSeparatorIsABackslashOnly)
+{
+    tv_str s(W("C:\\dir"));
+    EXPECT_FALSE(s.has_trailing_dirsep());
+    s.set_trailing_dirsep();
+    EXPECT_EQ(Wide(s), wstr(W("C:\\dir\\")));
+    s.set_trailing_dirsep();
+    EXPECT_EQ(Wide(s), wstr(W("C:\\dir\\")));
+    EXPECT_TRUE(s.has_trailing_dirsep());
+    s.clear_trailing_dirsep();
+    EXPECT_EQ(Wide(s), wstr(W("C:\\dir")));
+    s.clear_trailing_dirsep();
+    EXPECT_EQ(Wide(s), wstr(W("C:\\dir")));
+
+    tv_str twice(W("a\\\\"));
+    twice.clear_trailing_dirsep();
+    EXPECT_EQ(Wide(twice), wstr(W("a\\")));
+    tv_str slash(W("a/"));
+    EXPECT_FALSE(slash.has_trailing_dirsep());
+    slash.set_trailing_dirsep();
+    EXPECT_EQ(Wide(slash), wstr(W("a/\\")));
+    tv_str empty;
+    EXPECT_FALSE(empty.has_trailing_dirsep());
+    empty.set_trailing_dirsep();
+    EXPECT_EQ(Wide(empty), wstr(W("\\")));
+    empty.clear_trailing_dirsep();
+    EXPECT_TRUE(empty.is_empty());
+}
+
+TEST(TvStrPaths, StripdirDotdotExtensionAndUnc)
+{
+    EXPECT_EQ(Wide(tv_str(W("C:\\dir\\file")).stripdir()), wstr(W("file")));
+    EXPECT_EQ(Wide(tv_str(W("C:\\dir\\")).stripdir()), wstr(W("dir\\")));
+    EXPECT_EQ(Wide(tv_str(W("file")).stripdir()), wstr(W("file")));
+    EXPECT_EQ(Wide(tv_str(W("\\")).stripdir()), wstr(W("\\")));
+
+    EXPECT_EQ(Wide(tv_str(W("C:\\dir\\file")).get_dotdot()), wstr(W("C:\\dir")));
+    EXPECT_EQ(Wide(tv_str(W("\\dir")).get_dotdot()), wstr(W("\\")));
+    EXPECT_TRUE(tv_str(W("file")).get_dotdot().is_empty());
+
+    EXPECT_TRUE(tv_str(W("C:\\a.b\\file")).extension().is_empty());
+    EXPECT_EQ(Wide(tv_str(W("file.txt")).extension()), wstr(W(".txt")));
+    EXPECT_EQ(Wide(tv_str(W("C:\\d\\archive.tar.gz")).extension()), wstr(W(".gz")));
+    EXPECT_EQ(Wide(tv_str(W("C:\\d\\.profile")).extension()), wstr(W(".profile")));
+    EXPECT_TRUE(tv_str(W("C:\\d\\noext")).extension().is_empty());
+    EXPECT_TRUE(tv_str().extension().is_empty());
+
+    EXPECT_EQ(Wide(tv_str(W("C:\\data")).unc_path()), wstr(W("\\\\?\\C:\\data")));
+    EXPECT_EQ(Wide(tv_str(W("\\x")).unc_path()), wstr(W("\\\\?\\\\x")));
+    EXPECT_TRUE(tv_str().unc_path().is_empty());
+}
+
+// ---------------------------------------------------------------------------------------
+// Searches
+
+TEST(TvStrSearch, BytePositionsInBanana)
+{
+    const tv_str banana(W("banana"));
+    EXPECT_EQ(banana.find('a', 0), 5);
+    EXPECT_EQ(banana.ffind('a', 0), 1);
+    EXPECT_EQ(banana.ffind_n('a', 2, 0), 3);
+    EXPECT_EQ(banana.ffind_n('a', 3, 0), 5);
+    EXPECT_EQ(banana.ffind_n('a', 4, 0), -1);
+    EXPECT_EQ(banana.ffind_n('a', 1, 2), 3);
+    EXPECT_EQ(banana.rfind('a', 0), 5);
+    EXPECT_EQ(banana.rfind('a', 1), 3);
+    EXPECT_EQ(banana.rfind('b', 5), 0);
+    EXPECT_EQ(banana.ffind('a', 4), 5);
+    EXPECT_EQ(banana.find('n', 3), 4);
+    EXPECT_EQ(banana.ffind('x', 0), -1);
+}
+
+TEST(TvStrSearch, OutOfRangeStartsFindNothing)
+{
+    const tv_str banana(W("banana"));
+    EXPECT_EQ(banana.ffind('a', -1), -1);
+    EXPECT_EQ(banana.ffind('a', 6), -1);
+    EXPECT_EQ(banana.ffind('a', INT_MAX), -1);
+    EXPECT_EQ(banana.find('a', 6), -1);
+    EXPECT_EQ(banana.find('a', INT_MIN), -1);
+    EXPECT_EQ(banana.rfind('b', 6), -1);
+    EXPECT_EQ(banana.rfind('a', -1), -1);
+    EXPECT_EQ(banana.ffind_n('a', 0, 0), -1);
+    EXPECT_EQ(banana.ffind_n('a', -3, 0), -1);
+    EXPECT_EQ(tv_str().ffind('a', 0), -1);
+    EXPECT_EQ(tv_str().rfind('a', 0), -1);
+    EXPECT_EQ(tv_str().ffind(WCHAR('a'), 0), -1);
+    EXPECT_EQ(banana.ffind(WCHAR('a'), 6), -1);
+}
+
+TEST(TvStrSearch, WideOverloadsCountUnitsNotBytes)
+{
+    const tv_str s(W("b\u00E9b\u00E9"));  // bytes: b C3 A9 b C3 A9
+    EXPECT_EQ(s.ffind('b', 1), 3);
+    EXPECT_EQ(s.ffind(WCHAR('b'), 1), 2);
+    EXPECT_EQ(s.find(WCHAR(0xE9), 0), 3);
+    EXPECT_EQ(s.ffind_n(WCHAR(0xE9), 2, 0), 3);
+    EXPECT_EQ(s.ffind_n(WCHAR(0xE9), 2, 2), -1);
+}
+
+TEST(TvStrSearch, ContainsByViewAndCase)
+{
+    const tv_str s(W("C:\\Program Files\\Caf\u00E9"));
+    EXPECT_TRUE(s.contains(tv_str(W("Program"))));
+    EXPECT_FALSE(s.contains(tv_str(W("program"))));
+    EXPECT_TRUE(s.contains(tv_str(W("program")), false));
+    EXPECT_TRUE(s.contains(W("FILES"), false));
+    EXPECT_FALSE(s.contains(W("CAF\u00C9"), false));  // only ASCII letters fold
+    EXPECT_TRUE(s.contains(W("CAF\u00E9"), false));
+    EXPECT_TRUE(s.contains(tv_str(W(""))));
+    EXPECT_FALSE(s.contains(tv_str()));
+    EXPECT_FALSE(s.contains(static_cast<const WCHAR *>(NULL)));
+    EXPECT_FALSE(tv_str().contains(W("a")));
+
+    ASSERT_EQ(GetACP(), 1252u);
+    EXPECT_TRUE(s.contains("Caf\xE9"));           // the narrow (ANSI) view
+    EXPECT_FALSE(s.contains("Caf\xC3\xA9"));
+    EXPECT_TRUE(s.contains_utf8("Caf\xC3\xA9"));   // converted from UTF-8
+    EXPECT_TRUE(s.contains_utf8("caf\xC3\xA9", false));
+    EXPECT_FALSE(s.contains(static_cast<const char *>(NULL)));
+    EXPECT_FALSE(s.contains_utf8(NULL));
+}
+
+TEST(TvStrSearch, StartsWithAcceptsAnEmptyPrefixEndsWithRejectsAnEmptySuffix)
+{
+    const tv_str s(W("Backup.LOG"));
+    EXPECT_TRUE(s.starts_with(tv_str(W("Back"))));
+    EXPECT_TRUE(s.starts_with(W("")));
+    EXPECT_TRUE(s.starts_with(tv_str(W(""))));
+    EXPECT_FALSE(s.starts_with(W("back")));
+    EXPECT_TRUE(s.starts_with(W("back"), false));
+    EXPECT_TRUE(s.starts_with("BACKUP", false));
+    EXPECT_TRUE(s.starts_with_utf8("Backup."));
+    EXPECT_FALSE(s.starts_with(W("Backup.LOG.old")));
+    EXPECT_FALSE(s.starts_with(static_cast<const WCHAR *>(NULL)));
+    EXPECT_FALSE(s.starts_with(tv_str()));
+    EXPECT_FALSE(tv_str().starts_with(W("")));
+
+    EXPECT_TRUE(s.ends_with(tv_str(W(".LOG"))));
+    EXPECT_FALSE(s.ends_with(W(".log")));
+    EXPECT_TRUE(s.ends_with(W(".log"), false));
+    EXPECT_TRUE(s.ends_with(".log", false));
+    EXPECT_TRUE(s.ends_with_utf8("p.LOG"));
+    EXPECT_FALSE(s.ends_with(W("")));
+    EXPECT_FALSE(s.ends_with(""));
+    EXPECT_FALSE(s.ends_with_utf8(""));
+    EXPECT_FALSE(s.ends_with(W("xBackup.LOG")));
+    EXPECT_FALSE(s.ends_with(static_cast<const char *>(NULL)));
+    EXPECT_FALSE(tv_str().ends_with(W("a")));
+    EXPECT_TRUE(s.has_char('.'));
+    EXPECT_FALSE(s.has_char('x'));
+    EXPECT_FALSE(s.has_char('\0'));
+}
+
+// ---------------------------------------------------------------------------------------
+// Pieces and edits
+
+TEST(TvStrEdits, SubstrCountsBytesAndClampsToTheText)
+{
+    const tv_str s(W("hello"));
+    EXPECT_EQ(Wide(s.substr(1, 3)), wstr(W("ell")));
+    EXPECT_EQ(Wide(s.substr(1)), wstr(W("ello")));
+    EXPECT_EQ(Wide(s.substr(1, 0)), wstr(W("ello")));
+    EXPECT_EQ(Wide(s.substr(3, 100)), wstr(W("lo")));
+    EXPECT_TRUE(s.substr(5).is_empty());
+    EXPECT_TRUE(s.substr(size_t(-1)).is_empty());
+    EXPECT_TRUE(s.substr(2, size_t(-1)) == tv_str(W("llo")));
+    EXPECT_TRUE(tv_str().substr(0).is_empty());
+    // Cutting a multi-byte character leaves what the platform makes of the broken bytes.
+    EXPECT_EQ(Wide(tv_str(W("\u00E9x")).substr(1)), wstr(W("\uFFFDx")));
+}
+
+TEST(TvStrEdits, SplitFromEitherSide)
+{
+    tv_str before;
+    tv_str after;
+    EXPECT_TRUE(tv_str(W("\\dir")).split(before, after, false, '\\'));
+    EXPECT_EQ(Wide(before), wstr(W("\\")));
+    EXPECT_EQ(Wide(after), wstr(W("dir")));
+    EXPECT_FALSE(tv_str(W("abc")).split(before, after, false, '\\'));
+    EXPECT_EQ(Wide(before), wstr(W("abc")));
+    EXPECT_TRUE(after.is_empty());
+    const tv_str path(W("a\\b\\c"));
+    path.split(before, after, false, '\\');
+    EXPECT_EQ(Wide(before), wstr(W("a")));
+    EXPECT_EQ(Wide(after), wstr(W("b\\c")));
+    path.split(before, after, true, '\\');
+    EXPECT_EQ(Wide(before), wstr(W("a\\b")));
+    EXPECT_EQ(Wide(after), wstr(W("c")));
+    EXPECT_EQ(Wide(path), wstr(W("a\\b\\c")));
+    tv_str(W("key=")).split(before, after, false, '=');
+    EXPECT_EQ(Wide(before), wstr(W("key")));
+    EXPECT_TRUE(after.is_empty());
+}
+
+TEST(TvStrEdits, ReplaceTextAndBytes)
+{
+    EXPECT_EQ(Wide(tv_str(W("a.b.c")).replace(tv_str(W(".")), tv_str(W("::")))), wstr(W("a::b::c")));
+    EXPECT_EQ(Wide(tv_str(W("aaaa")).replace(tv_str(W("aa")), tv_str(W("b")))), wstr(W("bb")));
+    EXPECT_EQ(Wide(tv_str(W("aaa")).replace(tv_str(W("aa")), tv_str(W("a")))), wstr(W("aa")));
+    EXPECT_EQ(Wide(tv_str(W("x\u00E9y")).replace(tv_str(W("\u00E9")), tv_str(W("\u20AC")))), wstr(W("x\u20ACy")));
+    EXPECT_EQ(Wide(tv_str(W("abc")).replace(tv_str(W("b")), tv_str())), wstr(W("ac")));
+    EXPECT_EQ(Wide(tv_str(W("abc")).replace(tv_str(), tv_str(W("x")))), wstr(W("abc")));
+    EXPECT_TRUE(tv_str().replace(tv_str(W("a")), tv_str(W("b"))).is_empty());
+    EXPECT_EQ(Wide(tv_str(W("C:/a/b")).replace('/', '\\')), wstr(W("C:\\a\\b")));
+    EXPECT_EQ(Wide(tv_str(W("abc")).replace('x', 'y')), wstr(W("abc")));
+}
+
+TEST(TvStrEdits, CaseMappingChangesAsciiLettersOnly)
+{
+    const tv_str s(W("\u00C9t\u00E9 Mix 42"));
+    EXPECT_EQ(Wide(s.upper()), wstr(W("\u00C9T\u00E9 MIX 42")));
+    EXPECT_EQ(Wide(s.lower()), wstr(W("\u00C9t\u00E9 mix 42")));
+    EXPECT_TRUE(tv_str().upper().is_empty());
+}
+
+TEST(TvStrEdits, TrimSelectedEnds)
+{
+    const wstr padded = W(" \t\r\n\f\vtext \t\r\n\f\v");
+    tv_str both(padded.c_str());
+    EXPECT_EQ(&both.trim(), &both);
+    EXPECT_EQ(Wide(both), wstr(W("text")));
+    tv_str start(padded.c_str());
+    start.trim(TV_STR_TRIM_START);
+    EXPECT_EQ(Wide(start), wstr(W("text \t\r\n\f\v")));
+    tv_str end(padded.c_str());
+    end.trim(TV_STR_TRIM_END);
+    EXPECT_EQ(Wide(end), wstr(W(" \t\r\n\f\vtext")));
+    tv_str blanks(W("   "));
+    blanks.trim(TV_STR_TRIM_END);
+    EXPECT_TRUE(blanks.is_empty());
+    EXPECT_STREQ(blanks.get_utf8(), "");
+    tv_str single(W(" "));
+    single.trim(TV_STR_TRIM_START);
+    EXPECT_TRUE(single.is_empty());
+    tv_str custom(W("--==name==--"));
+    custom.trim(TV_STR_TRIM_BOTH, tv_str(W("-=")));
+    EXPECT_EQ(Wide(custom), wstr(W("name")));
+    tv_str inner(W("a b"));
+    inner.trim();
+    EXPECT_EQ(Wide(inner), wstr(W("a b")));
+    tv_str none;
+    none.trim();
+    EXPECT_TRUE(!none);
+}
+
+TEST(TvStrEdits, TruncateDropsUnitsButNeverTheWholeText)
+{
+    tv_str s(W("abc"));
+    EXPECT_EQ(s.truncate(3), 0);
+    EXPECT_EQ(Wide(s), wstr(W("abc")));
+    EXPECT_EQ(s.truncate(10), 0);
+    EXPECT_EQ(s.truncate(-1), 0);
+    EXPECT_EQ(Wide(s), wstr(W("abc")));
+    EXPECT_NE(s.truncate(1), 0);
+    EXPECT_EQ(Wide(s), wstr(W("ab")));
+    EXPECT_STREQ(s.get_utf8(), "ab");
+    EXPECT_EQ(tv_str().truncate(0), 0);
+    tv_str euro(W("x\u20AC"));
+    EXPECT_NE(euro.truncate(1), 0);
+    EXPECT_STREQ(euro.get_utf8(), "x");
+}
+
+// ---------------------------------------------------------------------------------------
+// Measures and single characters
+
+TEST(TvStrMeasures, UnitsBytesAndSingleBytes)
+{
+    const tv_str s(W("\u00E9\u20AC"));
+    EXPECT_EQ(s.length(), 2);
+    EXPECT_EQ(s.bytelength(), 5);
+    EXPECT_EQ(s.first(), '\xC3');
+    EXPECT_EQ(s.last(), '\xAC');
+    EXPECT_EQ(s.byteindex(2), '\xE2');
+    EXPECT_EQ(s.byteindex(-1), '\0');
+    EXPECT_EQ(s.byteindex(5), '\0');
+    EXPECT_EQ(s.byteindex(INT_MAX), '\0');  // must not read past the text
+    EXPECT_EQ(tv_str().first(), '\0');
+    EXPECT_EQ(tv_str().last(), '\0');
+    EXPECT_EQ(tv_str().byteindex(40), '\0');
+}
+
+TEST(TvStrMeasures, IsupperWantsOnlyUpperCaseLetters)
+{
+    EXPECT_TRUE(tv_str().isupper());
+    EXPECT_TRUE(tv_str(W("ABC")).isupper());
+    EXPECT_FALSE(tv_str(W("ABc")).isupper());
+    EXPECT_FALSE(tv_str(W("AB1")).isupper());
+    EXPECT_FALSE(tv_str(W("AB C")).isupper());
+    EXPECT_FALSE(tv_str(W("\u00C9")).isupper());
+}
+
+TEST(TvStrMeasures, ToIntReadsBasesEightTenAndSixteen)
+{
+    EXPECT_EQ(tv_str(W("42")).toint(), 42);
+    EXPECT_EQ(tv_str(W("  -17 apples")).toint(10), -17);
+    EXPECT_EQ(tv_str(W("+8")).toint(10), 8);
+    EXPECT_EQ(tv_str(W("0x1F")).toint(16), 31);
+    EXPECT_EQ(tv_str(W("1f")).toint(16), 31);
+    EXPECT_EQ(tv_str(W("0xZ")).toint(16), 0);
+    EXPECT_EQ(tv_str(W("777")).toint(8), 511);
+    EXPECT_EQ(tv_str(W("789")).toint(8), 7);
+    EXPECT_EQ(tv_str(W("12abc")).toint(10), 12);
+    EXPECT_EQ(tv_str(W("abc")).toint(10), 0);
+    EXPECT_EQ(tv_str(W("101")).toint(2), 0);
+    EXPECT_EQ(tv_str(W("101")).toint(36), 0);
+    EXPECT_EQ(tv_str().toint(10), 0);
+    EXPECT_EQ(tv_str(W("2147483647")).toint(10), INT_MAX);
+    EXPECT_EQ(tv_str(W("-2147483648")).toint(10), INT_MIN);
+    EXPECT_EQ(tv_str(W("99999999999999999999")).toint(10), INT_MAX);
+    EXPECT_EQ(tv_str(W("-4294967296")).toint(10), INT_MIN);
+    EXPECT_EQ(tv_str(W("FFFFFFFF")).toint(16), INT_MAX);
+}
+
+// ---------------------------------------------------------------------------------------
+// The static conversions
+
+TEST(TvStrStatic, Utf8ToWideAllocatedIntoABufferAndMeasured)
+{
+    EXPECT_EQ(tv_str::utf8_to_wcs(NULL), nullptr);
+    WCHAR *wide = tv_str::utf8_to_wcs("caf\xC3\xA9");
+    ASSERT_NE(wide, nullptr);
+    EXPECT_EQ(wstr(wide), wstr(W("caf\u00E9")));
+    delete[] wide;
+
+    EXPECT_EQ(tv_str::utf8_to_wcs_len("caf\xC3\xA9"), 5u);
+    EXPECT_EQ(tv_str::utf8_to_wcs_len(""), 1u);
+    EXPECT_EQ(tv_str::utf8_to_wcs_len(NULL), 0u);
+
+    WCHAR buffer[8];
+    EXPECT_EQ(tv_str::utf8_to_wcs(buffer, 5, "caf\xC3\xA9"), 5u);
+    EXPECT_EQ(wstr(buffer), wstr(W("caf\u00E9")));
+    EXPECT_EQ(tv_str::utf8_to_wcs(buffer, 4, "caf\xC3\xA9"), 0u);
+    EXPECT_EQ(tv_str::utf8_to_wcs(buffer, 0, "a"), 0u);
+    EXPECT_EQ(tv_str::utf8_to_wcs(NULL, 8, "a"), 0u);
+    EXPECT_EQ(tv_str::utf8_to_wcs(buffer, 8, NULL), 0u);
+}
+
+TEST(TvStrStatic, WideToUtf8AllocatedIntoABufferAndMeasured)
+{
+    EXPECT_EQ(tv_str::wcs_to_utf8(static_cast<const WCHAR *>(NULL)), nullptr);
+    char *utf8 = tv_str::wcs_to_utf8(W("\u20AC1"));
+    ASSERT_NE(utf8, nullptr);
+    EXPECT_STREQ(utf8, "\xE2\x82\xAC" "1");
+    delete[] utf8;
+
+    EXPECT_EQ(tv_str::wcs_to_utf8_len(W("\u20AC1")), 5u);
+    EXPECT_EQ(tv_str::wcs_to_utf8_len(W("")), 1u);
+    EXPECT_EQ(tv_str::wcs_to_utf8_len(NULL), 0u);
+
+    char buffer[8];
+    EXPECT_EQ(tv_str::wcs_to_utf8(buffer, 5, W("\u20AC1")), 5u);
+    EXPECT_STREQ(buffer, "\xE2\x82\xAC" "1");
+    EXPECT_EQ(tv_str::wcs_to_utf8(buffer, 4, W("\u20AC1")), 0u);
+    EXPECT_EQ(tv_str::wcs_to_utf8(NULL, 8, W("a")), 0u);
+    EXPECT_EQ(tv_str::wcs_to_utf8(buffer, 8, NULL), 0u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Bad input
+
+TEST(TvStrBadInput, IllFormedUtf8BecomesReplacementCharacters)
+{
+    // How many U+FFFD an ill-formed sequence becomes is the platform's choice (Windows
+    // and Wine count some sequences differently); tv_str must agree with its platform.
+    const struct {
+        const char *bytes;
+        const WCHAR *wide;  // NULL where the platforms may differ
+    } cases[] = {
+        {"ab\x80" "c", W("ab\uFFFDc")},  // stray continuation byte
+        {"x\xE2\x82", W("x\uFFFD")},     // cut short by the end
+        {"\xFF", W("\uFFFD")},
+        {"\xC0\xAF", NULL},              // overlong form
+        {"\xED\xA0\x80", NULL},          // encoded surrogate
+        {"\xF4\x90\x80\x80", NULL},      // above U+10FFFF
+    };
+    for (const auto &c : cases) {
+        const wstr platform = tvtest::PlatformWide(c.bytes);
+        EXPECT_NE(platform.find(WCHAR(0xFFFD)), wstr::npos);
+        if (c.wide != NULL) {
+            EXPECT_EQ(platform, wstr(c.wide));
+        }
+        tv_str s;
+        s.set_utf8(c.bytes);
+        EXPECT_EQ(Wide(s), platform) << "input " << c.bytes;
+        ExpectMirrorMatches(s);
+        EXPECT_EQ(Wide(tv_str(c.bytes, tv_str::TCS_CP_UTF8)), platform);
+        WCHAR *converted = tv_str::utf8_to_wcs(c.bytes);
+        ASSERT_NE(converted, nullptr);
+        EXPECT_EQ(wstr(converted), platform);
+        delete[] converted;
+    }
+}
+
+TEST(TvStrBadInput, IllFormedUtf8KeepsTheCallersLastError)
+{
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    tv_str s;
+    s.set_utf8("bad \x80 byte");
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(TvStrBadInput, LongTextsWorkThroughout)
+{
+    const wstr longText(200000, W('x'));
+    tv_str s(longText.c_str());
+    EXPECT_EQ(s.length(), 200000);
+    EXPECT_EQ(s.bytelength(), 200000);
+    const tv_str joined = s / s;
+    EXPECT_EQ(joined.length(), 400001);
+    EXPECT_EQ(joined.byteindex(200000), '\\');
+    EXPECT_EQ(joined.rfind('\\', 0), 200000);
+    EXPECT_EQ(s.substr(199999).length(), 1);
+    tv_str utf8;
+    utf8.set_utf8(std::string(150000, 'y').append("\xC3\xA9").c_str());
+    EXPECT_EQ(utf8.length(), 150001);
+}
+
+// ---------------------------------------------------------------------------------------
+// Exhausted memory
+
+TEST(TvStrOutOfMemory, RaisesTheComErrorAndKeepsTheOldText)
+{
+    tv_str s(W("the old text, long enough for a heap mirror"));
+    const wstr fresh(100, W('n'));
+    HRESULT raised = S_OK;
+    int refused = 0;
+    {
+        tvtest::FailingAllocations failing;
+        try {
+            s = fresh.c_str();
+        } catch (const _com_error &error) {
+            raised = error.Error();
+        } catch (...) {
+            raised = E_UNEXPECTED;
+        }
+        refused = failing.refused();
+    }
+    if (refused == 0)
+        GTEST_SKIP() << "the library allocates outside the test program's operator new here";
+    EXPECT_EQ(raised, E_OUTOFMEMORY);
+    EXPECT_EQ(Wide(s), wstr(W("the old text, long enough for a heap mirror")));
+    EXPECT_STREQ(s.get_utf8(), "the old text, long enough for a heap mirror");
+}
+
+TEST(TvStrOutOfMemory, FormatAnswersEightAndConcatAnEmptyString)
+{
+    tv_str s(W("kept"));
+    const std::string longUtf8(1000, 'u');
+    const WCHAR lone[] = {0xD800, 0};
+    const tv_str withSurrogate(lone);
+    const tv_str other(W("other"));
+    int wideResult = -1;
+    int utf8Result = -1;
+    bool concatEmpty = false;
+    int refused = 0;
+    {
+        tvtest::FailingAllocations failing;
+        wideResult = s.format(W("%1000d"), 1);
+        utf8Result = s.format_utf8("%s", longUtf8.c_str());
+        concatEmpty = withSurrogate.concat(other, ',').is_empty();  // joined on UTF-8: a work buffer
+        refused = failing.refused();
+    }
+    if (refused == 0)
+        GTEST_SKIP() << "the library allocates outside the test program's operator new here";
+    EXPECT_EQ(wideResult, ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(utf8Result, ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_TRUE(concatEmpty);
+    EXPECT_EQ(Wide(s), wstr(W("kept")));
+}
