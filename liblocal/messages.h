@@ -14,7 +14,8 @@
 //   - %c renders the number's character, or the text's first character;
 //   - %p renders the text; %n writes nothing and renders nothing;
 //   - a NULL text renders as "(null)" in every conversion;
-//   - an unknown conversion is rendered literally and takes no pair.
+//   - an unknown conversion is rendered literally and takes no pair;
+//   - widths and precisions above 4096 count as 4096.
 // Texts are UTF-8 and so is the rendered message.
 #pragma once
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/capture.h"
 #include "testing.h"
 
 #include <string>
@@ -222,6 +223,26 @@ TEST_F(SnapshotBackup, RefusesPathsItCannotBackUp)
         << "no snapshot is registered";
     EXPECT_EQ(vo_error_get_last(), ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(call.calls, 0);
+}
+
+TEST_F(SnapshotBackup, RefusalIsLoggedWhenTheDebugLevelOrTraceMaskAsks)
+{
+    tvtest::OutputCapture capture;
+    SaveCall call;
+    const std::string livePath = "C:\\Windows\\win.ini";
+    Debug = 0;
+    VoTrace = 0;
+    nt_do_snap_backup(livePath.c_str(), RecordSave, &call, nullptr);
+    EXPECT_TRUE(capture.debugLines().empty());
+    Debug = 1;
+    nt_do_snap_backup(livePath.c_str(), RecordSave, &call, nullptr);
+    Debug = 0;
+    VoTrace = 0x1;
+    nt_do_snap_backup(livePath.c_str(), RecordSave, &call, nullptr);
+    VoTrace = 0;
+    const auto lines = capture.debugLines();
+    ASSERT_EQ(lines.size(), 2u) << "the program's Debug and VoTrace are the runtime's";
+    EXPECT_NE(lines[0].find(livePath), std::string::npos) << lines[0];
 }
 
 } // namespace
