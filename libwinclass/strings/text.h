@@ -8,6 +8,8 @@
 #include <comutil.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace tvstr {
 
@@ -25,20 +27,37 @@ inline size_t UnitLength(const WCHAR *text)
     return units;
 }
 
+// Eight bytes at a time: these scans run over every text that is built.
 inline bool IsAscii(const WCHAR *text, size_t units)
 {
-    WCHAR any = 0;
-    for (size_t i = 0; i < units; ++i)
-        any |= text[i];
-    return any < 0x80;
+    size_t i = 0;
+    for (; i + 4 <= units; i += 4) {
+        uint64_t word;
+        std::memcpy(&word, text + i, sizeof word);
+        if ((word & 0xFF80FF80FF80FF80ULL) != 0)
+            return false;
+    }
+    for (; i < units; ++i) {
+        if (text[i] >= 0x80)
+            return false;
+    }
+    return true;
 }
 
 inline bool IsAscii(const char *bytes, size_t count)
 {
-    unsigned char any = 0;
-    for (size_t i = 0; i < count; ++i)
-        any |= static_cast<unsigned char>(bytes[i]);
-    return any < 0x80;
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, sizeof word);
+        if ((word & 0x8080808080808080ULL) != 0)
+            return false;
+    }
+    for (; i < count; ++i) {
+        if (static_cast<unsigned char>(bytes[i]) >= 0x80)
+            return false;
+    }
+    return true;
 }
 
 // ASCII units to bytes, terminated.

@@ -17,7 +17,9 @@ namespace {
 const WCHAR kWhiteSpace[] = W(" \f\v\t\r\n");
 
 const int kFormatUnits = 65536;  // the work buffer of format and format_utf8
-const int kSmallFormat = 512;    // most output fits on the stack
+// Most output fits on the stack; only longer output is formatted again into the work buffer.
+const int kSmallWide = 1024;
+const int kSmallUtf8 = 2048;
 
 int ClampToInt(size_t value) { return value > size_t(INT_MAX) ? INT_MAX : int(value); }
 
@@ -489,10 +491,9 @@ int tv_str::format(const WCHAR *fmt, ...)
         return ERROR_INSUFFICIENT_BUFFER;
     va_list args;
 
-    // Short output is formatted on the stack; only long output takes the full work buffer.
-    WCHAR small[kSmallFormat];
+    WCHAR small[kSmallWide];
     va_start(args, fmt);
-    int written = _vsnwprintf(small, kSmallFormat - 1, fmt, args);
+    int written = _vsnwprintf(small, kSmallWide - 1, fmt, args);
     va_end(args);
     if (written >= 0) {
         _bstr_t buffer = MakeBuffer(small, size_t(written));
@@ -529,14 +530,14 @@ int tv_str::format_utf8(const char *fmt, ...)
     if (fmt == NULL)
         return ERROR_INSUFFICIENT_BUFFER;
     va_list args;
-    char small[kSmallFormat];
+    char small[kSmallUtf8];
     va_start(args, fmt);
     const int needed = vsnprintf(small, sizeof small, fmt, args);
     va_end(args);
     // The work buffer holds 65,535 bytes and a zero; longer output does not fit.
     if (needed < 0 || needed >= kFormatUnits)
         return ERROR_INSUFFICIENT_BUFFER;
-    if (needed < kSmallFormat) {
+    if (needed < kSmallUtf8) {
         try {
             assign_bytes(small, size_t(needed));
         } catch (const _com_error &) {

@@ -856,7 +856,7 @@ TEST(TvStrOutOfMemory, RaisesTheComErrorAndKeepsTheOldText)
 TEST(TvStrOutOfMemory, FormatAnswersEightAndConcatAnEmptyString)
 {
     tv_str s(W("kept"));
-    const std::string longUtf8(1000, 'u');
+    const std::string longUtf8(5000, 'u');  // longer than any buffer on the stack
     const WCHAR lone[] = {0xD800, 0};
     const tv_str withSurrogate(lone);
     const tv_str other(W("other"));
@@ -866,7 +866,7 @@ TEST(TvStrOutOfMemory, FormatAnswersEightAndConcatAnEmptyString)
     int refused = 0;
     {
         tvtest::FailingAllocations failing;
-        wideResult = s.format(W("%1000d"), 1);
+        wideResult = s.format(W("%5000d"), 1);
         utf8Result = s.format_utf8("%s", longUtf8.c_str());
         concatEmpty = withSurrogate.concat(other, ',').is_empty();  // joined on UTF-8: a work buffer
         refused = failing.refused();
