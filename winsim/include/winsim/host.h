@@ -3,7 +3,10 @@
 #pragma once
 
 #include "winsim/types.h"
+#include "objbase.h"
 #include "winreg.h"
+
+#include <functional>
 
 #include <string>
 #include <utility>
@@ -85,5 +88,42 @@ WINSIM_API size_t OpenHandleCount();
 // The names GetComputerNameExW answers; until set, the host name is COMPUTERNAME of the
 // simulated environment and the DNS domain is empty.
 WINSIM_API void SetComputerName(const std::u16string &hostName, const std::u16string &dnsDomain = u"");
+
+// ---- COM ----
+
+enum class ComApartment { None, SingleThreaded, MultiThreaded };
+// The calling thread's apartment (None when it made no CoInitialize(Ex) of its own) and
+// its outstanding CoInitialize(Ex) calls.
+WINSIM_API ComApartment CurrentComApartment();
+WINSIM_API ULONG ComInitCount();
+
+struct ComSecurity {
+    bool initialized = false;
+    DWORD authnLevel = 0;
+    DWORD impLevel = 0;
+    DWORD capabilities = 0;
+};
+// What CoInitializeSecurity set for the process; ResetComSecurity lets it be called again.
+WINSIM_API ComSecurity ComProcessSecurity();
+WINSIM_API void ResetComSecurity();
+
+// Makes a class creatable with CoCreateInstance in the given contexts. The factory gets
+// the outer unknown and the interface asked for; it answers as a class object's
+// CreateInstance would (CLASS_E_NOAGGREGATION, E_NOINTERFACE, ...). Registering a CLSID
+// again replaces its factory.
+using ComClassFactory = std::function<HRESULT(IUnknown *outer, REFIID riid, void **object)>;
+WINSIM_API void RegisterComClass(REFCLSID clsid, ComClassFactory factory,
+                                 DWORD contexts = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER);
+WINSIM_API bool UnregisterComClass(REFCLSID clsid);
+
+// The last CoSetProxyBlanket made on a proxy.
+struct ProxyBlanket {
+    DWORD authnSvc;
+    DWORD authzSvc;
+    DWORD authnLevel;
+    DWORD impLevel;
+    DWORD capabilities;
+};
+WINSIM_API bool ProxyBlanketOf(const IUnknown *proxy, ProxyBlanket *blanket);
 
 } // namespace winsim
