@@ -83,7 +83,7 @@ EXTERN_C HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid)
         return S_OK;
     }
     GUID parsed;
-    unsigned long long v;
+    unsigned long long v = 0;
     LPCOLESTR in = lpsz;
     bool ok = Expect(in, u'{') && ReadHex(in, 8, v);
     parsed.Data1 = (unsigned int)v;
