@@ -29,7 +29,9 @@ esac
 
 normalize() { sed -e 's/[[:space:]]\+/ /g' -e 's/^ //' -e 's/ $//'; }
 
-plain=$(printf '%s\n' "$raw" | grep -v '^_Z' | grep -v -x -E '_init|_fini|_edata|_end|__bss_start' || true)
+# The sanitizers add __odr_asan.* and similar names for exported variables; they are
+# the instrumentation's, not the library's.
+plain=$(printf '%s\n' "$raw" | grep -v '^_Z' | grep -v -x -E '_init|_fini|_edata|_end|__bss_start|__odr_asan[.].*' || true)
 demangled=$(printf '%s\n' "$raw" | grep '^_Z' | demangle | normalize || true)
 
 missing=0
