@@ -20,13 +20,16 @@ TEST(SimulatedEnvironment, IsSeededFromTheProcessEnvironment)
     EXPECT_EQ(wstr(buffer), W("seeded"));
 }
 
-TEST(SimulatedEnvironment, KeepsTheProcessValueOverAWindowsDefault)
+TEST(SimulatedEnvironment, TakesTheHostsVariablesOverTheProcesss)
 {
     ASSERT_EQ(setenv("COMPUTERNAME", "BUILD-HOST", 1), 0);
+    ASSERT_EQ(setenv("TLV_FROM_PROCESS", "kept", 1), 0);
     winsim::ResetEnvironment();
     WCHAR buffer[32];
     ASSERT_GT(GetEnvironmentVariableW(W("COMPUTERNAME"), buffer, 32), DWORD(0));
-    EXPECT_EQ(wstr(buffer), W("BUILD-HOST"));
+    EXPECT_EQ(wstr(buffer), W("TVSRV01"));  // the default host's COMPUTERNAME
+    ASSERT_GT(GetEnvironmentVariableW(W("TLV_FROM_PROCESS"), buffer, 32), DWORD(0));
+    EXPECT_EQ(wstr(buffer), W("kept"));
 }
 
 TEST(SimulatedEnvironment, ChangesStayInsideTheSimulation)

@@ -57,25 +57,25 @@ TEST_F(Sandbox, FilesWrittenThroughKernel32LandUnderTheirDrive)
 
 TEST_F(Sandbox, NamesResolveToTheCaseOnDisk)
 {
-    ASSERT_EQ(mkdir((root_ + "/C/Program Files").c_str(), 0777), 0);
-    std::ofstream(root_ + "/C/Program Files/Tolvane.ini") << "x";
+    ASSERT_EQ(mkdir((root_ + "/C/Shared Files").c_str(), 0777), 0);
+    std::ofstream(root_ + "/C/Shared Files/Tolvane.ini") << "x";
     std::string host;
-    ASSERT_TRUE(winsim::HostPathOf(u"c:\\PROGRAM FILES\\tolvane.INI", &host));
-    EXPECT_EQ(host, root_ + "/C/Program Files/Tolvane.ini");
+    ASSERT_TRUE(winsim::HostPathOf(u"c:\\SHARED FILES\\tolvane.INI", &host));
+    EXPECT_EQ(host, root_ + "/C/Shared Files/Tolvane.ini");
     // Names not on disk keep the case they were given.
-    ASSERT_TRUE(winsim::HostPathOf(u"C:\\program files\\New\\Thing.txt", &host));
-    EXPECT_EQ(host, root_ + "/C/Program Files/New/Thing.txt");
+    ASSERT_TRUE(winsim::HostPathOf(u"C:\\shared files\\New\\Thing.txt", &host));
+    EXPECT_EQ(host, root_ + "/C/Shared Files/New/Thing.txt");
 }
 
 TEST_F(Sandbox, OtherDrivesExistOnlyWhenTheirDirectoryDoes)
 {
     SetLastError(0);
-    EXPECT_FALSE(CreateDirectoryW(W("E:\\Data"), NULL));
+    EXPECT_FALSE(CreateDirectoryW(W("X:\\Data"), NULL));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-    ASSERT_EQ(mkdir((root_ + "/E").c_str(), 0777), 0);
-    EXPECT_TRUE(CreateDirectoryW(W("e:\\Data"), NULL));
+    ASSERT_EQ(mkdir((root_ + "/X").c_str(), 0777), 0);
+    EXPECT_TRUE(CreateDirectoryW(W("x:\\Data"), NULL));
     struct stat status;
-    EXPECT_EQ(stat((root_ + "/E/Data").c_str(), &status), 0);
+    EXPECT_EQ(stat((root_ + "/X/Data").c_str(), &status), 0);
 }
 
 TEST_F(Sandbox, NetworkAndDevicePathsAreRefused)
@@ -175,16 +175,17 @@ TEST(ComputerName, FollowsTheHostSettings)
     EXPECT_EQ(size, DWORD(12));
 }
 
-TEST(ComputerName, DefaultsToTheSimulatedComputerNameVariable)
+TEST(ComputerName, DefaultsToTheHostDescription)
 {
+    // The environment does not rename the machine; the default host is TVSRV01.
     ASSERT_TRUE(SetEnvironmentVariableW(W("COMPUTERNAME"), W("FROM-ENV")));
     WCHAR name[64];
     DWORD size = 64;
     ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsHostname, name, &size));
-    EXPECT_EQ(wstr(name), W("FROM-ENV"));
+    EXPECT_EQ(wstr(name), W("TVSRV01"));
     size = 64;
     ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsDomain, name, &size));
-    EXPECT_EQ(size, DWORD(0));
+    EXPECT_EQ(wstr(name), W("corp.example.com"));
 }
 
 } // namespace

@@ -658,6 +658,17 @@ namespace {
 
 std::mutex g_hostLock;
 std::unique_ptr<Host> g_host;
+unsigned g_generation = 0;
+struct Listeners {
+    std::mutex lock;
+    std::vector<std::function<void()>> all;
+};
+
+Listeners &TheListeners()
+{
+    static Listeners *listeners = new Listeners;
+    return *listeners;
+}
 
 Host LoadInitialHost()
 {
@@ -678,6 +689,8 @@ const Host &CurrentHost()
     if (!g_host) {
         try {
             g_host.reset(new Host(LoadInitialHost()));
+            ++g_generation;
+            SetAnsiCodePage(g_host->ansiCodePage);
         } catch (const HostError &e) {
             std::fprintf(stderr, "winsim: the host description does not load: %s\n", e.what());
             std::exit(3);
@@ -688,8 +701,31 @@ const Host &CurrentHost()
 
 void ReplaceHost(Host host)
 {
+    {
+        std::lock_guard<std::mutex> hold(g_hostLock);
+        g_host.reset(new Host(std::move(host)));
+        ++g_generation;
+        SetAnsiCodePage(g_host->ansiCodePage);
+    }
+    std::vector<std::function<void()>> listeners;
+    {
+        std::lock_guard<std::mutex> hold(TheListeners().lock);
+        listeners = TheListeners().all;
+    }
+    for (const auto &listener : listeners)
+        listener();
+}
+
+unsigned HostGeneration()
+{
     std::lock_guard<std::mutex> hold(g_hostLock);
-    g_host.reset(new Host(std::move(host)));
+    return g_generation;
+}
+
+void AddHostListener(std::function<void()> listener)
+{
+    std::lock_guard<std::mutex> hold(TheListeners().lock);
+    TheListeners().all.push_back(std::move(listener));
 }
 
 } // namespace winsim

@@ -2,6 +2,7 @@
 // the real process environment and completed with the variables every Windows process
 // has; names compare without regard to case, as on Windows.
 #include "internal.h"
+#include "winsim/hostmodel.h"
 
 #include <map>
 #include <mutex>
@@ -20,6 +21,7 @@ struct Variable {
 struct Environment {
     std::mutex lock;
     bool seeded = false;
+    unsigned generation = 0;  // of the host whose variables were put in
     std::map<wstring16, Variable> byFoldedName;
 };
 
@@ -54,9 +56,24 @@ void Put(Environment &env, const wstring16 &name, const wstring16 &value, bool r
 // Called with the lock held.
 void SeedOnce(Environment &env)
 {
-    if (env.seeded)
+    const Host &host = CurrentHost();
+    const unsigned generation = HostGeneration();
+    if (env.seeded && env.generation == generation)
         return;
+    const bool replaced = env.seeded;
     env.seeded = true;
+    env.generation = generation;
+    // The host's variables win over the Linux process's; another host made current
+    // starts again from its own variables and the defaults.
+    if (replaced)
+        env.byFoldedName.clear();
+    for (const auto &variable : host.environment)
+        Put(env, variable.first, variable.second, true);
+    if (replaced) {
+        for (const auto &pair : kWindowsDefaults)
+            Put(env, pair[0], pair[1], false);
+        return;
+    }
     for (char **entry = environ; entry != NULL && *entry != NULL; ++entry) {
         const char *text = *entry;
         const char *equals = strchr(text, '=');
@@ -132,6 +149,8 @@ void ResetEnvironment(bool seedFromProcess)
     env.seeded = false;
     if (!seedFromProcess) {
         env.seeded = true;
+        CurrentHost();
+        env.generation = HostGeneration();
         for (const auto &pair : kWindowsDefaults)
             Put(env, pair[0], pair[1], false);
     }

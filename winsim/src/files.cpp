@@ -247,6 +247,8 @@ DWORD AttributesOf(const MappedPath &path)
     std::lock_guard<std::mutex> guard(state.lock);
     auto found = state.attributes.find(path.hostPath);
     DWORD attributes;
+    if (path.isMountFolder)
+        return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     if (found != state.attributes.end())
         attributes = found->second;
     else

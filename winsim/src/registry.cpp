@@ -2,6 +2,7 @@
 // handles carry the access they were opened with, and the calls check it as Windows does.
 // Tests fill it through winsim/host.h.
 #include "internal.h"
+#include "winsim/hostmodel.h"
 
 #include <map>
 #include <memory>
@@ -13,7 +14,7 @@ namespace winsim {
 
 namespace {
 
-struct RegistryValue {
+struct StoredValue {
     wstring16 name;
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
@@ -23,7 +24,7 @@ struct RegistryKey {
     wstring16 name;
     bool deleted = false;
     std::map<wstring16, std::shared_ptr<RegistryKey>> subkeys;  // by folded name
-    std::map<wstring16, RegistryValue> values;                  // by folded name; "" is the default value
+    std::map<wstring16, StoredValue> values;                  // by folded name; "" is the default value
 };
 
 struct OpenKey {
@@ -36,6 +37,8 @@ struct Registry {
     std::map<ULONG_PTR, std::shared_ptr<RegistryKey>> hives;  // by predefined handle value
     std::unordered_map<ULONG_PTR, OpenKey> handles;
     ULONG_PTR nextHandle = 0x1000;
+    unsigned generation = 0;  // of the host whose values were put in
+    bool seeding = false;
 };
 
 Registry &TheRegistry()
@@ -55,8 +58,12 @@ void MarkDeleted(RegistryKey &key)
         MarkDeleted(*child.second);
 }
 
+void SeedFromHost(Registry &registry);
+
 std::shared_ptr<RegistryKey> Hive(Registry &registry, HKEY predefined)
 {
+    if (!registry.seeding)
+        SeedFromHost(registry);
     auto &hive = registry.hives[HandleValue(predefined)];
     if (!hive)
         hive = std::make_shared<RegistryKey>();
@@ -183,7 +190,7 @@ DWORD OpenSubKey(HKEY parent, const WCHAR *subKey, REGSAM access, PHKEY result)
 }
 
 // Finds the value behind a handle that must have been opened with `needed`.
-DWORD ReadValue(HKEY handle, const WCHAR *name, RegistryValue &value)
+DWORD ReadValue(HKEY handle, const WCHAR *name, StoredValue &value)
 {
     Registry &registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.lock);
@@ -218,7 +225,7 @@ DWORD TypeFlag(DWORD type)
 }
 
 // The value as RegGetValueW hands it out: expanded when asked, strings terminated.
-void PrepareForGet(RegistryValue &value, DWORD flags)
+void PrepareForGet(StoredValue &value, DWORD flags)
 {
     if (!IsStringType(value.type))
         return;
@@ -253,7 +260,7 @@ DWORD GetValue(HKEY handle, const WCHAR *subKey, const WCHAR *name, DWORD flags,
             return error;
         handle = opened;
     }
-    RegistryValue value;
+    StoredValue value;
     const DWORD readError = ReadValue(handle, name, value);
     if (opened != NULL)
         RegCloseKey(opened);
@@ -302,6 +309,43 @@ std::shared_ptr<RegistryKey> HostKey(Registry &registry, HKEY root, const std::u
     return Walk(base.key, components, create, NULL);
 }
 
+// Called with the lock held: puts in the current host's values when the host changed. A
+// host made current after another replaces every hive.
+void SeedFromHost(Registry &registry)
+{
+    const Host &host = CurrentHost();
+    const unsigned generation = HostGeneration();
+    if (registry.generation == generation)
+        return;
+    const bool replaced = registry.generation != 0;
+    registry.generation = generation;
+    registry.seeding = true;
+    if (replaced) {
+        for (auto &hive : registry.hives)
+            MarkDeleted(*hive.second);
+        registry.hives.clear();
+    }
+    static const std::pair<const char16_t *, HKEY> roots[] = {
+        {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {u"HKLM", HKEY_LOCAL_MACHINE},
+        {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},   {u"HKCU", HKEY_CURRENT_USER},
+        {u"HKEY_USERS", HKEY_USERS},                 {u"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+    };
+    for (const winsim::RegistryValue &value : host.registry) {
+        const size_t slash = value.key.find(u'\\');
+        const wstring16 rootName = value.key.substr(0, slash);
+        const wstring16 path = slash == wstring16::npos ? wstring16() : value.key.substr(slash + 1);
+        for (const auto &root : roots) {
+            if (!EqualNoCase(rootName, root.first))
+                continue;
+            std::shared_ptr<RegistryKey> key = HostKey(registry, root.second, path, true);
+            if (key)
+                key->values[FoldUpper(value.name)] = StoredValue{value.name, value.type, value.data};
+            break;
+        }
+    }
+    registry.seeding = false;
+}
+
 } // namespace
 
 void ResetRegistry()
@@ -311,6 +355,8 @@ void ResetRegistry()
     for (auto &hive : registry.hives)
         MarkDeleted(*hive.second);  // keys still open answer ERROR_KEY_DELETED
     registry.hives.clear();
+    CurrentHost();
+    registry.generation = HostGeneration();  // stays empty until another host is made current
 }
 
 bool SetRegistryValue(HKEY root, const std::u16string &keyPath, const std::u16string &valueName, DWORD type,
@@ -321,7 +367,7 @@ bool SetRegistryValue(HKEY root, const std::u16string &keyPath, const std::u16st
     std::shared_ptr<RegistryKey> key = HostKey(registry, root, keyPath, true);
     if (!key)
         return false;
-    key->values[FoldUpper(valueName)] = RegistryValue{valueName, type, data};
+    key->values[FoldUpper(valueName)] = StoredValue{valueName, type, data};
     return true;
 }
 
@@ -473,7 +519,7 @@ EXTERN_C LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD
 {
     if (lpReserved != NULL || (lpData != NULL && lpcbData == NULL))
         return ERROR_INVALID_PARAMETER;
-    RegistryValue value;
+    StoredValue value;
     if (DWORD error = ReadValue(hKey, lpValueName, value))
         return LSTATUS(error);
     if (lpType != NULL)
@@ -509,7 +555,7 @@ EXTERN_C LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Res
     if (open.key->deleted)
         return ERROR_KEY_DELETED;
     // Stored exactly as given: a string's terminator is there only if cbData counted it.
-    RegistryValue value{lpValueName != NULL ? wstring16(lpValueName) : wstring16(), dwType,
+    StoredValue value{lpValueName != NULL ? wstring16(lpValueName) : wstring16(), dwType,
                         std::vector<BYTE>(lpData, lpData + cbData)};
     open.key->values[ValueKey(lpValueName)] = value;
     return ERROR_SUCCESS;

@@ -1,6 +1,7 @@
 // kernel32: the computer's names. The host name comes from winsim::SetComputerName, else
 // from COMPUTERNAME in the simulated environment.
 #include "internal.h"
+#include "winsim/hostmodel.h"
 
 #include <mutex>
 
@@ -11,6 +12,7 @@ namespace {
 struct ComputerNames {
     std::mutex lock;
     bool set = false;
+    unsigned generation = 0;  // of the host current when the names were set
     wstring16 hostName;
     wstring16 dnsDomain;
 };
@@ -26,15 +28,15 @@ void CurrentNames(wstring16 &hostName, wstring16 &dnsDomain)
     ComputerNames &names = TheNames();
     {
         std::lock_guard<std::mutex> guard(names.lock);
-        if (names.set) {
+        if (names.set && names.generation == HostGeneration()) {
             hostName = names.hostName;
             dnsDomain = names.dnsDomain;
             return;
         }
     }
-    dnsDomain.clear();
-    if (!LookupEnvironmentVariable(u"COMPUTERNAME", hostName) || hostName.empty())
-        hostName = u"WINSIM-HOST";
+    const Host &host = CurrentHost();
+    hostName = host.hostName;
+    dnsDomain = host.domain;
 }
 
 // NetBIOS names are upper case and at most 15 characters.
@@ -49,7 +51,9 @@ void SetComputerName(const std::u16string &hostName, const std::u16string &dnsDo
 {
     ComputerNames &names = TheNames();
     std::lock_guard<std::mutex> guard(names.lock);
+    CurrentHost();
     names.set = true;
+    names.generation = HostGeneration();
     names.hostName = hostName;
     names.dnsDomain = dnsDomain;
 }

@@ -126,4 +126,30 @@ struct ProxyBlanket {
 };
 WINSIM_API bool ProxyBlanketOf(const IUnknown *proxy, ProxyBlanket *blanket);
 
+// ---- fault injection ----
+// A fault makes a simulated call fail as Windows would: "GetVolumeInformationW with the
+// argument E:\ fails with ERROR_NOT_READY". The function is the Win32 name; the argument
+// is the call's first text argument (a path, a volume name), compared without regard to
+// case, and an empty argument matches every call. Win32 calls fail with the error (and
+// set it as the last error); COM calls return the HRESULT. A fault given once is used up
+// by the first call it matches; otherwise it stays until ClearFaults.
+
+struct Fault {
+    std::string function;
+    std::u16string argument;
+    DWORD error = 0;
+    HRESULT hresult = S_OK;
+    bool once = true;
+};
+
+WINSIM_API void InjectFault(const Fault &fault);
+WINSIM_API void InjectError(const std::string &function, const std::u16string &argument, DWORD error,
+                            bool once = true);
+WINSIM_API void InjectHresult(const std::string &function, const std::u16string &argument, HRESULT hresult,
+                              bool once = true);
+WINSIM_API void ClearFaults();
+// For winsim's own calls (and its WMI and VSS layers): the fault that applies to this call,
+// consumed when given once. False when the call should go on normally.
+WINSIM_API bool TakeFault(const char *function, const std::u16string &argument, Fault *fault);
+
 } // namespace winsim

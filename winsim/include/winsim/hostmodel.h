@@ -7,6 +7,7 @@
 
 #include "winsim/types.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -152,7 +153,14 @@ WINSIM_API std::string EmbeddedHostJson(const std::string &name);
 // WINSIM_HOST names an embedded host, that one), else the default host. A WINSIM_HOST
 // that does not load ends the process with the HostError's text: nothing half-loaded.
 WINSIM_API const Host &CurrentHost();
-// Makes another host current (tests and tools).
+// Makes another host current (tests and tools). The listeners run after the swap, on
+// the caller's thread, without winsim's host lock held.
 WINSIM_API void ReplaceHost(Host host);
+
+// How many hosts have been made current so far (0 before the first is loaded). Layers that
+// keep state derived from the host compare it to know when to rebuild.
+WINSIM_API unsigned HostGeneration();
+// Called after each ReplaceHost (not for the first, lazily loaded host).
+WINSIM_API void AddHostListener(std::function<void()> listener);
 
 } // namespace winsim
