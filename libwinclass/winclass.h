@@ -4,5 +4,7 @@
 #include <libwinclass/winclassapi.h>
 
 #include <libwinclass/conversions.h>
+#include <libwinclass/hostinfo.h>
 #include <libwinclass/stringlist.h>
 #include <libwinclass/tv_str.h>
+#include <libwinclass/wmi.h>

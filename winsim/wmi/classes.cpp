@@ -1,7 +1,20 @@
 // winsim WMI: the namespaces and classes of the simulated host. Instances are made from
 // the host model at each query, so that disk numbers, volume GUIDs and sizes agree with
 // what kernel32 answers; the host description's "wmi", "network", "storagePools" and
-// "cluster" sections add what the model itself does not carry.
+// "cluster" sections add what the model itself does not carry:
+//
+//   "wmi": {"computerSystem": {"manufacturer": "...", "model": "..."}}
+//   "network": {"adapters": [{"deviceId": 7, "physical": true, "adapterType": "Ethernet 802.3",
+//       "macAddress": "...", "productName": "...", "dhcpEnabled": false, "dhcpServer": "...",
+//       "ipAddress": [...], "ipSubnet": [...], "defaultIPGateway": [...]}]}
+//   "storagePools": [{"friendlyName": "Pool01", "physicalDisks": [2, 3],
+//       "virtualDisks": [{"friendlyName": "...", "resiliency": "Mirror",
+//                         "provisioning": "thin"|"fixed", "size": 123}]}]
+//   "cluster": {"name": "...", "nodes": ["A", "B"],
+//       "sharedVolumes": [{"name": "...", "volume": "<volume guid>", "owner": "B", "faultState": 0}]}
+//
+// Absent sections give a default: "Winsim Systems" / "Simulated Server", one physical
+// Ethernet adapter, only the primordial pool, no cluster (ROOT\MSCLUSTER then does not exist).
 #include "wmiinternal.h"
 
 #include "winsim/hostmodel.h"
