@@ -4,6 +4,7 @@
 #include "files.h"
 
 #include "handles.h"
+#include "volumes.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -318,6 +319,16 @@ EXTERN_C HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DW
     (void)lpSecurityAttributes;
     (void)hTemplateFile;
     HANDLE handle;
+    Fault fault;
+    if (TakeFault("CreateFileW", lpFileName == NULL ? wstring16() : wstring16(lpFileName), &fault))
+        return Fail(fault.error, INVALID_HANDLE_VALUE);
+    DWORD deviceError;
+    if (lpFileName != NULL && OpenDevice(lpFileName, handle, deviceError)) {
+        if (deviceError != ERROR_SUCCESS)
+            return Fail(deviceError, INVALID_HANDLE_VALUE);
+        SetLastError(ERROR_SUCCESS);
+        return handle;
+    }
     bool existed = false;
     const DWORD error = CreateFileInternal(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
                                            dwFlagsAndAttributes, handle, existed);

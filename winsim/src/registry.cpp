@@ -4,6 +4,9 @@
 #include "internal.h"
 #include "winsim/hostmodel.h"
 
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -341,6 +344,39 @@ void SeedFromHost(Registry &registry)
             if (key)
                 key->values[FoldUpper(value.name)] = StoredValue{value.name, value.type, value.data};
             break;
+        }
+    }
+    // A cluster node has the cluster database loaded at HKLM\Cluster, and the cluster disk
+    // driver lists the disks it owns by MBR signature or GPT disk GUID.
+    auto cluster = host.sections.find("cluster");
+    if (cluster != host.sections.end()) {
+        std::string name;
+        try {
+            const nlohmann::json section = nlohmann::json::parse(cluster->second);
+            name = section.value("name", std::string());
+        } catch (const nlohmann::json::exception &) {
+        }
+        std::shared_ptr<RegistryKey> key = HostKey(registry, HKEY_LOCAL_MACHINE, u"Cluster", true);
+        const wstring16 wide = FromUtf8(name);
+        const BYTE *bytes = reinterpret_cast<const BYTE *>(wide.c_str());
+        key->values[u"CLUSTERNAME"] = StoredValue{u"ClusterName", REG_SZ,
+                                                  std::vector<BYTE>(bytes, bytes + (wide.size() + 1) * 2)};
+        for (const Disk &disk : host.disks) {
+            if (!disk.clustered)
+                continue;
+            char identity[48];
+            if (disk.style == PartitionStyle::Mbr) {
+                std::snprintf(identity, sizeof identity, "%08X", disk.signature);
+            } else {
+                const GUID &id = disk.diskId;
+                std::snprintf(identity, sizeof identity, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                              id.Data1, id.Data2, id.Data3, id.Data4[0], id.Data4[1], id.Data4[2], id.Data4[3],
+                              id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7]);
+            }
+            HostKey(registry, HKEY_LOCAL_MACHINE,
+                    u"SYSTEM\\CurrentControlSet\\Services\\ClusDisk\\Parameters\\Signatures\\" +
+                        FromUtf8(identity),
+                    true);
         }
     }
     registry.seeding = false;
