@@ -6,6 +6,8 @@
 #include <winsim/hostmodel.h>
 #include <winsim/wmi.h>
 
+#include <libwinclass/conversions.h>
+
 #include <gtest/gtest.h>
 
 #include "wmitest.h"
@@ -301,6 +303,72 @@ TEST_F(SimulatedClusterWmi, SharedVolumesMoveAndEnterMaintenance)
     EXPECT_EQ(fault.get()->lVal, 4);
     ASSERT_EQ(services_->ExecMethod(path, off, 0, NULL, NULL, NULL, NULL), S_OK);
     EXPECT_EQ(winsim::WmiSharedVolumes().at(0).faultState, DWORD(0));
+}
+
+} // namespace
+
+namespace {
+
+struct LibraryQuery {
+    const char *host;
+    const WCHAR *ns;
+    const WCHAR *wql;
+    bool hasObjects;
+};
+
+// Every query the library runs, on the host it is meant for: all must succeed, and all
+// but the virtual-disk links (none described on the default host) must find objects.
+TEST_F(SimulatedWmi, EveryQueryOfTheLibraryIsAnswered)
+{
+    const LibraryQuery queries[] = {
+        {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"), W("SELECT Number, BusType FROM MSFT_Disk"), true},
+        {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"),
+         W("SELECT BusType, FriendlyName, Number, ObjectID, PartitionStyle, Size FROM MSFT_Disk"), true},
+        {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"),
+         W("SELECT BusType, DeviceID, FriendlyName, ObjectID, Size FROM MSFT_PhysicalDisk"), true},
+        {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"), W("SELECT * FROM MSFT_Partition"), true},
+        {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"), W("SELECT * FROM MSFT_Volume"), true},
+        {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"),
+         W("SELECT ObjectID, IsPrimordial, FriendlyName, Size FROM MSFT_StoragePool"), true},
+        {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"), W("SELECT * FROM MSFT_StoragePoolToPhysicalDisk"),
+         true},
+        {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"), W("SELECT * FROM MSFT_StoragePoolToVirtualDisk"),
+         false},
+        {"default", W("\\\\.\\Root\\CIMV2"), W("SELECT * FROM Win32_NetworkAdapter WHERE PhysicalAdapter='TRUE'"), true},
+        {"default", W("\\\\.\\Root\\CIMV2"), W("SELECT * FROM Win32_NetworkAdapterConfiguration"), true},
+        {"default", W("\\\\.\\Root\\CIMV2"), W("SELECT Manufacturer, Model FROM Win32_ComputerSystem"), true},
+        {"cluster-node", W("ROOT\\MSCLUSTER"), W("SELECT * FROM MSCluster_ClusterSharedVolume"), true},
+        {"cluster-node", W("ROOT\\MSCLUSTER"),
+         W("ASSOCIATORS OF {MSCluster_ClusterSharedVolume.Name='Cluster Disk 1'} WHERE ResultClass = MSCluster_Node"),
+         true},
+    };
+    for (const LibraryQuery &q : queries) {
+        winsim::ReplaceHost(winsim::ParseHost(winsim::EmbeddedHostJson(q.host)));
+        Open(q.ns);
+        EXPECT_EQ(Run(q.wql), WBEM_S_FALSE) << to_utf8(q.wql);
+        EXPECT_EQ(!objects_.empty(), q.hasObjects) << to_utf8(q.wql);
+        ReleaseAll(objects_);
+    }
+}
+
+TEST_F(SimulatedWmi, StorageSpacesDisksAreFoundByBusType)
+{
+    Open(W("\\\\.\\Root\\Microsoft\\Windows\\Storage"));
+    ASSERT_EQ(Run(W("SELECT Number, BusType FROM MSFT_Disk")), WBEM_S_FALSE);
+    std::vector<LONG> spaces;
+    for (auto *object : objects_) {
+        Variant bus, number;
+        ASSERT_EQ(object->Get(W("BusType"), 0, &bus, NULL, NULL), S_OK);
+        ASSERT_EQ(object->Get(W("Number"), 0, &number, NULL, NULL), S_OK);
+        if (bus.get()->lVal == 16)
+            spaces.push_back(number.get()->lVal);
+    }
+    std::vector<LONG> expected;
+    for (const auto &disk : winsim::CurrentHost().disks)
+        if (disk.busType == winsim::BusSpaces)
+            expected.push_back(LONG(disk.number));
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(spaces, expected);
 }
 
 } // namespace
