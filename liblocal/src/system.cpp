@@ -300,6 +300,8 @@ int vo_correct_path_case(const char *path, char *buffer, size_t size)
         return 0;
     // Each name as the directory listing spells it, found with FindFirstFileW.
     const wstr wide = vo::Widen(path);
+    if (wide.find_first_of(W("*?")) != wstr::npos)
+        return 0;  // a pattern names no one path
     wstr corrected;
     size_t at = 0;
     if (wide.size() >= 2 && wide[1] == W(':')) {
