@@ -372,3 +372,30 @@ TEST_F(SimulatedWmi, StorageSpacesDisksAreFoundByBusType)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SimulatedWmi, AHostDescriptionAddsInstancesAndRawValues)
+{
+    std::string json = winsim::EmbeddedHostJson("default");
+    json.insert(json.find('{') + 1, R"("wmi": {
+        "instances": [{"namespace": "\\\\.\\Root\\CIMV2", "class": "Win32_NetworkAdapter",
+                       "properties": {"DeviceID": "9", "PhysicalAdapter": true, "AdapterType": 42}}],
+        "overrides": [{"namespace": "root/cimv2", "class": "Win32_ComputerSystem", "property": "Model",
+                       "value": null}]},)");
+    winsim::ReplaceHost(winsim::ParseHost(json));
+    Open(W("ROOT\\CIMV2"));
+    ASSERT_EQ(Run(W("SELECT * FROM Win32_NetworkAdapter WHERE PhysicalAdapter='TRUE'")), WBEM_S_FALSE);
+    ASSERT_EQ(objects_.size(), size_t(2));
+    EXPECT_EQ(Text(1, W("DeviceID")), wstr(W("9")));
+    Variant adapterType;
+    ASSERT_EQ(objects_[1]->Get(W("AdapterType"), 0, &adapterType, NULL, NULL), S_OK);
+    EXPECT_EQ(adapterType.vt(), VT_I4) << "a raw value keeps the type the host gave it";
+
+    ASSERT_EQ(Run(W("SELECT Manufacturer, Model FROM Win32_ComputerSystem")), WBEM_S_FALSE);
+    Variant model;
+    ASSERT_EQ(objects_.at(0)->Get(W("Model"), 0, &model, NULL, NULL), S_OK);
+    EXPECT_EQ(model.vt(), VT_NULL);
+}
+
+} // namespace

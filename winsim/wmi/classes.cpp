@@ -3,7 +3,12 @@
 // what kernel32 answers; the host description's "wmi", "network", "storagePools" and
 // "cluster" sections add what the model itself does not carry:
 //
-//   "wmi": {"computerSystem": {"manufacturer": "...", "model": "..."}}
+//   "wmi": {"computerSystem": {"manufacturer": "...", "model": "..."},
+//           "instances": [{"namespace": "ROOT\\CIMV2", "class": "...", "properties": {...}}],
+//           "overrides": [{"namespace": "...", "class": "...", "property": "...", "value": ...}]}
+//     (raw values: a JSON string is VT_BSTR, an integer VT_I4, a boolean VT_BOOL, null
+//     VT_NULL, an array of strings VT_ARRAY|VT_BSTR: so a host can give a property the
+//     wrong type)
 //   "network": {"adapters": [{"deviceId": 7, "physical": true, "adapterType": "Ethernet 802.3",
 //       "macAddress": "...", "productName": "...", "dhcpEnabled": false, "dhcpServer": "...",
 //       "ipAddress": [...], "ipSubnet": [...], "defaultIPGateway": [...]}]}
@@ -702,9 +707,64 @@ bool NamespaceExists(const text &ns)
            upper == u"ROOT\\MICROSOFT\\WINDOWS" || upper == kStorage;
 }
 
+namespace {
+
+Value RawValue(const json &value)
+{
+    if (value.is_string())
+        return Value::String(Widen(value.get<std::string>()));
+    if (value.is_boolean())
+        return Value::Bool(value.get<bool>());
+    if (value.is_number_integer())
+        return Value::Int32(LONG(value.get<long long>()));
+    if (value.is_array()) {
+        std::vector<text> items;
+        for (const auto &item : value)
+            if (item.is_string())
+                items.push_back(Widen(item.get<std::string>()));
+        return Value::Strings(items);
+    }
+    return Value::Null();
+}
+
+bool DescribedFor(const json &entry, const ClassDef &def)
+{
+    text ns = Upper(Field(entry, "namespace", ""));
+    for (auto &c : ns)
+        if (c == u'/')
+            c = u'\\';
+    if (ns.compare(0, 4, u"\\\\.\\") == 0)
+        ns = ns.substr(4);
+    return SameName(ns, def.ns) && SameName(Field(entry, "class", ""), def.name);
+}
+
+// The raw instances and values the host description's "wmi" section adds.
+void ApplyDescribedValues(const ClassDef &def, std::vector<ObjectData> &instances)
+{
+    const json wmiSection = Section("wmi");
+    for (const auto &entry : wmiSection.value("instances", json::array())) {
+        if (!entry.is_object() || !DescribedFor(entry, def))
+            continue;
+        std::vector<std::pair<text, Value>> values;
+        const json properties = entry.value("properties", json::object());
+        for (const auto &p : properties.items())
+            values.emplace_back(Widen(p.key()), RawValue(p.value()));
+        instances.push_back(MakeInstance(def, values));
+    }
+    for (const auto &entry : wmiSection.value("overrides", json::array())) {
+        if (!entry.is_object() || !DescribedFor(entry, def) || !entry.contains("value"))
+            continue;
+        for (auto &instance : instances)
+            instance.Set(Field(entry, "property", ""), RawValue(entry["value"]));
+    }
+}
+
+} // namespace
+
 std::vector<ObjectData> InstancesOf(const ClassDef &def)
 {
     std::vector<ObjectData> instances = def.instances ? def.instances(def) : std::vector<ObjectData>();
+    ApplyDescribedValues(def, instances);
     for (auto &instance : instances)
         instance.ns = def.ns;
     ApplyOverrides(def, instances);
