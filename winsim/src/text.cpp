@@ -62,39 +62,23 @@ bool EqualNoCase(const wstring16 &a, const wstring16 &b)
     return true;
 }
 
+// Both conversions go through the code-page calls, so winsim has one UTF-8 codec. Empty
+// text is answered without them: they refuse a zero length and would set the last error.
 std::string ToUtf8(const wstring16 &text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        unsigned int cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out.push_back(char(cp));
-        } else if (cp < 0x800) {
-            out.push_back(char(0xC0 | (cp >> 6)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(char(0xE0 | (cp >> 12)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (cp >> 18)));
-            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
+    if (text.empty())
+        return std::string();
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), NULL, 0, NULL, NULL);
+    std::string narrow(size_t(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &narrow[0], bytes, NULL, NULL);
+    return narrow;
 }
 
 wstring16 FromUtf8(const std::string &text)
 {
+    if (text.empty())
+        return wstring16();
     const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), NULL, 0);
     wstring16 wide(size_t(units > 0 ? units : 0), 0);
     if (units > 0)
