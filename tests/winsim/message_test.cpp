@@ -8,10 +8,12 @@
 
 #include <cstdint>
 
+#include "support/markers.h"
+
 namespace {
 
 const DWORD kSystemFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-const DWORD kMarker = 0xDEADBEEF;
+using tvtest::kMarker;
 
 // The system text of a code, or "<none: error>" when FormatMessageW fails.
 wstr SystemText(DWORD code, DWORD language = 0)

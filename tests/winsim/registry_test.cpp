@@ -9,19 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "support/markers.h"
+
 namespace {
 
-const DWORD kMarker = 0xDEADBEEF;
-
-wstr Number(DWORD value)
-{
-    wstr text;
-    do {
-        text.insert(text.begin(), WCHAR(u'0' + value % 10));
-        value /= 10;
-    } while (value != 0);
-    return text;
-}
+using tvtest::kMarker;
+using tvtest::Number;
 
 class Registry : public testing::Test {
 protected:
