@@ -1,0 +1,83 @@
+// libwinclass: the backup requester's exported interface, as the save program drives it.
+//
+//     vsscr_set_bbb_backup()                      optional, before init: block-based backup
+//     vsscr_init_backup(saveType, markArchive)    COM, the common requester, the writer list
+//     vsscr_select_for_backup()                   writers by save type
+//     vsscr_add_savepath / vsscr_add_volume_EX / vsscr_add_to_volume_table_EX
+//     vsscr_process_snap(...)                     the snapshot and its document
+//     vsscr_get_mapping / vsscr_translate_to_physical / ...   while files are read
+//     vsscr_backup_complete()
+//     vsscr_destroy_snapshot_set()                or vsscr_uninit_backup()
+//
+// Every function that can fail returns a message handle: NULL for success, otherwise a
+// message for the caller to print (msg_print_handle) and free (msg_free). One thread
+// drives a session; the shadow-path tests may be called from any thread while it runs.
+#pragma once
+
+#include <libwinclass/winclassapi.h>
+
+#include <cstddef>
+#include <cstdint>
+
+struct vo_msg;
+
+extern "C" {
+
+// One volume of the snapshot set, as handed out by vsscr_get_snapshot_volume_list.
+// The layout is fixed (80 bytes); free the chain with vsscr_free_vol_list.
+struct vsscr_vol_entry {
+    struct vsscr_vol_entry *next;
+    uint32_t marked;            // the caller marked the volume (0 or 1)
+    uint32_t flags;             // why the volume is in the set (1 save path, 2 critical, 4 parent ...)
+    WCHAR *volume;              // root or mount folder with a trailing backslash; NULL when empty
+    char *volume_utf8;
+    WCHAR *volume_guid_name;    // \\?\Volume{guid}\ ; NULL when not looked up
+    WCHAR *shadow_path;         // shadow-copy device path with a trailing backslash; NULL before the snapshot
+    char *shadow_path_utf8;
+    WCHAR drive_root[4];        // X:\ when the volume also has a drive letter; zeros otherwise
+    char drive_root_utf8[4];
+    uint32_t padding;
+    uint64_t reserved;
+};
+
+// Session.
+WINCLASS_API void vsscr_set_bbb_backup(void);
+WINCLASS_API void vsscr_set_snapshot_save_type(int saveType);
+WINCLASS_API struct vo_msg *vsscr_init_backup(int saveType, int markFilesForArchive);
+WINCLASS_API struct vo_msg *vsscr_select_for_backup(void);
+WINCLASS_API struct vo_msg *vsscr_backup_complete(void);
+WINCLASS_API void vsscr_destroy_snapshot_set(void);
+WINCLASS_API void vsscr_uninit_backup(void);
+WINCLASS_API void vsscr_free_writercomponent_struct(void *record);
+
+// The snapshot set.
+WINCLASS_API struct vo_msg *vsscr_add_savepath(const char *savePath);
+WINCLASS_API struct vo_msg *vsscr_add_volume_EX(const WCHAR *volume, uint32_t flags);
+WINCLASS_API struct vo_msg *vsscr_add_to_volume_table_EX(const WCHAR *volume, int mark, const WCHAR *unused,
+                                                         uint32_t *alreadyPresent, uint32_t flags,
+                                                         const WCHAR *shadowPath);
+WINCLASS_API struct vo_msg *vsscr_process_snap(size_t size, WCHAR *documentPath, GUID *snapshotSetId);
+
+// Shadow paths.
+WINCLASS_API int vsscr_get_mapping(const WCHAR *path, WCHAR *volume, size_t volumeSize, WCHAR *shadow,
+                                   size_t shadowSize, WCHAR *driveRoot, size_t driveRootSize);
+WINCLASS_API int vsscr_get_shadowcopy_rootpath(const WCHAR *path, WCHAR *buffer, size_t size);
+WINCLASS_API int vsscr_is_snapshot_path(const char *path);
+WINCLASS_API int vsscr_is_snapshot_root(const char *path, char *buffer, size_t size);
+WINCLASS_API int vsscr_is_snapshot_mountpoint_root(const char *path, char *buffer, size_t size);
+WINCLASS_API void vsscr_translate_to_physical(const char *path, char *buffer, size_t size);
+WINCLASS_API struct vo_msg *vsscr_get_snapshot_volume_list(struct vsscr_vol_entry **first);
+WINCLASS_API void vsscr_free_vol_list(struct vsscr_vol_entry *first);
+
+} // extern "C"
+
+static_assert(sizeof(vsscr_vol_entry) == 80, "vsscr_vol_entry is 80 bytes");
+static_assert(offsetof(vsscr_vol_entry, marked) == 8, "vsscr_vol_entry layout");
+static_assert(offsetof(vsscr_vol_entry, volume) == 16, "vsscr_vol_entry layout");
+static_assert(offsetof(vsscr_vol_entry, volume_utf8) == 24, "vsscr_vol_entry layout");
+static_assert(offsetof(vsscr_vol_entry, volume_guid_name) == 32, "vsscr_vol_entry layout");
+static_assert(offsetof(vsscr_vol_entry, shadow_path) == 40, "vsscr_vol_entry layout");
+static_assert(offsetof(vsscr_vol_entry, shadow_path_utf8) == 48, "vsscr_vol_entry layout");
+static_assert(offsetof(vsscr_vol_entry, drive_root) == 56, "vsscr_vol_entry layout");
+static_assert(offsetof(vsscr_vol_entry, drive_root_utf8) == 64, "vsscr_vol_entry layout");
+static_assert(offsetof(vsscr_vol_entry, reserved) == 72, "vsscr_vol_entry layout");

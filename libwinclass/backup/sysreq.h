@@ -1,0 +1,121 @@
+// The requester classes: the session state of a backup (and the frame that the restore
+// requester shares). The library holds one backup and one restore object with static
+// storage; every exported backup function works on the backup object.
+#pragma once
+
+#include <libwinclass/tv_str.h>
+#include <vssrequester/vsscr.h>
+
+#include <liblocal/local.h>
+
+#include <cstdint>
+#include <list>
+#include <memory>
+
+class CPromoteUserDataWriter;
+
+// One volume of the backup in the volume snapshot map.
+class CVssVolSnapShotMap {
+public:
+    bool marked = false;   // the caller's mark; never cleared once set
+    uint32_t flags = 0;    // OR of the flags of every call that named the volume
+    tv_str volume;         // root or mount folder, trailing backslash; the map's key
+    tv_str volumeGuidName; // \\?\Volume{guid}\ ; empty when not looked up
+    tv_str shadowPath;     // shadow-copy device path, trailing backslash; empty until known
+    tv_str driveRoot;      // X:\ when the volume also has a drive letter; else empty
+};
+
+// Flag bits of a map entry.
+enum : uint32_t {
+    VOLSNAP_SAVE_PATH = 0x1,
+    VOLSNAP_CRITICAL = 0x2,
+    VOLSNAP_MOUNT_PARENT = 0x4,
+    VOLSNAP_DYNAMIC_PACK = 0x8,
+    VOLSNAP_BCD = 0x20,
+};
+
+// Ordered by decreasing length of volume; among equal lengths the newest comes last.
+using VolSnapMapList = std::list<std::shared_ptr<CVssVolSnapShotMap>>;
+
+class CVssSysReqBase {
+public:
+    CVssSysReqBase();
+    // Base set-up: COM, process security, the common requester and its log.
+    virtual struct vo_msg *Init();
+    virtual ~CVssSysReqBase() = 0;
+
+    bool comInitialized;
+    bool securityInitialized;
+    tv_str writerName;                        // used by the restore side only
+    std::list<std::shared_ptr<void>> objects; // used by the restore side only
+    CVssCr *cr;                               // the common requester; not owned
+};
+
+class CVssSysReqBackup : public CVssSysReqBase {
+public:
+    CVssSysReqBackup();
+    ~CVssSysReqBackup() override;
+
+    using CVssSysReqBase::Init;
+    struct vo_msg *Init(int saveType, int markFilesForArchive, const tv_str &writerName);
+    void UnInit();
+    void Reset();
+    static void GetErrorText(uint32_t code, size_t size, char *buffer);
+
+    // The supported writer list.
+    bool PopulateSupportedWriterList();
+    bool PopulateUserSupportedWriterList(const char *path);
+    void PopulateDefaultSupportedWriterList();
+    bool IsWriterSupported(const char *writerId);
+
+    // The snapshot set.
+    struct vo_msg *AddSavePath(const tv_str &path);
+    struct vo_msg *AddVolume(const tv_str &volume, bool mark, uint32_t flags, const tv_str &shadowPath,
+                             uint32_t *alreadyPresent, const tv_str &originatingPath, bool bcdFlag);
+    DWORD AddToSnapShotMap(const tv_str &volume, bool mark, uint32_t flags, const tv_str &shadowPath,
+                           uint32_t *alreadyPresent, const tv_str &originatingPath, bool bcdFlag);
+    DWORD NewVolSnapShotMap(const tv_str &volume, bool mark, uint32_t flags, const tv_str &shadowPath,
+                            bool bcdFlag, std::shared_ptr<CVssVolSnapShotMap> &entry);
+    static DWORD GetVolumeRootPath(const WCHAR *path, WCHAR *buffer, size_t size);
+    static bool NeedsParentVolume(const WCHAR *volumeRoot, const WCHAR *driveRoot);
+    struct vo_msg *TakeSnapshot(const tv_str &documentPath, GUID *snapshotSetId);
+
+    // Writer selection (filled in with the writer-selection work).
+    struct vo_msg *SelectForDisasterRecovery();
+    struct vo_msg *SelectSystemState();
+    struct vo_msg *SelectWriterByName(const tv_str &name);
+
+    // A consistent view of the map for one operation, safe against a concurrent change
+    // by the session's thread.
+    std::shared_ptr<const VolSnapMapList> SnapshotOfVolSnapMap() const;
+
+    std::list<CPromoteUserDataWriter *> promotePolicies;
+    VolSnapMapList volSnapMap;
+    int32_t saveType;
+    int32_t markFilesForArchive;
+    bool bbbBackup;
+    bool initialized;
+    bool criticalVolumesDone;
+    bool systemStateWritersFilled;
+    bool userDataWritersFilled;
+    bool unsupportedWritersFilled;
+    CVssCrWriterList systemStateWriters;
+    CVssCrWriterList userDataWriters;
+    CVssCrWriterList unsupportedWriters;
+    vo_list *supportedWriters;
+};
+
+// The restore requester; its session is built with the restore work.
+class CVssSysReqRestore : public CVssSysReqBase {
+public:
+    CVssSysReqRestore();
+    ~CVssSysReqRestore() override;
+};
+
+// The one backup and one restore requester of the process.
+CVssSysReqBackup &BackupRequester();
+CVssSysReqRestore &RestoreRequester();
+
+// The per-process directory joined with name and ".xml", into a wide buffer of size
+// characters.
+void createxmlpath(WCHAR *buffer, size_t size, const WCHAR *name);
