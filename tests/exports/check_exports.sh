@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Checks the export table of one built library against the list of names it must export.
 #
-#   check_exports.sh linux|mingw LIBRARY LIST
+#   check_exports.sh linux|mingw LIBRARY LIST...
 #
-# LIST has one name a line ('#' starts a comment). A plain name (a C function or variable)
+# The lists together name every export (a library's list may be split by area). A list has
+# one name a line ('#' starts a comment). A plain name (a C function or variable)
 # must be exported exactly so, unmangled. A name with '(' is a C++ member, compared after
 # demangling; WCHAR and SIZE_T in it stand for the platform's wchar_t/char16_t and size_t.
 # Every unmangled name the library exports must be in the list too, so an internal C
 # function that leaks out is caught as surely as a missing one.
 set -euo pipefail
-mode=$1 library=$2 list=$3
+mode=$1 library=$2
+shift 2
 
 case "$mode" in
   linux)
@@ -54,7 +56,7 @@ while IFS= read -r line || [ -n "$line" ]; do
       missing=1
     fi
   fi
-done <"$list"
+done < <(cat "$@")
 
 extra=0
 while IFS= read -r name; do
@@ -66,7 +68,7 @@ while IFS= read -r name; do
 done <<<"$plain"
 
 if [ $missing -ne 0 ] || [ $extra -ne 0 ]; then
-  echo "export table of $(basename "$library") does not match $(basename "$list")"
+  echo "export table of $(basename "$library") does not match its export list"
   exit 1
 fi
-echo "export table of $(basename "$library") matches $(basename "$list")"
+echo "export table of $(basename "$library") matches its export list"
