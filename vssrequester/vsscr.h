@@ -86,12 +86,18 @@ public:
     long GetDatabaseFiles(CVssWriterFileList &out) const;
     long GetDatabaseLogFiles(CVssWriterFileList &out) const;
 
-    // Adds the component to the backup set (AddComponent) or takes it out again.
+    // In a backup session, adds the component to the backup set (AddComponent). VSS has no
+    // call that takes a component out of the document again, so deselecting one already
+    // added answers VSS_E_BAD_STATE. In a restore session the component is only marked;
+    // the writer's SelectWriter(true) hands the marked components to VSS.
     long SetSelected(bool selected);
     // Whether the component may be selected for restore. With true, only a component
-    // that was selected for backup in the saved document qualifies.
+    // that was selected for backup in the saved document qualifies; with false, a
+    // component that its writer marks selectable for restore (and that is not a restore
+    // subcomponent) qualifies too, and VSS decides when it is selected.
     bool CanSelectForRestore(bool mustHaveBeenBackedUp) const;
     long SelectForRestore(bool selected);
+    // Adds the component to the restore under the backed-up component that holds it.
     long AddAsRestoreSubcomponent();
     long SetRestoreOptions(const wstr &options);
 
@@ -117,6 +123,12 @@ public:
     bool restoreSubcomponent = false;
     bool selected = false;            // selected for backup in this session
     bool selectedForRestore = false;
+    bool inBackupDocument = false;    // the saved document of the restore session lists it
+    bool addedAsRestoreSubcomponent = false;
+    // The backed-up component that holds a restore subcomponent.
+    VSS_COMPONENT_TYPE parentComponentType = VSS_CT_UNDEFINED;
+    wstr parentLogicalPath;
+    wstr parentName;
     VSS_RESTORE_TARGET restoreTarget = VSS_RT_UNDEFINED;
     CVssWriterFileList files;
     CVssWriterFileList databaseFiles;
@@ -138,9 +150,14 @@ public:
                           VSS_WRITERRESTORE_ENUM *writerRestore, bool *rebootRequired,
                           unsigned int *mappingCount) const;
     // The writer's state as VSS reports it now. With refresh true the status is gathered
-    // again (GatherWriterStatus) before it is read.
+    // again (GatherWriterStatus) before it is read. A writer in one of the failed states
+    // answers its failure code (VSS_E_WRITERERROR_NONRETRYABLE when it gave none).
     long GetStatus(_VSS_WRITER_STATE *state, bool refresh);
-    // Selects every selectable component of the writer (or deselects them).
+    // Backup: adds the writer's top-level components (those no other component of the
+    // writer holds), which brings every component under them; false deselects them.
+    // Restore: the components marked with SetSelected, or with none marked every
+    // component of the saved document, are selected for restore (or a restore
+    // subcomponent is added); false takes the selection back.
     long SelectWriter(bool selected);
     // Writes the writer's metadata document (the XML that VSS returned) to a file.
     long SaveAsXML(const wstr &path) const;
@@ -205,7 +222,10 @@ public:
     long DeleteSnapshotSet();
 
     // Rebuilds a writer from a saved metadata document. With replace true a writer of the
-    // same ID already known to the session is replaced by the loaded one.
+    // same ID already known to the session is replaced by the loaded one; with false a
+    // known writer stays and the call answers VSS_E_OBJECT_ALREADY_EXISTS. In a restore
+    // session the writers found by gathering carry only their identity (metadataLoaded
+    // false) until their saved metadata is loaded here.
     long LoadFromXML(wstr &path, std::shared_ptr<CVssCrWriter> &out, bool replace);
     long PreRestore();
     long PostRestore();
@@ -215,9 +235,16 @@ public:
     int loggingReady = 0;                // set to 1 by the client once InitLogging succeeded
     VSS_ID snapshotSetId = GUID_NULL;    // valid after DoSnapshot
     CVssMountPointMap snapshotMountPoints;  // the volumes of the snapshot set
-    IVssBackupComponents *backupComponents = nullptr;  // the session's object; owned here
+    // The session's object; owned by the requester and released by UnInitialize.
+    IVssBackupComponents *backupComponents = nullptr;
 
 private:
-    CVssCr() = default;
-    ~CVssCr() = default;
+    friend class CVssCrWriter;
+    friend class CVssWriterComp;
+    struct Session;
+
+    CVssCr();
+    ~CVssCr();
+
+    std::unique_ptr<Session> session;
 };
