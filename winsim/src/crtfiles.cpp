@@ -189,6 +189,10 @@ EXTERN_C FILE *__cdecl _wfopen(const WCHAR *_Filename, const WCHAR *_Mode)
         errno = ENOENT;
         return NULL;
     }
+    if (request.writes && path.readOnly) {
+        errno = EACCES;  // the CRT's errno for a write-protected volume
+        return NULL;
+    }
     if (path.exists && request.writes && (AttributesOf(path) & FILE_ATTRIBUTE_READONLY)) {
         errno = EACCES;
         return NULL;
@@ -264,6 +268,8 @@ EXTERN_C int __cdecl _wmkdir(const WCHAR *_Path)
         return Failure(EEXIST);
     if (!path.parentExists)
         return Failure(ENOENT);
+    if (path.readOnly)
+        return Failure(EACCES);
     if (mkdir(path.hostPath.c_str(), 0777) != 0)
         return -1;
     ForgetAttributes(path.hostPath);
@@ -279,7 +285,8 @@ EXTERN_C int __cdecl _wunlink(const WCHAR *_Filename)
         return Failure(MissingErrno(error));
     if (!path.exists)
         return Failure(ENOENT);
-    if (path.isDirectory || (AttributesOf(path) & FILE_ATTRIBUTE_READONLY) || DeleteBlockedByOpenHandle(path.hostPath))
+    if (path.readOnly || path.isDirectory || (AttributesOf(path) & FILE_ATTRIBUTE_READONLY) ||
+        DeleteBlockedByOpenHandle(path.hostPath))
         return Failure(EACCES);
     if (unlink(path.hostPath.c_str()) != 0)
         return -1;

@@ -4,6 +4,7 @@
 #include "files.h"
 
 #include "handles.h"
+#include "shadowcopies.h"
 #include "volumes.h"
 
 #include <cerrno>
@@ -50,6 +51,9 @@ FileState &TheState()
 
 const DWORD kReadAccess = FILE_READ_DATA | FILE_EXECUTE;
 const DWORD kWriteAccess = FILE_WRITE_DATA | FILE_APPEND_DATA;
+// Every right that changes a file or its metadata: what a read-only volume refuses.
+const DWORD kModifyAccess =
+    kWriteAccess | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | DELETE | WRITE_DAC | WRITE_OWNER;
 
 // Whether a new open conflicts with one already there, as the I/O manager decides it.
 bool Conflicts(const OpenMode &existing, const OpenMode &wanted)
@@ -169,14 +173,21 @@ DWORD CreateFileInternal(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
         LogNotImplemented("CreateFileW", "directory handles");
         return ERROR_CALL_NOT_IMPLEMENTED;
     }
+    // A read-only volume (a shadow copy) answers the name lookup first, then refuses any
+    // change as write-protected media do.
     if (!path.exists) {
         if (!path.parentExists)
             return ERROR_PATH_NOT_FOUND;
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
             return ERROR_FILE_NOT_FOUND;
+        if (path.readOnly)
+            return ERROR_WRITE_PROTECT;
     } else {
         if (disposition == CREATE_NEW)
             return ERROR_FILE_EXISTS;
+        if (path.readOnly && ((access & kModifyAccess) || disposition == CREATE_ALWAYS ||
+                              disposition == TRUNCATE_EXISTING || (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)))
+            return ERROR_WRITE_PROTECT;
         const DWORD current = AttributesOf(path);
         const bool overwrites = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
         if ((current & FILE_ATTRIBUTE_READONLY) && ((access & (kWriteAccess | DELETE)) || overwrites))
@@ -231,6 +242,16 @@ DWORD CreateFileInternal(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
     return ERROR_SUCCESS;
 }
 
+// The error of a file call on a handle that is not a file: a shadow-copy device's raw
+// contents are not simulated (said loudly); anything else is not a handle for the call.
+DWORD DeviceReadError(const char *function, HANDLE handle)
+{
+    if (!IsShadowDeviceHandle(handle))
+        return ERROR_INVALID_HANDLE;
+    LogNotImplemented(function, "raw reads of a shadow-copy device");
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
 // Positions a handle for a call with an OVERLAPPED offset (synchronous handles only).
 bool SeekForOverlapped(int fd, LPOVERLAPPED overlapped)
 {
@@ -273,6 +294,28 @@ void ForgetAttributes(const std::string &hostPath)
     state.attributes.erase(hostPath);
 }
 
+bool RecordedAttributes(const std::string &hostPath, DWORD *attributes)
+{
+    FileState &state = TheState();
+    std::lock_guard<std::mutex> guard(state.lock);
+    auto found = state.attributes.find(hostPath);
+    if (found == state.attributes.end())
+        return false;
+    *attributes = found->second;
+    return true;
+}
+
+void ForgetAttributesUnder(const std::string &directory)
+{
+    FileState &state = TheState();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.attributes.erase(directory);
+    const std::string below = directory + "/";
+    for (auto it = state.attributes.lower_bound(below);
+         it != state.attributes.end() && it->first.compare(0, below.size(), below) == 0;)
+        it = state.attributes.erase(it);
+}
+
 void MarkArchive(const std::string &hostPath)
 {
     FileState &state = TheState();
@@ -280,6 +323,12 @@ void MarkArchive(const std::string &hostPath)
     auto found = state.attributes.find(hostPath);
     if (found != state.attributes.end())
         found->second |= FILE_ATTRIBUTE_ARCHIVE;
+}
+
+FILETIME FileTimeOf(const struct timespec &time)
+{
+    const ULONGLONG ticks = (ULONGLONG(time.tv_sec) + 11644473600ULL) * 10000000ULL + ULONGLONG(time.tv_nsec) / 100;
+    return FILETIME{DWORD(ticks), DWORD(ticks >> 32)};
 }
 
 DWORD MissingError(const MappedPath &path) { return path.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND; }
@@ -323,6 +372,12 @@ EXTERN_C HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DW
     if (TakeFault("CreateFileW", lpFileName == NULL ? wstring16() : wstring16(lpFileName), &fault))
         return Fail(fault.error, INVALID_HANDLE_VALUE);
     DWORD deviceError;
+    if (lpFileName != NULL && OpenShadowDevice(lpFileName, dwDesiredAccess, handle, deviceError)) {
+        if (deviceError != ERROR_SUCCESS)
+            return Fail(deviceError, INVALID_HANDLE_VALUE);
+        SetLastError(ERROR_SUCCESS);
+        return handle;
+    }
     if (lpFileName != NULL && OpenDevice(lpFileName, handle, deviceError)) {
         if (deviceError != ERROR_SUCCESS)
             return Fail(deviceError, INVALID_HANDLE_VALUE);
@@ -347,7 +402,7 @@ EXTERN_C BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfByte
         *lpNumberOfBytesRead = 0;
     std::shared_ptr<FileObject> file = LookupHandleAs<FileObject>(hFile);
     if (!file)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
+        return Fail(DeviceReadError("ReadFile", hFile), FALSE);
     if (!(file->access() & FILE_READ_DATA))
         return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (lpBuffer == NULL && nNumberOfBytesToRead != 0)
@@ -414,7 +469,7 @@ EXTERN_C BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize)
 {
     std::shared_ptr<FileObject> file = LookupHandleAs<FileObject>(hFile);
     if (!file)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);
+        return Fail(DeviceReadError("GetFileSizeEx", hFile), FALSE);
     if (lpFileSize == NULL)
         return Fail(ERROR_NOACCESS, FALSE);
     struct stat status;
@@ -494,6 +549,32 @@ EXTERN_C DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName)
     return AttributesOf(path);
 }
 
+EXTERN_C BOOL WINAPI GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
+                                          LPVOID lpFileInformation)
+{
+    if (fInfoLevelId != GetFileExInfoStandard)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (lpFileInformation == NULL)
+        return Fail(ERROR_NOACCESS, FALSE);
+    MappedPath path;
+    if (DWORD error = MapWindowsPath(lpFileName, path))
+        return Fail(error, FALSE);
+    struct stat status;
+    if (!path.exists || stat(path.hostPath.c_str(), &status) != 0)
+        return Fail(MissingError(path), FALSE);
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    data.dwFileAttributes = AttributesOf(path);
+    data.ftCreationTime = FileTimeOf(status.st_ctim);
+    data.ftLastAccessTime = FileTimeOf(status.st_atim);
+    data.ftLastWriteTime = FileTimeOf(status.st_mtim);
+    if (!path.isDirectory) {
+        data.nFileSizeHigh = DWORD(ULONGLONG(status.st_size) >> 32);
+        data.nFileSizeLow = DWORD(status.st_size);
+    }
+    *static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(lpFileInformation) = data;
+    return TRUE;
+}
+
 EXTERN_C BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes)
 {
     MappedPath path;
@@ -501,6 +582,8 @@ EXTERN_C BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttribut
         return Fail(error, FALSE);
     if (!path.exists)
         return Fail(MissingError(path), FALSE);
+    if (path.readOnly)
+        return Fail(ERROR_WRITE_PROTECT, FALSE);
     // FILE_ATTRIBUTE_NORMAL alone clears everything; bits that cannot be set are ignored.
     StoreAttributes(path.hostPath, dwFileAttributes & kSettableAttributes);
     return TRUE;
@@ -516,6 +599,8 @@ EXTERN_C BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES 
         return Fail(ERROR_ALREADY_EXISTS, FALSE);
     if (!path.parentExists)
         return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    if (path.readOnly)
+        return Fail(ERROR_WRITE_PROTECT, FALSE);
     if (mkdir(path.hostPath.c_str(), 0777) != 0)
         return Fail(ErrnoToWin32(errno), FALSE);
     ForgetAttributes(path.hostPath);
@@ -531,6 +616,8 @@ EXTERN_C BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName)
         return Fail(MissingError(path), FALSE);
     if (!path.isDirectory)
         return Fail(ERROR_DIRECTORY, FALSE);
+    if (path.readOnly)
+        return Fail(ERROR_WRITE_PROTECT, FALSE);
     if (path.isDriveRoot || (AttributesOf(path) & FILE_ATTRIBUTE_READONLY))
         return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (rmdir(path.hostPath.c_str()) != 0)
@@ -546,6 +633,8 @@ EXTERN_C BOOL WINAPI DeleteFileW(LPCWSTR lpFileName)
         return Fail(error, FALSE);
     if (!path.exists)
         return Fail(MissingError(path), FALSE);
+    if (path.readOnly && !path.isDirectory)
+        return Fail(ERROR_WRITE_PROTECT, FALSE);
     if (path.isDirectory || (AttributesOf(path) & FILE_ATTRIBUTE_READONLY))
         return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (DeleteBlockedByOpenHandle(path.hostPath))

@@ -5,6 +5,8 @@
 
 #include "paths.h"
 
+#include <ctime>
+
 namespace winsim {
 
 // The attributes GetFileAttributesW reports for an existing path.
@@ -12,8 +14,15 @@ DWORD AttributesOf(const MappedPath &path);
 // Records the attributes (DIRECTORY is implied by the file system and not stored).
 void StoreAttributes(const std::string &hostPath, DWORD attributes);
 void ForgetAttributes(const std::string &hostPath);
+// The attributes recorded for a path, if any (shadow copies carry them over).
+bool RecordedAttributes(const std::string &hostPath, DWORD *attributes);
+// Forgets the attributes of a directory and of everything below it.
+void ForgetAttributesUnder(const std::string &directory);
 // Sets FILE_ATTRIBUTE_ARCHIVE, as NTFS does when a file's data changes.
 void MarkArchive(const std::string &hostPath);
+
+// A file time (100-nanosecond intervals since 1601-01-01) from a host file time.
+FILETIME FileTimeOf(const struct timespec &time);
 
 // Win32 error for an existing path that is missing: FILE_NOT_FOUND, or PATH_NOT_FOUND when
 // even the directory that would hold it is missing.

@@ -36,13 +36,6 @@ bool Matches(const WCHAR *pattern, const WCHAR *name)
     return Matches(pattern + 1, name + 1);
 }
 
-FILETIME ToFileTime(const struct timespec &time)
-{
-    // 100-nanosecond intervals since 1601-01-01.
-    const ULONGLONG ticks = (ULONGLONG(time.tv_sec) + 11644473600ULL) * 10000000ULL + ULONGLONG(time.tv_nsec) / 100;
-    return FILETIME{DWORD(ticks), DWORD(ticks >> 32)};
-}
-
 } // namespace
 
 } // namespace winsim
@@ -76,8 +69,8 @@ EXTERN_C HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpF
     if (pattern == u"*.*")
         pattern = u"*";
     MappedPath mapped;
-    if (DWORD error = MapWindowsPath(directory.c_str(), mapped))
-        return Fail(error, INVALID_HANDLE_VALUE);
+    if (DWORD error = MapWindowsPath(directory.c_str(), mapped))  // the directory is never the leaf
+        return Fail(error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_PATH_NOT_FOUND) : error, INVALID_HANDLE_VALUE);
     if (!mapped.exists || !mapped.isDirectory)
         return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     const wstring16 base = mapped.windowsPath.back() == u'\\' ? mapped.windowsPath : mapped.windowsPath + u"\\";
@@ -105,9 +98,9 @@ EXTERN_C HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpF
         if (stat(item.hostPath.c_str(), &status) != 0)
             continue;
         data.dwFileAttributes = AttributesOf(item);
-        data.ftCreationTime = ToFileTime(status.st_ctim);
-        data.ftLastAccessTime = ToFileTime(status.st_atim);
-        data.ftLastWriteTime = ToFileTime(status.st_mtim);
+        data.ftCreationTime = FileTimeOf(status.st_ctim);
+        data.ftLastAccessTime = FileTimeOf(status.st_atim);
+        data.ftLastWriteTime = FileTimeOf(status.st_mtim);
         if (!item.isDirectory) {
             data.nFileSizeHigh = DWORD(ULONGLONG(status.st_size) >> 32);
             data.nFileSizeLow = DWORD(status.st_size);

@@ -6,6 +6,7 @@
 #include "paths.h"
 
 #include "files.h"
+#include "shadowcopies.h"
 #include "winsim/hostmodel.h"
 
 #include <algorithm>
@@ -150,7 +151,17 @@ DWORD Walk(Sandbox &sandbox, const Host &host, const wstring16 &full, MappedPath
 {
     size_t at;
     std::string hostPath;
-    if (full.size() >= 4 && full[0] == u'\\') {
+    if (const size_t deviceLength = ShadowDeviceLength(full)) {
+        // \\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyN\...: the copy's frozen files.
+        ShadowCopyLocation copy;
+        if (!FindShadowCopy(full.substr(0, deviceLength), &copy))
+            return ERROR_PATH_NOT_FOUND;
+        out.volumeRoot = full.substr(0, deviceLength) + u"\\";
+        out.volume = copy.volume;
+        out.readOnly = true;
+        hostPath = copy.directory;
+        at = deviceLength + 1;
+    } else if (full.size() >= 4 && full[0] == u'\\') {
         // \\?\Volume{guid}\...
         const size_t close = full.find(u'}');
         out.volumeRoot = full.substr(0, close + 1) + u"\\";
@@ -158,15 +169,16 @@ DWORD Walk(Sandbox &sandbox, const Host &host, const wstring16 &full, MappedPath
         if (out.volume < 0 || host.volumes[size_t(out.volume)].offline)
             return ERROR_PATH_NOT_FOUND;
         at = close + 2;
+        hostPath = VolumeDirectoryLocked(sandbox, host, out.volume);
     } else {
         out.volumeRoot = full.substr(0, 2) + u"\\";
         out.volume = VolumeIndexByLetter(host, full[0]);
         at = 3;
+        if (out.volume >= 0)
+            hostPath = VolumeDirectoryLocked(sandbox, host, out.volume);
+        else
+            hostPath = sandbox.root + "/" + char(full[0]);
     }
-    if (out.volume >= 0)
-        hostPath = VolumeDirectoryLocked(sandbox, host, out.volume);
-    else
-        hostPath = sandbox.root + "/" + char(full[0]);
     struct stat status;
     bool directoryExists = stat(hostPath.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
     out.isDriveRoot = at >= full.size();
@@ -187,7 +199,10 @@ DWORD Walk(Sandbox &sandbox, const Host &host, const wstring16 &full, MappedPath
         if (out.volume >= 0) {
             for (const MountFolder &mount : sandbox.mounts) {
                 if (mount.parentVolume == out.volume && mount.names == names) {
+                    // A mount folder names the live volume, also inside a shadow copy:
+                    // the copy froze the folder, not the volume mounted there.
                     out.volume = mount.volume;
+                    out.readOnly = false;
                     out.volumeRoot = full.substr(0, end) + u"\\";
                     out.isMountFolder = last;
                     hostPath = VolumeDirectoryLocked(sandbox, host, out.volume);
@@ -222,7 +237,14 @@ DWORD MapLocked(Sandbox &sandbox, const Host &host, const WCHAR *path, MappedPat
     out = MappedPath();
     if (DWORD error = FullWindowsPath(path, out.windowsPath))
         return error;
-    return Walk(sandbox, host, out.windowsPath, out, relative);
+    const DWORD error = Walk(sandbox, host, out.windowsPath, out, relative);
+    if (error == ERROR_PATH_NOT_FOUND) {
+        // A device named alone is the leaf the object manager did not find.
+        const wstring16 named(path);
+        if (ShadowDeviceLength(named) == named.size())
+            return ERROR_FILE_NOT_FOUND;
+    }
+    return error;
 }
 
 // Makes the directories of the host's volumes, its mount folders and its files. Called
@@ -351,6 +373,30 @@ DWORD FullWindowsPath(const WCHAR *path, wstring16 &full)
         literal = !device;
         if (StartsWith(text, u"UNC\\"))
             return ERROR_BAD_NETPATH;
+        if (const size_t deviceLength = ShadowDeviceLength(wstring16(path))) {
+            // A shadow-copy device and the names below its root, taken literally; "." and
+            // ".." are not names a file system accepts there.
+            full = u"\\\\?\\" + wstring16(path).substr(4, deviceLength - 4);
+            const wstring16 whole(path);
+            size_t at = deviceLength + 1;
+            bool named = false;
+            while (at < whole.size()) {
+                size_t end = whole.find(u'\\', at);
+                if (end == wstring16::npos)
+                    end = whole.size();
+                const wstring16 name = whole.substr(at, end - at);
+                at = end + 1;
+                if (name.empty())
+                    continue;
+                if (!ValidName(name) || name == u"." || name == u"..")
+                    return ERROR_INVALID_NAME;
+                full += u"\\" + name;
+                named = true;
+            }
+            if (!named)
+                full += u"\\";
+            return ERROR_SUCCESS;
+        }
         if (!device && StartsWith(text, u"Volume{") && text.size() >= 44 && text[43] == u'}' &&
             (text.size() == 44 || IsSeparator(text[44]))) {
             // \\?\Volume{guid}\...: the names below the volume's root, taken literally.

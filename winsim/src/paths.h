@@ -17,13 +17,15 @@ struct MappedPath {
     int volume = -1;            // index in CurrentHost().volumes; -1 for a letter no volume has
     wstring16 volumeRoot;       // the path's volume root as named: "C:\", "D:\Mount\Archive\"
     bool isMountFolder = false; // the path is a mount folder (a reparse point on its parent)
+    bool readOnly = false;      // inside a shadow copy: every change is refused
 };
 
 // The full Windows path of a path as Win32 reads it: "/" as "\", "\\?\" stripped, relative
 // paths against the current directory, "." and ".." resolved, trailing dots and spaces of
 // names dropped. ERROR_INVALID_NAME for characters Windows forbids, ERROR_BAD_NETPATH for
-// UNC paths, ERROR_PATH_NOT_FOUND for an empty path; device and volume paths fail loudly
-// with ERROR_CALL_NOT_IMPLEMENTED.
+// UNC paths, ERROR_PATH_NOT_FOUND for an empty path. \\?\Volume{guid}\ and shadow-copy
+// device paths (\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyN\...) keep their names
+// literally; other device paths fail loudly with ERROR_CALL_NOT_IMPLEMENTED.
 DWORD FullWindowsPath(const WCHAR *path, wstring16 &full);
 
 // Maps a Windows path into the sandbox. Each volume of the current host has a directory
@@ -32,6 +34,9 @@ DWORD FullWindowsPath(const WCHAR *path, wstring16 &full);
 // each name matches an existing entry without regard to case (names not found keep their
 // case). A letter no online volume has maps to <root>/X, which does not exist.
 // ERROR_PATH_NOT_FOUND for a volume GUID the host does not have or an offline volume.
+// Shadow-copy device paths lead to the device's frozen files (readOnly); a device that does
+// not exist is ERROR_FILE_NOT_FOUND when named alone, ERROR_PATH_NOT_FOUND with more after
+// it, as the object manager answers for a missing leaf and a missing directory.
 DWORD MapWindowsPath(const WCHAR *path, MappedPath &out);
 
 // The current directory of the process, a full Windows path.

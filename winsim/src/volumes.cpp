@@ -107,6 +107,10 @@ EXTERN_C BOOL WINAPI GetVolumeNameForVolumeMountPointW(LPCWSTR lpszVolumeMountPo
         return Fail(mapped.volume < 0 ? ERROR_FILE_NOT_FOUND : MissingError(mapped), FALSE);
     if (!mapped.isDriveRoot && !mapped.isMountFolder)
         return Fail(mapped.isDirectory ? ERROR_NOT_A_REPARSE_POINT : ERROR_INVALID_PARAMETER, FALSE);
+    // A shadow copy's device has no volume GUID name of its own: the mount manager does not
+    // know it (its root must not be taken for the live volume).
+    if (mapped.readOnly)
+        return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     const Volume &volume = CurrentHost().volumes[size_t(mapped.volume)];
     if (!CopyText(volume.guidPath, lpszVolumeName, cchBufferLength))
         return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
@@ -263,7 +267,7 @@ EXTERN_C BOOL WINAPI GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolu
     if (lpMaximumComponentLength != NULL)
         *lpMaximumComponentLength = 255;
     if (lpFileSystemFlags != NULL)
-        *lpFileSystemFlags = FileSystemFlags(volume.fileSystem);
+        *lpFileSystemFlags = FileSystemFlags(volume.fileSystem) | (mapped.readOnly ? FILE_READ_ONLY_VOLUME : 0);
     return TRUE;
 }
 
