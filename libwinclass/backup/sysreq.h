@@ -4,6 +4,7 @@
 #pragma once
 
 #include <libwinclass/tv_str.h>
+#include <libwinclass/backup/volsnapmap.h>
 #include <vssrequester/vsscr.h>
 
 #include <liblocal/local.h>
@@ -13,29 +14,6 @@
 #include <memory>
 
 class CPromoteUserDataWriter;
-
-// One volume of the backup in the volume snapshot map.
-class CVssVolSnapShotMap {
-public:
-    bool marked = false;   // the caller's mark; never cleared once set
-    uint32_t flags = 0;    // OR of the flags of every call that named the volume
-    tv_str volume;         // root or mount folder, trailing backslash; the map's key
-    tv_str volumeGuidName; // \\?\Volume{guid}\ ; empty when not looked up
-    tv_str shadowPath;     // shadow-copy device path, trailing backslash; empty until known
-    tv_str driveRoot;      // X:\ when the volume also has a drive letter; else empty
-};
-
-// Flag bits of a map entry.
-enum : uint32_t {
-    VOLSNAP_SAVE_PATH = 0x1,
-    VOLSNAP_CRITICAL = 0x2,
-    VOLSNAP_MOUNT_PARENT = 0x4,
-    VOLSNAP_DYNAMIC_PACK = 0x8,
-    VOLSNAP_BCD = 0x20,
-};
-
-// Ordered by decreasing length of volume; among equal lengths the newest comes last.
-using VolSnapMapList = std::list<std::shared_ptr<CVssVolSnapShotMap>>;
 
 class CVssSysReqBase {
 public:
@@ -86,8 +64,12 @@ public:
     struct vo_msg *SelectWriterByName(const tv_str &name);
 
     // A consistent view of the map for one operation, safe against a concurrent change
-    // by the session's thread.
-    std::shared_ptr<const VolSnapMapList> SnapshotOfVolSnapMap() const;
+    // by the session's thread: the view last published.
+    static std::shared_ptr<const VolSnapMapView> SnapshotOfVolSnapMap();
+    // Publishes volSnapMap as it stands. Every change of volSnapMap is followed by this
+    // call (Reset too, after emptying it), and an entry is never changed in place once
+    // published: a change replaces it with a changed copy.
+    void PublishVolSnapMap();
 
     std::list<CPromoteUserDataWriter *> promotePolicies;
     VolSnapMapList volSnapMap;
