@@ -1,0 +1,286 @@
+// Live paths to shadow-copy paths and back, from one view of the volume snapshot map.
+//
+// Two tests recur. A path equals an entry's shadow path when the entry has one and the
+// path, cut to 259 bytes, is that shadow path (trailing backslash included) ignoring case.
+// A path lies inside it when it is no longer than the shadow path and equal to it, or when
+// it begins with the whole shadow path ignoring case. The trailing backslash keeps
+// ...ShadowCopy1\ from matching below ...ShadowCopy12\.
+#include <libwinclass/backup/shadowpaths.h>
+
+#include <liblocal/local.h>
+
+#include <cstring>
+
+namespace winclass {
+
+namespace {
+
+// The longest path, in bytes, that the equality test looks at.
+const size_t kEqualityBytes = 259;
+// Windows volume calls answer into buffers of this many characters.
+const size_t kVolumePathChars = 260;
+
+bool TraceMapping() { return Debug >= 5 || (VoTrace & 0x10) != 0; }
+
+size_t WideLength(const WCHAR *text)
+{
+    size_t length = 0;
+    while (text[length] != 0)
+        ++length;
+    return length;
+}
+
+// _wcsnicmp in the "C" locale: A-Z fold, nothing else does.
+bool WideEqualIgnoringCase(const WCHAR *a, const WCHAR *b, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        WCHAR x = a[i], y = b[i];
+        if (x == y)
+            continue;
+        if (x >= 'A' && x <= 'Z')
+            x = WCHAR(x + ('a' - 'A'));
+        if (y >= 'A' && y <= 'Z')
+            y = WCHAR(y + ('a' - 'A'));
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+bool WideEqual(const WCHAR *a, const WCHAR *b, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
+// The tests below are made only for a path that begins with the view's common prefix and
+// is at least that long, so they compare what follows it.
+class ShadowPathMatcher {
+public:
+    ShadowPathMatcher(const VolSnapMapView &view, const char *path)
+        : path_(path), pathBytes_(strlen(path)), prefixBytes_(view.shadowPathCommonPrefixBytes),
+          candidate_(view.anyShadowPath && pathBytes_ >= prefixBytes_ &&
+                     EqualIgnoringCase(path, view.shadowPathCommonPrefix, prefixBytes_))
+    {
+    }
+
+    // False when no entry of the view can match the path.
+    bool candidate() const { return candidate_; }
+
+    bool EqualToShadow(const VolSnapMapViewEntry &entry) const
+    {
+        if (entry.shadowPathBytes == 0)
+            return false;
+        const size_t compared = pathBytes_ < kEqualityBytes ? pathBytes_ : kEqualityBytes;
+        return compared == entry.shadowPathBytes &&
+               EqualIgnoringCase(path_ + prefixBytes_, entry.shadowPathUtf8 + prefixBytes_,
+                                 compared - prefixBytes_);
+    }
+
+    bool InsideShadow(const VolSnapMapViewEntry &entry) const
+    {
+        if (entry.shadowPathBytes == 0)
+            return false;
+        if (pathBytes_ <= entry.shadowPathBytes)
+            return EqualToShadow(entry);
+        return EqualIgnoringCase(path_ + prefixBytes_, entry.shadowPathUtf8 + prefixBytes_,
+                                 entry.shadowPathBytes - prefixBytes_);
+    }
+
+private:
+    const char *path_;
+    size_t pathBytes_;
+    size_t prefixBytes_;
+    bool candidate_;
+};
+
+// The live form of a path that lies inside the entry's shadow path: the entry's volume
+// followed by what comes after the shadow path, cut to fit.
+void WriteLivePath(const VolSnapMapViewEntry &entry, const char *path, char *buffer, size_t size)
+{
+    if (entry.volumeBytes == 0 || entry.shadowPathBytes == 0 || buffer == NULL || size == 0 || path == NULL)
+        return;
+    vo_strlcpy(buffer, entry.volumeUtf8, size);
+    vo_strlcat(buffer, path + entry.shadowPathBytes, size);
+}
+
+} // namespace
+
+int GetMapping(const VolSnapMapView &view, const WCHAR *path, WCHAR *volume, size_t volumeSize, WCHAR *shadow,
+               size_t shadowSize, WCHAR *driveRoot, size_t driveRootSize)
+{
+    if (path == NULL || volume == NULL || volumeSize == 0 || shadow == NULL || shadowSize == 0)
+        return 0;
+
+    WCHAR root[kVolumePathChars] = {};
+    GetVolumePathNameW(path, root, DWORD(kVolumePathChars));
+
+    // A junction or symbolic link can lead a path on one drive onto another volume, whose
+    // root Windows then answers. The backup reads the path through the drive it names,
+    // unless the client says it follows such links (TLV_MAST).
+    if (vo_getenv("TLV_MAST") == NULL && path[0] != 0 && path[1] == ':' && path[0] != root[0]) {
+        vo_wcslcpy(root, path, kVolumePathChars);
+        for (size_t i = 0; root[i] != 0; ++i) {
+            if (root[i] == '\\') {
+                root[i + 1] = 0;
+                break;
+            }
+        }
+        if (TraceMapping()) {
+            char rootUtf8[kVolumePathChars * 3];
+            vo_wcs_to_utf8s(rootUtf8, root, sizeof rootUtf8, 0);
+            debugprintf("Detected symlink/junction crossing volume boundary. Using '%s' volume for mapping to "
+                        "the shadow path.\n",
+                        rootUtf8);
+        }
+    }
+
+    WCHAR key[kVolumePathChars] = {};
+    GetVolumePathNameW(root, key, DWORD(kVolumePathChars));
+    size_t keyLength = WideLength(key);
+    if (keyLength > 0 && key[keyLength - 1] != '\\' && keyLength + 1 < kVolumePathChars) {
+        key[keyLength++] = '\\';
+        key[keyLength] = 0;
+    }
+
+    for (const VolSnapMapViewEntry &viewEntry : view.entries) {
+        const CVssVolSnapShotMap &entry = *viewEntry.entry;
+        const size_t entryLength = size_t(entry.volume.length());
+        if (entryLength < keyLength)
+            break;
+        if (entryLength != keyLength || !WideEqual(entry.volume, key, keyLength))
+            continue;
+        vo_wcslcpy(volume, entry.volume, volumeSize);
+        if (!entry.shadowPath.is_empty()) {
+            vo_wcslcpy(shadow, entry.shadowPath, shadowSize);
+            if (!entry.driveRoot.is_empty() && driveRoot != NULL && driveRootSize != 0)
+                vo_wcslcpy(driveRoot, entry.driveRoot, driveRootSize);
+        }
+        break;
+    }
+    return 0;
+}
+
+int GetShadowCopyRootPath(const VolSnapMapView &view, const WCHAR *path, WCHAR *buffer, size_t size)
+{
+    if (path == NULL || buffer == NULL || size == 0)
+        return 0;
+    // The first size bytes: no more can be known to lie inside the buffer whichever unit
+    // the caller counted in.
+    memset(buffer, 0, size);
+
+    const size_t pathLength = WideLength(path);
+    for (const VolSnapMapViewEntry &viewEntry : view.entries) {
+        const tv_str &shadowPath = viewEntry.entry->shadowPath;
+        const size_t shadowLength = size_t(shadowPath.length());
+        if (shadowLength == 0 || shadowLength > pathLength)
+            continue;
+        if (!WideEqualIgnoringCase(path, shadowPath, shadowLength))
+            continue;
+        // The root is the device itself, without the shadow path's trailing backslash.
+        size_t copied = shadowLength - 1;
+        if (copied > size - 1)
+            copied = size - 1;
+        memcpy(buffer, static_cast<const WCHAR *>(shadowPath), copied * sizeof(WCHAR));
+        buffer[copied] = 0;
+        return 1;
+    }
+    return 0;
+}
+
+int IsSnapshotPath(const VolSnapMapView &view, const char *path)
+{
+    if (path == NULL)
+        return 0;
+    const ShadowPathMatcher matcher(view, path);
+    if (!matcher.candidate())
+        return 0;
+    for (const VolSnapMapViewEntry &entry : view.entries)
+        if (matcher.InsideShadow(entry))
+            return 1;
+    return 0;
+}
+
+int IsSnapshotRoot(const VolSnapMapView &view, const char *path, char *buffer, size_t size)
+{
+    if (path == NULL)
+        return 0;
+    const ShadowPathMatcher matcher(view, path);
+    if (!matcher.candidate())
+        return 0;
+    // Every entry is asked: with several hits the last one's live form stands.
+    int result = 0;
+    for (const VolSnapMapViewEntry &entry : view.entries) {
+        if (!matcher.EqualToShadow(entry))
+            continue;
+        WriteLivePath(entry, path, buffer, size);
+        result = 1;
+    }
+    return result;
+}
+
+int IsSnapshotMountpointRoot(const VolSnapMapView &view, const char *path, char *buffer, size_t size)
+{
+    if (path == NULL)
+        return 0;
+    const ShadowPathMatcher matcher(view, path);
+    if (!matcher.candidate())
+        return 0;
+    int result = 0;
+    for (const VolSnapMapViewEntry &entry : view.entries)
+        if (matcher.EqualToShadow(entry))
+            result = 1;
+    if (result == 0 || buffer == NULL || size == 0)
+        return result;
+
+    // The mount-point form: where the volume's mount folder lies inside the shadow copy of
+    // the drive that holds it (that drive's shadow path and the folder below the drive
+    // root), or the live mount folder when that drive has no shadow copy in the map. A
+    // drive root has no drive holding it, so it answers its live root.
+    const VolSnapMapViewEntry *mounted = NULL;
+    size_t index = 0;
+    for (; index < view.entries.size(); ++index) {
+        if (matcher.InsideShadow(view.entries[index])) {
+            mounted = &view.entries[index];
+            break;
+        }
+    }
+    if (mounted == NULL || mounted->volumeBytes == 0)
+        return result;
+    const size_t driveRootBytes = mounted->volumeBytes < 3 ? mounted->volumeBytes : 3;
+    const VolSnapMapViewEntry *holder = NULL;
+    for (size_t later = index + 1; later < view.entries.size(); ++later) {
+        const VolSnapMapViewEntry &candidate = view.entries[later];
+        if (candidate.volumeBytes == driveRootBytes && candidate.shadowPathBytes != 0 &&
+            memcmp(candidate.volumeUtf8, mounted->volumeUtf8, driveRootBytes) == 0) {
+            holder = &candidate;
+            break;
+        }
+    }
+    if (holder != NULL) {
+        vo_strlcpy(buffer, holder->shadowPathUtf8, size);
+        vo_strlcat(buffer, mounted->volumeUtf8 + driveRootBytes, size);
+    } else {
+        vo_strlcpy(buffer, mounted->volumeUtf8, size);
+    }
+    return result;
+}
+
+void TranslateToPhysical(const VolSnapMapView &view, const char *path, char *buffer, size_t size)
+{
+    if (path == NULL)
+        return;
+    const ShadowPathMatcher matcher(view, path);
+    if (!matcher.candidate())
+        return;
+    for (const VolSnapMapViewEntry &entry : view.entries) {
+        if (matcher.InsideShadow(entry)) {
+            WriteLivePath(entry, path, buffer, size);
+            return;
+        }
+    }
+}
+
+} // namespace winclass
