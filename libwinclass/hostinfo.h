@@ -14,4 +14,11 @@ extern "C" {
 // not yet read unchanged.
 WINCLASS_API struct vo_msg *get_system_manufacturer_info(tv_str &manufacturer, tv_str &model);
 
+// The scratch directory of this process: baseDir (or the client's temporary directory for
+// NULL), a backslash and a new UUID in lower-case text. Made once per process: later calls
+// return the same path whatever baseDir they pass. The directory itself is not created.
+// The text is the library's and lives as long as the process. NULL when no UUID could be
+// made (the next call tries again).
+WINCLASS_API const char *get_unique_per_process_dir_path(const char *baseDir);
+
 } // extern "C"

@@ -1,0 +1,74 @@
+// The per-process scratch directory.
+#include <libwinclass/hostinfo.h>
+
+#include <liblocal/local.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// The text form of UuidToStringW: 8-4-4-4-12 lower-case hexadecimal digits, no braces.
+bool IsUuidText(const std::string &text)
+{
+    if (text.size() != 36)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (c != '-')
+                return false;
+        } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(PerProcessDir, NullBaseIsTheTemporaryDirectoryAndTheAnswerNeverChanges)
+{
+    const char *first = get_unique_per_process_dir_path(nullptr);
+    ASSERT_NE(first, nullptr);
+    const std::string path = first;
+    std::string base = vo_get_tmpdir();
+    if (base.back() != '\\')
+        base += '\\';
+    ASSERT_EQ(path.compare(0, base.size(), base), 0) << path;
+    EXPECT_TRUE(IsUuidText(path.substr(base.size()))) << path;
+
+    EXPECT_EQ(get_unique_per_process_dir_path(nullptr), first) << "the same buffer";
+    EXPECT_EQ(get_unique_per_process_dir_path("D:\\elsewhere"), first);
+    EXPECT_EQ(std::string(first), path) << "a later base changes nothing";
+}
+
+TEST(PerProcessDir, GivenBaseGetsOneBackslash)
+{
+    const char *first = get_unique_per_process_dir_path("C:\\scratch\\");
+    ASSERT_NE(first, nullptr);
+    const std::string path = first;
+    ASSERT_EQ(path.compare(0, 11, "C:\\scratch\\"), 0) << path;
+    EXPECT_TRUE(IsUuidText(path.substr(11))) << "not doubled: " << path;
+    EXPECT_STREQ(get_unique_per_process_dir_path("C:\\other"), first);
+}
+
+TEST(PerProcessDir, BaseWithoutSeparator)
+{
+    const char *first = get_unique_per_process_dir_path("C:\\scratch");
+    ASSERT_NE(first, nullptr);
+    const std::string path = first;
+    ASSERT_EQ(path.compare(0, 11, "C:\\scratch\\"), 0) << path;
+    EXPECT_TRUE(IsUuidText(path.substr(11))) << path;
+}
+
+TEST(PerProcessDir, OverlongBaseIsCutToTheBuffer)
+{
+    const std::string longBase = "C:\\" + std::string(400, 'b');
+    const char *path = get_unique_per_process_dir_path(longBase.c_str());
+    ASSERT_NE(path, nullptr);
+    const std::string text = path;
+    EXPECT_EQ(text.size(), 259u) << "260 bytes with the terminator";
+    EXPECT_EQ(text.compare(0, 259, longBase, 0, 259), 0);
+}
+
+} // namespace
