@@ -69,7 +69,8 @@ public:
     {
         WCHAR temp[MAX_PATH];
         const DWORD length = GetTempPathW(MAX_PATH, temp);
-        std::string suffix = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+        static unsigned made = 0;
+        std::string suffix = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++made);
         directory_ = wstr(temp, length) + W("vsscr-") + Wide(suffix);
         created_ = CreateDirectoryW(directory_.c_str(), nullptr) != FALSE;
     }

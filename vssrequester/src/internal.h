@@ -131,7 +131,7 @@ private:
 // The properties of one shadow copy, freed with VssFreeSnapshotProperties.
 class SnapshotProperties {
 public:
-    SnapshotProperties() { ZeroMemory(&properties_, sizeof(properties_)); }
+    SnapshotProperties() : properties_() {}
     ~SnapshotProperties()
     {
         if (filled_)
