@@ -3,22 +3,6 @@
 
 #include "../src/internal.h"
 
-EXTERN_C HRESULT CreateVssBackupComponentsInternal(IVssBackupComponents **ppBackup)
-{
-    if (ppBackup)
-        *ppBackup = nullptr;
-    winsim::LogNotImplemented("CreateVssBackupComponents", "the backup-components object");
-    return E_NOTIMPL;
-}
-
-EXTERN_C HRESULT CreateVssExamineWriterMetadataInternal(BSTR, IVssExamineWriterMetadata **ppMetadata)
-{
-    if (ppMetadata)
-        *ppMetadata = nullptr;
-    winsim::LogNotImplemented("CreateVssExamineWriterMetadata", "writer metadata documents");
-    return E_NOTIMPL;
-}
-
 EXTERN_C HRESULT IsVolumeSnapshottedInternal(VSS_PWSZ, WINBOOL *, LONG *)
 {
     winsim::LogNotImplemented("IsVolumeSnapshotted", "the query");
