@@ -12,22 +12,21 @@ namespace vsscr {
 
 // ---- owners ----
 
-// Releases one interface pointer. IVssWriterComponentsExt is declared by some headers
-// without its second base IUnknown; the object still has it, laid out as the SDK
-// declares the interface (IVssWriterComponents, then IUnknown), so the IUnknown
-// part sits one vtable pointer further on.
+// Releases one interface pointer. The SDK declares IVssWriterComponentsExt with a second
+// base IUnknown (and real VSS wants it released); MinGW's and winsim's headers declare it
+// without one, and winsim's object belongs to its backup-components object. Where the
+// declared type has no IUnknown there is nothing this code can call, so the view is left
+// to the object that made it.
 template <typename T>
 void ReleaseInterface(T *pointer)
 {
-    if constexpr (std::is_convertible<T *, IUnknown *>::value) {
+    if constexpr (std::is_convertible<T *, IUnknown *>::value)
         static_cast<IUnknown *>(pointer)->Release();
-    } else {
+    else
         static_assert(std::is_base_of<IVssWriterComponents, T>::value, "only IVssWriterComponentsExt lacks IUnknown");
-        reinterpret_cast<IUnknown *>(reinterpret_cast<char *>(pointer) + sizeof(void *))->Release();
-    }
+    (void)pointer;
 }
 
-// One COM interface pointer, released when the owner goes.
 template <typename T>
 class ComPtr {
 public:
