@@ -6,6 +6,7 @@
 #include "vsstest.h"
 
 #include <winsim/host.h>
+#include <winsim/hostmodel.h>
 #include <winsim/vss.h>
 
 #include <gtest/gtest.h>
@@ -49,10 +50,12 @@ protected:
     {
         requester_ = CVssCr::Instance();
         winsim::ClearFaults();
-        ASSERT_TRUE(scratch_.created());
-        document_ = scratch_.Path(W("components.xml"));
-        sqlMetadata_ = scratch_.Path(W("SqlServerWriter.xml"));
-        catalogMetadata_ = scratch_.Path(W("Catalog.xml"));
+        // Made here, after any host a derived fixture makes current.
+        scratch_.reset(new vsstest::ScratchDirectory());
+        ASSERT_TRUE(scratch_->created());
+        document_ = scratch_->Path(W("components.xml"));
+        sqlMetadata_ = scratch_->Path(W("SqlServerWriter.xml"));
+        catalogMetadata_ = scratch_->Path(W("Catalog.xml"));
         SaveBackup();
         winsim::ClearVssRequests();
     }
@@ -90,7 +93,7 @@ protected:
     long OpenRestore() { return requester_->InitializeForRestore(document_, VSS_RTYPE_BY_COPY); }
 
     CVssCr *requester_ = nullptr;
-    vsstest::ScratchDirectory scratch_;
+    std::unique_ptr<vsstest::ScratchDirectory> scratch_;
     wstr document_, sqlMetadata_, catalogMetadata_;
     CVssCrWriter sqlBackedUp_;
 };
@@ -144,7 +147,7 @@ TEST_F(RestoreSession, WritersAreRebuiltFromTheirSavedMetadata)
     EXPECT_EQ(WriterNamed(requester_, "SqlServerWriter"), loaded);
 
     // The saved metadata round-trips: written again, it loads to the same writer.
-    wstr copy = scratch_.Path(W("copy.xml"));
+    wstr copy = scratch_->Path(W("copy.xml"));
     ASSERT_EQ(loaded->SaveAsXML(copy), 0);
     std::shared_ptr<CVssCrWriter> reloaded;
     ASSERT_EQ(requester_->LoadFromXML(copy, reloaded, true), 0);
@@ -244,15 +247,15 @@ TEST_F(RestoreSession, DamagedDocumentsChangeNothing)
 
     std::string whole;
     ASSERT_TRUE(vsstest::ReadFileBytes(document_, &whole));
-    wstr truncated = scratch_.Path(W("truncated.xml"));
-    wstr notXml = scratch_.Path(W("notxml.xml"));
-    wstr wrongRoot = scratch_.Path(W("wrongroot.xml"));
+    wstr truncated = scratch_->Path(W("truncated.xml"));
+    wstr notXml = scratch_->Path(W("notxml.xml"));
+    wstr wrongRoot = scratch_->Path(W("wrongroot.xml"));
     ASSERT_TRUE(vsstest::WriteFileBytes(truncated, whole.substr(0, whole.size() / 2)));
     ASSERT_TRUE(vsstest::WriteFileBytes(notXml, "this is not a document"));
     std::string writerDocument;
     ASSERT_TRUE(vsstest::ReadFileBytes(sqlMetadata_, &writerDocument));
     ASSERT_TRUE(vsstest::WriteFileBytes(wrongRoot, writerDocument));
-    wstr missing = scratch_.Path(W("missing.xml"));
+    wstr missing = scratch_->Path(W("missing.xml"));
 
     for (wstr *bad : {&truncated, &notXml, &wrongRoot, &missing}) {
         EXPECT_NE(requester_->InitializeForRestore(*bad, VSS_RTYPE_BY_COPY), 0) << Narrow(*bad);
@@ -263,7 +266,7 @@ TEST_F(RestoreSession, DamagedDocumentsChangeNothing)
 
     std::string catalogDocument;
     ASSERT_TRUE(vsstest::ReadFileBytes(catalogMetadata_, &catalogDocument));
-    wstr truncatedWriter = scratch_.Path(W("truncated-writer.xml"));
+    wstr truncatedWriter = scratch_->Path(W("truncated-writer.xml"));
     ASSERT_TRUE(vsstest::WriteFileBytes(truncatedWriter, catalogDocument.substr(0, catalogDocument.size() - 20)));
     CVssCrWriterList before;
     ASSERT_EQ(requester_->GetWriters(before), 0);
@@ -298,6 +301,33 @@ TEST_F(RestoreSession, BackupCallsAreRefusedInARestoreAndRestoreCallsInABackup)
     EXPECT_EQ(master->SetRestoreOptions(W("x")), VSS_E_BAD_STATE);
     EXPECT_FALSE(master->CanSelectForRestore(true));
     EXPECT_TRUE(RequestsOf("SetSelectedForRestore").empty());
+}
+
+// The default host, with a writer that sends its "Sales" database elsewhere on restore.
+class RestoreToAlternateTarget : public RestoreSession {
+protected:
+    void SetUp() override
+    {
+        std::string json = winsim::EmbeddedHostJson("default");
+        const std::string sales = "\"name\": \"Sales\",";
+        const size_t at = json.find(sales);
+        ASSERT_NE(at, std::string::npos);
+        json.insert(at + sales.size(), " \"restoreTarget\": \"VSS_RT_ALTERNATE\",");
+        winsim::ReplaceHost(winsim::ParseHost(json));
+        RestoreSession::SetUp();
+    }
+};
+
+TEST_F(RestoreToAlternateTarget, ComponentsLearnTheirTargetAtPreRestore)
+{
+    ASSERT_EQ(OpenRestore(), 0);
+    std::shared_ptr<CVssCrWriter> sql;
+    ASSERT_EQ(requester_->LoadFromXML(sqlMetadata_, sql, true), 0);
+    auto sales = ComponentNamed(sql, "Sales");
+    auto master = ComponentNamed(sql, "master");
+    ASSERT_EQ(requester_->PreRestore(), 0);
+    EXPECT_EQ(sales->GetRestoreTarget(), VSS_RT_ALTERNATE);
+    EXPECT_EQ(master->GetRestoreTarget(), VSS_RT_ORIGINAL);
 }
 
 // ---- every VSS call of the restore path failing ----
@@ -346,7 +376,7 @@ TEST_P(RestoreCallFails, ComesBackNonZero)
         ASSERT_EQ(requester_->PreRestore(), 0);
         result = requester_->PostRestore();
     } else if (method == "SaveAsXML") {
-        wstr path = scratch_.Path(W("restore-document.xml"));
+        wstr path = scratch_->Path(W("restore-document.xml"));
         result = requester_->SaveBcdAsXML(path);
     }
     EXPECT_EQ(result, GetParam().hresult);

@@ -245,6 +245,7 @@ struct DocumentComponent {
     VSS_ID writerId = GUID_NULL;
     VSS_ID instanceId = GUID_NULL;
     VSS_COMPONENT_TYPE type = VSS_CT_UNDEFINED;
+    VSS_RESTORE_TARGET restoreTarget = VSS_RT_UNDEFINED;  // as the writer set it, if it did
     wstr logicalPath;
     wstr name;
 };

@@ -227,6 +227,9 @@ HRESULT ReadDocumentComponents(IVssBackupComponents *components, std::vector<Doc
                 hr = component->GetComponentName(name.put());
             if (SUCCEEDED(hr))
                 hr = component->GetComponentType(&entry.type);
+            // The writer sets the target at PreRestore; before that there may be none.
+            if (SUCCEEDED(hr) && FAILED(component->GetRestoreTarget(&entry.restoreTarget)))
+                entry.restoreTarget = VSS_RT_UNDEFINED;
             if (FAILED(hr)) {
                 LogResult("GetComponent (document)", hr);
                 return hr;
@@ -271,6 +274,8 @@ void MarkDocumentComponents(CVssCrWriter &writer, const std::vector<DocumentComp
             if (SameTextIgnoringCase(entry.logicalPath, component->logicalPath) &&
                 SameTextIgnoringCase(entry.name, component->name)) {
                 component->inBackupDocument = true;
+                if (entry.restoreTarget != VSS_RT_UNDEFINED)
+                    component->restoreTarget = entry.restoreTarget;
                 break;
             }
         }

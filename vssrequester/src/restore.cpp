@@ -133,7 +133,17 @@ long CVssCr::PreRestore()
     if (session->kind != Session::Kind::Restore)
         return VSS_E_BAD_STATE;
     IVssBackupComponents *components = session->components.get();
-    return vsscr::RunAsync("PreRestore", [&](IVssAsync **async) { return components->PreRestore(async); });
+    HRESULT hr = vsscr::RunAsync("PreRestore", [&](IVssAsync **async) { return components->PreRestore(async); });
+    if (FAILED(hr))
+        return hr;
+    // The writers have now said where each component goes; the loaded writers learn it.
+    std::vector<vsscr::DocumentComponent> listed;
+    if (SUCCEEDED(vsscr::ReadDocumentComponents(components, &listed))) {
+        session->document = std::move(listed);
+        for (auto &writer : session->writers)
+            vsscr::MarkDocumentComponents(*writer, session->document);
+    }
+    return S_OK;
 }
 
 long CVssCr::PostRestore()
