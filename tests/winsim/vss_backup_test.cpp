@@ -580,3 +580,40 @@ TEST_F(VssTest, SynchronousCallsReturnTheirFault)
     EXPECT_EQ(backup->SaveAsXML(document.Put()), E_OUTOFMEMORY);
     EXPECT_EQ(document.Get(), nullptr);
 }
+
+// ---- the hosts' files ----
+
+TEST_F(VssTest, EveryFileTheDefaultWritersNameOneByOneExistsOnTheHost)
+{
+    size_t checked = 0;
+    for (const winsim::VssWriterModel &writer : winsim::HostVssWriters())
+        for (const winsim::VssComponentModel &component : writer.components)
+            for (const auto *files : {&component.files, &component.databaseFiles, &component.logFiles})
+                for (const winsim::VssFileSpec &file : *files) {
+                    if (file.filespec.find_first_of(u"*?") != std::u16string::npos)
+                        continue;
+                    ++checked;
+                    const std::u16string path = file.path + file.filespec;
+                    EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << vsstest::Describe(path);
+                }
+    EXPECT_GE(checked, 10u);
+}
+
+TEST_F(VssTest, TheClusterNodeAddsTheClusterWritersAndKeepsClusteredStorageOutOfAsr)
+{
+    UseHost(winsim::EmbeddedHostJson("cluster-node"));
+    ComPtr<IVssBackupComponents> backup = GatheredBackup();
+    winsim::VssWriterModel database, csv, asr, sql;
+    EXPECT_TRUE(WriterNamed(backup.Get(), u"Cluster Database", &database));
+    EXPECT_EQ(database.usage, VSS_UT_BOOTABLESYSTEMSTATE);
+    EXPECT_TRUE(WriterNamed(backup.Get(), u"Cluster Shared Volume VSS Writer", &csv));
+    ASSERT_TRUE(WriterNamed(backup.Get(), u"ASR Writer", &asr));
+    for (const winsim::VssComponentModel &component : asr.components) {
+        EXPECT_NE(component.name, u"Volume{2d4f6182-aec0-4c3d-9f5b-9a1c3e5f7b94}");  // the CSV
+        EXPECT_NE(component.name, u"harddisk6");                                      // clustered disks
+        EXPECT_NE(component.name, u"harddisk7");
+    }
+    // Databases are named by the node's own host name.
+    ASSERT_TRUE(WriterNamed(backup.Get(), u"SqlServerWriter", &sql));
+    EXPECT_EQ(sql.components[0].logicalPath, u"TVNODE1");
+}
