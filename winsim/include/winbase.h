@@ -16,6 +16,8 @@ EXTERN_C WINBASEAPI LONG WINAPI InterlockedCompareExchange(LONG volatile *destin
 
 EXTERN_C WINBASEAPI DWORD WINAPI GetCurrentProcessId(void);
 EXTERN_C WINBASEAPI DWORD WINAPI GetCurrentThreadId(void);
+// No thread notifications reach a library here; always TRUE.
+EXTERN_C WINBASEAPI BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule);
 
 EXTERN_C WINBASEAPI DWORD WINAPI GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize);
 EXTERN_C WINBASEAPI BOOL WINAPI SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue);

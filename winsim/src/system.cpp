@@ -114,3 +114,5 @@ EXTERN_C BOOL WINAPI GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize)
     *nSize = DWORD(answer.size());
     return TRUE;
 }
+
+EXTERN_C BOOL WINAPI DisableThreadLibraryCalls(HMODULE) { return TRUE; }
