@@ -358,6 +358,59 @@ TEST_F(VssTest, AddComponentTakesOnlyGatheredSelectableComponentsOnce)
     EXPECT_EQ(requests[1].logicalPath, u"");
 }
 
+TEST_F(VssTest, FreedMetadataIsGoneButWhatWasAddedStays)
+{
+    ComPtr<IVssBackupComponents> backup = GatheredBackup();
+    winsim::VssWriterModel sql;
+    ASSERT_TRUE(WriterNamed(backup.Get(), u"SqlServerWriter", &sql));
+    ASSERT_EQ(backup->AddComponent(sql.instanceId, sql.id, VSS_CT_DATABASE, u"TVSRV01", u"msdb"), S_OK);
+    ASSERT_EQ(backup->FreeWriterMetadata(), S_OK);
+    UINT count = 9;
+    EXPECT_EQ(backup->GetWriterMetadataCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+    VSS_ID instance;
+    ComPtr<IVssExamineWriterMetadata> metadata;
+    EXPECT_EQ(backup->GetWriterMetadata(0, &instance, metadata.Put()), E_INVALIDARG);
+    EXPECT_EQ(backup->SetBackupSucceeded(sql.instanceId, sql.id, VSS_CT_DATABASE, u"TVSRV01", u"msdb", true), S_OK);
+    Bstr document;
+    ASSERT_EQ(backup->SaveAsXML(document.Put()), S_OK);
+    EXPECT_NE(document.Text().find(u"name=\"msdb\""), std::u16string::npos);
+}
+
+TEST_F(VssTest, StatusIsReadOnlyAfterItWasGatheredAndKeepsItsSnapshotUntilGatheredAgain)
+{
+    ComPtr<IVssBackupComponents> backup = GatheredBackup();
+    UINT count = 0;
+    EXPECT_EQ(backup->GetWriterStatusCount(&count), VSS_E_BAD_STATE);
+    ASSERT_EQ(VSS_RUN(backup, GatherWriterStatus), VSS_S_ASYNC_FINISHED);
+    ASSERT_EQ(backup->GetWriterStatusCount(&count), S_OK);
+    EXPECT_EQ(count, winsim::HostVssWriters().size());
+    VSS_ID set;
+    ASSERT_EQ(backup->StartSnapshotSet(&set), S_OK);
+    ASSERT_EQ(Add(backup.Get(), u"C:\\"), S_OK);
+    ASSERT_EQ(VSS_RUN(backup, PrepareForBackup), VSS_S_ASYNC_FINISHED);
+    ASSERT_EQ(VSS_RUN(backup, DoSnapshotSet), VSS_S_ASYNC_FINISHED);
+    ComPtr<IVssBackupComponentsEx3> extended;
+    ASSERT_EQ(backup->QueryInterface(IID_IVssBackupComponentsEx3, reinterpret_cast<void **>(extended.Put())), S_OK);
+    VSS_ID instance, writer;
+    Bstr name, message;
+    VSS_WRITER_STATE state;
+    HRESULT failure, application = E_FAIL;
+    ASSERT_EQ(extended->GetWriterStatusEx(0, &instance, &writer, name.Put(), &state, &failure, &application,
+                                          message.Put()),
+              S_OK);
+    EXPECT_EQ(state, VSS_WS_STABLE);  // as gathered before the snapshot
+    EXPECT_EQ(application, S_OK);
+    EXPECT_EQ(extended->GetWriterStatusEx(count, &instance, &writer, name.Put(), &state, &failure, &application,
+                                          message.Put()),
+              E_INVALIDARG);
+    ASSERT_EQ(VSS_RUN(backup, GatherWriterStatus), VSS_S_ASYNC_FINISHED);
+    ASSERT_EQ(backup->GetWriterStatus(0, &instance, &writer, name.Put(), &state, &failure), S_OK);
+    EXPECT_EQ(state, VSS_WS_WAITING_FOR_BACKUP_COMPLETE);
+    ASSERT_EQ(backup->FreeWriterStatus(), S_OK);
+    EXPECT_EQ(backup->GetWriterStatusCount(&count), VSS_E_BAD_STATE);
+}
+
 // ---- the snapshot set ----
 
 TEST_F(VssTest, OnlyTheRootsOfOnlineVolumesThatCanBeCopiedJoinTheSet)

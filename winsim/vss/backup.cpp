@@ -782,7 +782,7 @@ public:
             return hr;
         if (!name)
             return E_INVALIDARG;
-        if (mode_ != Mode::Backup || !snapshotsMade_)
+        if (mode_ != Mode::Backup)
             return VSS_E_BAD_STATE;
         const ComponentKey key{writerId, int(type), OrEmpty(logicalPath), name};
         DocumentComponent *component = FindDocumentComponent(key);
