@@ -670,3 +670,26 @@ TEST_F(VssTest, TheClusterNodeAddsTheClusterWritersAndKeepsClusteredStorageOutOf
     ASSERT_TRUE(WriterNamed(backup.Get(), u"SqlServerWriter", &sql));
     EXPECT_EQ(sql.components[0].logicalPath, u"TVNODE1");
 }
+
+TEST_F(VssTest, AVolumeIsSnapshottedWhileACopyOfItExists)
+{
+    WINBOOL present = TRUE;
+    LONG capability = -1;
+    std::u16string data = u"D:\\", efi = kEfiVolume, nowhere = u"D:\\Shares\\";
+    EXPECT_EQ(IsVolumeSnapshotted(&data[0], &present, &capability), S_OK);
+    EXPECT_FALSE(present);
+    EXPECT_EQ(IsVolumeSnapshotted(&efi[0], &present, &capability), VSS_E_VOLUME_NOT_SUPPORTED);
+    EXPECT_EQ(IsVolumeSnapshotted(&nowhere[0], &present, &capability), VSS_E_OBJECT_NOT_FOUND);
+    EXPECT_EQ(IsVolumeSnapshotted(nullptr, &present, &capability), E_INVALIDARG);
+    ComPtr<IVssBackupComponents> backup = GatheredBackup();
+    VSS_ID set;
+    ASSERT_EQ(backup->StartSnapshotSet(&set), S_OK);
+    ASSERT_EQ(Add(backup.Get(), kDataVolume), S_OK);
+    ASSERT_EQ(VSS_RUN(backup, PrepareForBackup), VSS_S_ASYNC_FINISHED);
+    ASSERT_EQ(VSS_RUN(backup, DoSnapshotSet), VSS_S_ASYNC_FINISHED);
+    EXPECT_EQ(IsVolumeSnapshotted(&data[0], &present, &capability), S_OK);
+    EXPECT_TRUE(present);
+    backup.Reset();  // a backup's copies go with the object
+    EXPECT_EQ(IsVolumeSnapshotted(&data[0], &present, &capability), S_OK);
+    EXPECT_FALSE(present);
+}

@@ -26,8 +26,8 @@ text HostMachineName()
     return host.domain.empty() ? host.hostName : host.hostName + u"." + host.domain;
 }
 
-// A volume as AddToSnapshotSet accepts it: its GUID path, drive root or mount folder, each
-// with the trailing backslash.
+} // namespace
+
 const Volume *FindVolumeRoot(const text &name)
 {
     for (const Volume &volume : CurrentHost().volumes) {
@@ -46,6 +46,8 @@ bool ShadowCopiesSupported(const Volume &volume)
            (SameText(volume.fileSystem, u"NTFS") || SameText(volume.fileSystem, u"ReFS") ||
             SameText(volume.fileSystem, u"CSVFS"));
 }
+
+namespace {
 
 text OrEmpty(LPCWSTR value) { return value ? text(value) : text(); }
 

@@ -1,12 +1,28 @@
 // The service's exported entry points.
 #include <vsbackup.h>
 
-#include "../src/internal.h"
+#include "vssinternal.h"
 
-EXTERN_C HRESULT IsVolumeSnapshottedInternal(VSS_PWSZ, WINBOOL *, LONG *)
+#include "../src/internal.h"
+#include "winsim/hostmodel.h"
+
+EXTERN_C HRESULT IsVolumeSnapshottedInternal(VSS_PWSZ pwszVolumeName, WINBOOL *pbSnapshotsPresent,
+                                             LONG *plSnapshotCapability)
 {
-    winsim::LogNotImplemented("IsVolumeSnapshotted", "the query");
-    return E_NOTIMPL;
+    using namespace winsim::vss;
+    if (!pwszVolumeName || !pbSnapshotsPresent || !plSnapshotCapability)
+        return E_INVALIDARG;
+    *pbSnapshotsPresent = FALSE;
+    *plSnapshotCapability = 0;
+    const winsim::Volume *volume = FindVolumeRoot(pwszVolumeName);
+    if (!volume || volume->offline)
+        return VSS_E_OBJECT_NOT_FOUND;
+    if (!ShadowCopiesSupported(*volume))
+        return VSS_E_VOLUME_NOT_SUPPORTED;
+    for (const winsim::VssSnapshotInfo &snapshot : winsim::VssSnapshots())
+        if (SameText(snapshot.originalVolume, volume->guidPath))
+            *pbSnapshotsPresent = TRUE;
+    return S_OK;
 }
 
 EXTERN_C void VssFreeSnapshotPropertiesInternal(VSS_SNAPSHOT_PROP *pProp)

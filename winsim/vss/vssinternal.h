@@ -4,6 +4,7 @@
 
 #include <vsbackup.h>
 
+#include "winsim/hostmodel.h"
 #include "winsim/vss.h"
 
 #include <pugixml.hpp>
@@ -71,6 +72,12 @@ HRESULT AnswerInterface(Self *self, REFIID riid, void **object, std::initializer
 // The writers of the current host, read again after another host became current. False
 // (and none) when the host's writers section does not parse.
 bool CurrentWriters(std::vector<VssWriterModel> *writers);
+
+// A volume as AddToSnapshotSet accepts it: its GUID path, drive root or mount folder, each
+// with the trailing backslash; null for anything else.
+const Volume *FindVolumeRoot(const text &name);
+// The system provider copies fixed NTFS, ReFS and CSVFS volumes only.
+bool ShadowCopiesSupported(const Volume &volume);
 
 // ---- faults ----
 // The fault for an operation as a whole (argument empty) or for one subject of it.
