@@ -218,6 +218,36 @@ TEST_F(VssRestore, EveryRestoreChoiceIsRecordedAndKeptInTheDocument)
     EXPECT_EQ(agent[0].subcomponents, 1u);
     EXPECT_EQ(agent[0].mappings, 1u);
     EXPECT_TRUE(agent[0].authoritative);
+
+    // The mapping itself, as the writer reads it.
+    UINT writers = 0;
+    ASSERT_EQ(again->GetWriterComponentsCount(&writers), S_OK);
+    for (UINT w = 0; w < writers; ++w) {
+        IVssWriterComponentsExt *components = nullptr;
+        ASSERT_EQ(again->GetWriterComponents(w, &components), S_OK);
+        VSS_ID instance, writer;
+        ASSERT_EQ(components->GetWriterInfo(&instance, &writer), S_OK);
+        if (writer != kAgentWriterId)
+            continue;
+        ComPtr<IVssComponent> catalog;
+        ASSERT_EQ(components->GetComponent(0, catalog.Put()), S_OK);
+        ComPtr<IVssWMFiledesc> mapping;
+        ASSERT_EQ(catalog->GetAlternateLocationMapping(0, mapping.Put()), S_OK);
+        Bstr destination;
+        ASSERT_EQ(mapping->GetAlternateLocation(destination.Put()), S_OK);
+        EXPECT_EQ(destination.Text(), u"E:\\Restored\\");
+        boolean recursive = 0;
+        ASSERT_EQ(mapping->GetRecursive(&recursive), S_OK);
+        EXPECT_TRUE(recursive);
+        BSTR subPath = nullptr, subName = nullptr;
+        boolean repair = 1;
+        ASSERT_EQ(catalog->GetRestoreSubcomponent(0, &subPath, &subName, &repair), S_OK);
+        EXPECT_EQ(std::u16string(subName), u"Journal");
+        EXPECT_FALSE(repair);
+        SysFreeString(subPath);
+        SysFreeString(subName);
+        EXPECT_EQ(catalog->GetAlternateLocationMapping(1, mapping.Put()), E_INVALIDARG);
+    }
 }
 
 TEST_F(VssRestore, OnlyBackedUpComponentsCanBeRestoredAndOnlyBeforePreRestore)

@@ -135,9 +135,15 @@ public:
     {
         return PutCount(component_.mappings.size(), count);
     }
-    STDMETHODIMP GetAlternateLocationMapping(UINT, IVssWMFiledesc **) override
+    STDMETHODIMP GetAlternateLocationMapping(UINT index, IVssWMFiledesc **file) override
     {
-        return NotHere("IVssComponent::GetAlternateLocationMapping");
+        if (!file)
+            return E_INVALIDARG;
+        *file = nullptr;
+        if (index >= component_.mappings.size())
+            return E_INVALIDARG;
+        *file = NewFileDescription(component_.mappings[index]);
+        return S_OK;
     }
     STDMETHODIMP SetBackupMetadata(LPCWSTR) override { return NotHere("IVssComponent::SetBackupMetadata"); }
     STDMETHODIMP GetBackupMetadata(BSTR *data) override { return PutBstr(u"", data); }

@@ -496,6 +496,8 @@ IVssExamineWriterMetadataEx2 *NewExamineWriterMetadata(const VssWriterModel &wri
 
 IVssAsync *NewFinishedAsync(HRESULT result) { return new FinishedAsync(result); }
 
+IVssWMFiledesc *NewFileDescription(const VssFileSpec &file) { return new FileDescription(file); }
+
 } // namespace vss
 } // namespace winsim
 

@@ -97,6 +97,9 @@ bool WriterFromXml(const std::string &xml, VssWriterModel *writer);
 // IVssExamineWriterMetadataEx2 over a copy of the writer.
 IVssExamineWriterMetadataEx2 *NewExamineWriterMetadata(const VssWriterModel &writer);
 
+// IVssWMFiledesc over a copy of the file specification.
+IVssWMFiledesc *NewFileDescription(const VssFileSpec &file);
+
 // IVssAsync of an operation that has already run to its end with `result`.
 IVssAsync *NewFinishedAsync(HRESULT result);
 
