@@ -129,6 +129,8 @@ public:
     VSS_COMPONENT_TYPE parentComponentType = VSS_CT_UNDEFINED;
     wstr parentLogicalPath;
     wstr parentName;
+    // VSS_RT_ORIGINAL from the metadata (VSS_RT_ALTERNATE when the writer restores to an
+    // alternate location); after PreRestore, the target the writer set.
     VSS_RESTORE_TARGET restoreTarget = VSS_RT_UNDEFINED;
     CVssWriterFileList files;
     CVssWriterFileList databaseFiles;
@@ -154,7 +156,8 @@ public:
     // answers its failure code (VSS_E_WRITERERROR_NONRETRYABLE when it gave none).
     long GetStatus(_VSS_WRITER_STATE *state, bool refresh);
     // Backup: adds the writer's top-level components (those no other component of the
-    // writer holds), which brings every component under them; false deselects them.
+    // writer holds), which brings every component under them; false answers
+    // VSS_E_BAD_STATE once one of them is in the document (see SetSelected).
     // Restore: the components marked with SetSelected, or with none marked every
     // component of the saved document, are selected for restore (or a restore
     // subcomponent is added); false takes the selection back.
