@@ -565,7 +565,7 @@ TEST_F(SnapshotSet, LookupsOnOtherThreadsSeeWholeStatesWhileTheMapChanges)
         const std::string &next = (round % 2) ? shadowA : shadowB;
         EXPECT_SUCCESS(vsscr_add_to_volume_table_EX(W("C:\\"), 1, nullptr, &present, 1, Wide(next).c_str()));
         EXPECT_SUCCESS(vsscr_add_to_volume_table_EX(others[round % 4], 1, nullptr, &present, 1,
-                                                    Wide(kDevice + std::to_string(round)).c_str()));
+                                                    Wide(kDevice + std::to_string(1000 + round)).c_str()));
     }
     stop = true;
     first.join();
