@@ -644,16 +644,13 @@ public:
 
     STDMETHODIMP GetWriterMetadata(UINT index, VSS_ID *instanceId, IVssExamineWriterMetadata **metadata) override
     {
+        // One object answers both interfaces; the extended call does the work.
         if (!instanceId || !metadata)
             return E_INVALIDARG;
-        *metadata = nullptr;
-        if (!gathered_)
-            return VSS_E_BAD_STATE;
-        if (metadataFreed_ || index >= metadata_.size())
-            return E_INVALIDARG;
-        *instanceId = metadata_[index].instanceId;
-        *metadata = NewExamineWriterMetadata(metadata_[index]);
-        return S_OK;
+        IVssExamineWriterMetadataEx *extended = nullptr;
+        const HRESULT hr = GetWriterMetadataEx(index, instanceId, &extended);
+        *metadata = extended;
+        return hr;
     }
 
     STDMETHODIMP GetWriterMetadataEx(UINT index, VSS_ID *instanceId, IVssExamineWriterMetadataEx **metadata) override
