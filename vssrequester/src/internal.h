@@ -240,6 +240,12 @@ HRESULT ReadXmlDocument(const wstr &path, Bstr *document);
 // gathering) keeps the name, IDs and types and leaves metadataLoaded false.
 HRESULT BuildWriter(IVssExamineWriterMetadata *metadata, bool identityOnly, std::shared_ptr<CVssCrWriter> *out);
 
+// After GatherWriterMetadata: every writer it found, built with BuildWriter and tied to
+// the requester, appended to out. A non-empty writerName keeps only that writer (letter
+// case ignored). The gathered metadata is freed before the call returns.
+HRESULT GatherWriters(IVssBackupComponents *components, bool identityOnly, const wstr &writerName,
+                      CVssCr *requester, CVssCrWriterList *out);
+
 // One component listed in a backup-components document.
 struct DocumentComponent {
     VSS_ID writerId = GUID_NULL;

@@ -299,4 +299,35 @@ void MarkDocumentComponents(CVssCrWriter &writer, const std::vector<DocumentComp
     }
 }
 
+HRESULT GatherWriters(IVssBackupComponents *components, bool identityOnly, const wstr &writerName,
+                      CVssCr *requester, CVssCrWriterList *out)
+{
+    GatheredMetadata gathered(components);
+    UINT writerCount = 0;
+    HRESULT hr = components->GetWriterMetadataCount(&writerCount);
+    LogResult("GetWriterMetadataCount", hr);
+    if (FAILED(hr))
+        return hr;
+    for (UINT i = 0; i < writerCount; ++i) {
+        VSS_ID instanceId = GUID_NULL;
+        ComPtr<IVssExamineWriterMetadata> metadata;
+        hr = components->GetWriterMetadata(i, &instanceId, metadata.put());
+        if (SUCCEEDED(hr) && !metadata)
+            hr = E_POINTER;
+        if (FAILED(hr)) {
+            LogResult("GetWriterMetadata", hr);
+            return hr;
+        }
+        std::shared_ptr<CVssCrWriter> writer;
+        hr = BuildWriter(metadata.get(), identityOnly, &writer);
+        if (FAILED(hr))
+            return hr;
+        if (!writerName.empty() && !SameTextIgnoringCase(writer->name, writerName))
+            continue;
+        writer->requester = requester;
+        out->push_back(std::move(writer));
+    }
+    return S_OK;
+}
+
 } // namespace vsscr

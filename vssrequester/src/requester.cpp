@@ -87,33 +87,9 @@ long CVssCr::InitializeForBackup(OperationType operation, const wstr &writerName
                          [&](IVssAsync **async) { return made.components->GatherWriterMetadata(async); });
     if (FAILED(hr))
         return hr;
-    {
-        vsscr::GatheredMetadata gathered(made.components.get());
-        UINT writerCount = 0;
-        hr = made.components->GetWriterMetadataCount(&writerCount);
-        LogResult("GetWriterMetadataCount", hr);
-        if (FAILED(hr))
-            return hr;
-        for (UINT i = 0; i < writerCount; ++i) {
-            VSS_ID instanceId = GUID_NULL;
-            ComPtr<IVssExamineWriterMetadata> metadata;
-            hr = made.components->GetWriterMetadata(i, &instanceId, metadata.put());
-            if (SUCCEEDED(hr) && !metadata)
-                hr = E_POINTER;
-            if (FAILED(hr)) {
-                LogResult("GetWriterMetadata", hr);
-                return hr;
-            }
-            std::shared_ptr<CVssCrWriter> writer;
-            hr = vsscr::BuildWriter(metadata.get(), false, &writer);
-            if (FAILED(hr))
-                return hr;
-            if (!writerName.empty() && !vsscr::SameTextIgnoringCase(writer->name, writerName))
-                continue;
-            writer->requester = this;
-            made.writers.push_back(std::move(writer));
-        }
-    }
+    hr = vsscr::GatherWriters(made.components.get(), false, writerName, this, &made.writers);
+    if (FAILED(hr))
+        return hr;
     LogLine("InitializeForBackup: %u writers kept", static_cast<unsigned>(made.writers.size()));
 
     session->kind = Session::Kind::Backup;

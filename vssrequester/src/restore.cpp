@@ -45,31 +45,9 @@ long CVssCr::InitializeForRestore(wstr &bcdPath, _VSS_RESTORE_TYPE restoreType)
     if (FAILED(hr))
         return hr;
     CVssCrWriterList writers;
-    {
-        vsscr::GatheredMetadata gathered(components.get());
-        UINT writerCount = 0;
-        hr = components->GetWriterMetadataCount(&writerCount);
-        LogResult("GetWriterMetadataCount", hr);
-        if (FAILED(hr))
-            return hr;
-        for (UINT i = 0; i < writerCount; ++i) {
-            VSS_ID instanceId = GUID_NULL;
-            ComPtr<IVssExamineWriterMetadata> metadata;
-            hr = components->GetWriterMetadata(i, &instanceId, metadata.put());
-            if (SUCCEEDED(hr) && !metadata)
-                hr = E_POINTER;
-            if (FAILED(hr)) {
-                LogResult("GetWriterMetadata", hr);
-                return hr;
-            }
-            std::shared_ptr<CVssCrWriter> writer;
-            hr = vsscr::BuildWriter(metadata.get(), true, &writer);
-            if (FAILED(hr))
-                return hr;
-            writer->requester = this;
-            writers.push_back(std::move(writer));
-        }
-    }
+    hr = vsscr::GatherWriters(components.get(), true, wstr(), this, &writers);
+    if (FAILED(hr))
+        return hr;
     LogLine("InitializeForRestore: %u components in the document, %u writers gathered",
             static_cast<unsigned>(listed.size()), static_cast<unsigned>(writers.size()));
 
