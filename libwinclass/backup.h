@@ -49,6 +49,13 @@ WINCLASS_API struct vo_msg *vsscr_backup_complete(void);
 WINCLASS_API void vsscr_destroy_snapshot_set(void);
 WINCLASS_API void vsscr_uninit_backup(void);
 WINCLASS_API void vsscr_free_writercomponent_struct(void *record);
+// The last call of the common requester that failed since vsscr_init_backup (also one
+// whose failure no message reports: a save path's volume left out of the set, the
+// completion, the deletion of the snapshot set): its name and the volume it concerned,
+// each cut to its buffer, and its HRESULT as the result; 0 and empty texts when none
+// failed.
+WINCLASS_API uint32_t vsscr_get_last_failure(char *operation, size_t operationSize, WCHAR *volume,
+                                             size_t volumeSize);
 
 // The snapshot set.
 WINCLASS_API struct vo_msg *vsscr_add_savepath(const char *savePath);

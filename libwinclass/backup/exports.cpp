@@ -24,6 +24,7 @@ void vsscr_set_snapshot_save_type(int saveType) { BackupRequester().saveType = s
 
 struct vo_msg *vsscr_init_backup(int saveType, int markFilesForArchive)
 {
+    BackupRequester().lastFailure = CVssSysReqBackup::FailedCall();
     return BackupRequester().Init(saveType, markFilesForArchive, tv_str());
 }
 
@@ -54,7 +55,7 @@ struct vo_msg *vsscr_backup_complete(void)
 {
     CVssSysReqBackup &requester = BackupRequester();
     if (requester.cr != nullptr)
-        requester.cr->BackupComplete(false);
+        requester.Checked("BackupComplete", requester.cr->BackupComplete(false));
     return nullptr;
 }
 
@@ -62,7 +63,7 @@ void vsscr_destroy_snapshot_set(void)
 {
     CVssSysReqBackup &requester = BackupRequester();
     if (requester.cr != nullptr)
-        requester.cr->DeleteSnapshotSet();
+        requester.Checked("DeleteSnapshotSet", requester.cr->DeleteSnapshotSet());
     set_shadow_callbacks(nullptr, nullptr, nullptr);
     requester.Reset();
 }
@@ -74,5 +75,15 @@ void vsscr_uninit_backup(void)
 }
 
 void vsscr_free_writercomponent_struct(void *) {}
+
+uint32_t vsscr_get_last_failure(char *operation, size_t operationSize, WCHAR *volume, size_t volumeSize)
+{
+    const CVssSysReqBackup::FailedCall &failure = BackupRequester().lastFailure;
+    if (operation != nullptr && operationSize != 0)
+        vo_strlcpy(operation, failure.operation != nullptr ? failure.operation : "", operationSize);
+    if (volume != nullptr && volumeSize != 0)
+        vo_wcslcpy(volume, failure.volume.c_str(), volumeSize);
+    return static_cast<uint32_t>(failure.result);
+}
 
 } // extern "C"

@@ -135,8 +135,9 @@ struct vo_msg *CVssSysReqBackup::Init(int newSaveType, int newMarkFilesForArchiv
 
     const WCHAR *name = writerName;
     const wstr writerNameWide = name != nullptr ? wstr(name) : wstr();
-    if (cr->InitializeForBackup(VSSCR_OPERATION_DEFAULT, writerNameWide, true, true, VSS_BT_FULL, context, false,
-                                false) != 0)
+    if (Checked("InitializeForBackup",
+                cr->InitializeForBackup(VSSCR_OPERATION_DEFAULT, writerNameWide, true, true, VSS_BT_FULL, context,
+                                        false, false)) != 0)
         return msg_create(113655, kCodeSetup, "Unable to initialize VSS common requester for backup.\n");
 
     saveType = newSaveType;
@@ -173,6 +174,16 @@ void CVssSysReqBackup::Reset()
     userDataWritersFilled = false;
     unsupportedWritersFilled = false;
     UnInit();
+}
+
+long CVssSysReqBackup::Checked(const char *operation, long result, const wstr &volume)
+{
+    if (result < 0) {
+        lastFailure.operation = operation;
+        lastFailure.result = result;
+        lastFailure.volume = volume;
+    }
+    return result;
 }
 
 void CVssSysReqBackup::GetErrorText(uint32_t code, size_t size, char *buffer)

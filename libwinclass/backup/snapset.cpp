@@ -321,7 +321,7 @@ vo_msg *CVssSysReqBackup::AddVolume(const tv_str &volume, bool mark, uint32_t fl
                 }
                 if (cr != NULL) {
                     wstr parent(static_cast<const WCHAR *>(driveRoot));
-                    parentCode = DWORD(cr->AddVolToSnapset(parent));
+                    parentCode = DWORD(Checked("AddVolToSnapset", cr->AddVolToSnapset(parent), parent));
                     if (TraceDetail()) {
                         if (parentCode == 0)
                             debugprintf("Added parent volume %s to snapshot set.\n", volume.get_utf8());
@@ -358,7 +358,7 @@ vo_msg *CVssSysReqBackup::AddSavePath(const tv_str &path)
     GetVolumePathNameW(path, root, DWORD(kVolumePathChars));
     wstr volume(root);
     // A save path whose volume cannot join the snapshot set adds nothing.
-    if (cr == NULL || cr->AddVolToSnapset(volume) != 0)
+    if (cr == NULL || Checked("AddVolToSnapset", cr->AddVolToSnapset(volume), volume) != 0)
         return NULL;
     return AddVolume(tv_str(root), true, VOLSNAP_SAVE_PATH, tv_str(), NULL, path, false);
 }
@@ -370,14 +370,14 @@ vo_msg *CVssSysReqBackup::TakeSnapshot(const tv_str &documentPath, GUID *snapsho
     if (saveType == 0)
         msg_free(SelectSystemState());
 
-    if (cr->DoSnapshot() != 0)
+    if (Checked("DoSnapshot", cr->DoSnapshot()) != 0)
         return msg_create(159673, 55000, "Unable to create the VSS snapshot.\n");
     if (snapshotSetId != NULL)
         *snapshotSetId = cr->snapshotSetId;
 
     wstr document(static_cast<const WCHAR *>(documentPath) != NULL ? static_cast<const WCHAR *>(documentPath)
                                                                     : W(""));
-    if (cr->SaveBcdAsXML(document) != 0)
+    if (Checked("SaveBcdAsXML", cr->SaveBcdAsXML(document)) != 0)
         return msg_create(159674, 55000, "Unable to create the Backup Components Document file.\n");
 
     // Every volume of the set learns its shadow-copy device.

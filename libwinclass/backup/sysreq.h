@@ -58,6 +58,18 @@ public:
     static bool NeedsParentVolume(const WCHAR *volumeRoot, const WCHAR *driveRoot);
     struct vo_msg *TakeSnapshot(const tv_str &documentPath, GUID *snapshotSetId);
 
+    // The last call of the common requester that failed in this session, for callers that
+    // want the cause behind a message (or behind a step that reports none). Kept across
+    // Reset, so that it can be asked after teardown; cleared when a session starts.
+    struct FailedCall {
+        const char *operation = nullptr;
+        long result = 0;
+        wstr volume;
+    };
+    FailedCall lastFailure;
+    // Records result when it is a failure; gives result back.
+    long Checked(const char *operation, long result, const wstr &volume = wstr());
+
     // Writer selection (filled in with the writer-selection work).
     struct vo_msg *SelectForDisasterRecovery();
     struct vo_msg *SelectSystemState();
