@@ -1,5 +1,4 @@
-// The subcommands of winclass. Each returns the process exit code: 0 when every step
-// succeeded, 1 when a step of the library failed, 2 for bad input.
+// The subcommands of winclass. Each returns the process exit code (below).
 #pragma once
 
 #include "output.h"
@@ -9,9 +8,20 @@
 
 namespace winclass {
 
+// Exit codes, as --help and the README list them.
+enum ExitCode {
+    kExitSuccess = 0,
+    kExitStepFailed = 1,     // a step failed: VSS, reading the shadow copy, writing the copies
+    kExitBadInput = 2,       // the command line, a path or the destination is wrong
+    kExitHostNotLoaded = 3,  // the host description (--host, WINSIM_HOST) does not load
+    kExitWarnings = 4,       // the backup is complete, but the writers were not told or a
+                             // snapshot set was not deleted
+};
+
 struct BackupOptions {
     std::vector<std::string> paths;  // what to save: folders or files on the host
     std::string destination;         // a folder of the machine running the command
+    bool force = false;              // write into a destination that is not empty
 };
 
 int RunBackup(const BackupOptions &options, Output &output);

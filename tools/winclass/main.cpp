@@ -5,60 +5,166 @@
 //   winclass map PATH                  where a live path reads from during a snapshot
 //   winclass volumes                   the volumes of the host and their mount points
 //
-// --json prints one JSON document instead of lines. --host FILE (simulated platform)
-// works on a described host.
+// --json prints one JSON document instead of lines. --host (simulated platform) works on
+// a described host.
 #include "commands.h"
 #include "platform.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cstdio>
 
-int main(int argc, char **argv)
+namespace {
+
+using namespace winclass;
+
+const char kProgram[] = "winclass";
+const char kVersion[] = "winclass 1.1 (libwinclass, manifest format 2)";
+const char *const kSubcommands[] = {"backup", "map", "volumes"};
+
+std::string Footer()
 {
-    using namespace winclass;
+    return "Exit codes:\n"
+           "  0  success\n"
+           "  1  a step failed (VSS, reading a shadow copy, writing the copies); the snapshot set is deleted\n"
+           "  2  bad input: the command line, a save path, the destination\n"
+           "  3  the host description (--host or WINSIM_HOST) does not load\n"
+           "  4  the backup is complete, but the writers were not told or the snapshot set was not deleted\n"
+           "\n"
+           "Environment:\n"
+           "  WINSIM_HOST   (simulated platform) a host description file, or an embedded host:\n"
+           "                default, cluster-node; --host wins over it\n"
+           "  WINSIM_ROOT   (simulated platform) where the host's sandbox is made; by default a\n"
+           "                folder under $TMPDIR or /tmp, removed when the command ends\n"
+           "  TLV_LOGSDIR   where the client's logs go\n"
+           "\n"
+           "Logs (client.log, vsscr.log, debug.log): " +
+           LogFolderDescription() +
+           ".\n"
+           "A backup also keeps a copy of the backup components document in DIR/backup-components.xml.\n";
+}
 
-    CLI::App app{"winclass: the Tolvane backup client's Windows class library, from the command line"};
+// The first word that is not an option or an option's value: what the user meant as the
+// subcommand.
+std::string SubcommandWord(const std::vector<std::string> &arguments)
+{
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string &word = arguments[i];
+        if (word == "--host") {
+            ++i;
+            continue;
+        }
+        if (!word.empty() && word[0] == '-')
+            continue;
+        return word;
+    }
+    return std::string();
+}
+
+// A command line that does not parse: one line (or a JSON error) and exit code 2.
+int CommandLineError(bool json, const std::string &text)
+{
+    Output output(json);
+    output.Error(text + " (" + kProgram + " --help lists the subcommands and options)");
+    return output.Finish(kExitBadInput);
+}
+
+int Run(int argc, char **argv)
+{
+    CLI::App app{"winclass: the Tolvane backup client's Windows class library, from the command line", kProgram};
     app.require_subcommand(1);
+    app.set_version_flag("--version", kVersion);
+    // Options of the whole command are taken after the subcommand too.
+    app.fallthrough();
+    app.footer(Footer());
     bool json = false;
-    std::string hostFile;
+    std::string host;
     app.add_flag("--json", json, "print one JSON document instead of lines");
-    app.add_option("--host", hostFile, "JSON description of the simulated host to work on");
+    app.add_option("--host", host,
+                   "the host to work on (simulated platform): a description file, or an embedded host as "
+                   "WINSIM_HOST names it (default, cluster-node)");
 
     BackupOptions backup;
     CLI::App *backupCommand = app.add_subcommand("backup", "back up folders and files from a snapshot");
-    backupCommand->add_option("paths", backup.paths, "folders or files to save, such as C:\\Data")->required();
-    backupCommand->add_option("--to", backup.destination, "folder that receives the copies and the manifest")
+    backupCommand->add_option("paths", backup.paths,
+                              "folders or files to save, such as C:\\Data; relative paths are taken against the "
+                              "current directory")
         ->required();
+    backupCommand->add_option("--to", backup.destination,
+                              "new or empty folder that receives the copies, the manifest and the backup "
+                              "components document")
+        ->required();
+    backupCommand->add_flag("--force", backup.force,
+                            "write into a destination folder that is not empty (files of the same name are "
+                            "replaced)");
 
     std::string mapPath;
-    CLI::App *mapCommand = app.add_subcommand("map", "show where a live path reads from during a snapshot");
+    CLI::App *mapCommand = app.add_subcommand(
+        "map", "show where a live path reads from during a snapshot (takes a snapshot of its volume, then deletes it)");
     mapCommand->add_option("path", mapPath, "a folder or file, such as C:\\Data\\report.txt")->required();
 
     CLI::App *volumesCommand = app.add_subcommand("volumes", "list the volumes and their mount points");
 
     std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+    const bool jsonAsked = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
+    const std::string word = SubcommandWord(arguments);
+    if (!word.empty() && std::find(std::begin(kSubcommands), std::end(kSubcommands), word) == std::end(kSubcommands))
+        return CommandLineError(jsonAsked, "unknown subcommand '" + word + "'; the subcommands are backup, map, volumes");
     std::reverse(arguments.begin(), arguments.end());
     arguments.pop_back();  // the program name
     try {
         app.parse(arguments);
+    } catch (const CLI::CallForHelp &request) {
+        return app.exit(request);
+    } catch (const CLI::CallForAllHelp &request) {
+        return app.exit(request);
+    } catch (const CLI::CallForVersion &request) {
+        return app.exit(request);
     } catch (const CLI::ParseError &failure) {
-        return app.exit(failure);
+        return CommandLineError(jsonAsked, failure.what());
     }
 
     Output output(json);
-    if (!hostFile.empty()) {
-        std::string error;
-        if (!UseDescribedHost(hostFile, &error)) {
-            output.Error(hostFile + ": " + error);
-            return output.Finish(2);
-        }
+    std::string error;
+    if (!host.empty() ? !UseDescribedHost(host, &error) : !UseHostFromEnvironment(&error)) {
+        output.Error((host.empty() ? std::string() : host + ": ") + "the host description does not load: " + error);
+        return output.Finish(kExitHostNotLoaded);
     }
+    PrepareLogs();
+    output.BeforeFinish([](Output &out, int exitCode) {
+        std::string folder, failure;
+        if (!KeepLogs(&folder, &failure))
+            out.Warning(failure);
+        else if (!folder.empty())
+            out.Document()["logFolder"] = folder;
+        if (exitCode != kExitSuccess && !folder.empty() && !out.Json())
+            std::fprintf(stderr, "winclass: the client's logs are in %s\n", folder.c_str());
+    });
     if (*backupCommand)
         return RunBackup(backup, output);
     if (*mapCommand)
         return RunMap(mapPath, output);
     if (*volumesCommand)
         return RunVolumes(output);
-    return 2;
+    return output.Finish(kExitBadInput);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Nothing a command does ends in an uncaught exception: a failure is one line and an
+    // exit code.
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception &failure) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "winclass: internal error: %s\n", failure.what());
+    } catch (...) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "winclass: internal error\n");
+    }
+    std::fflush(stderr);
+    return kExitStepFailed;
 }

@@ -1,53 +1,59 @@
 // winclass map PATH: where a live path reads from while a snapshot of its volume exists.
+// It takes a snapshot of the path's volume to answer, and deletes it afterwards.
 #include "commands.h"
+#include "paths.h"
 #include "platform.h"
 #include "session.h"
 
 #include <libwinclass/backup.h>
-#include <libwinclass/conversions.h>
 
 namespace winclass {
 
 int RunMap(const std::string &path, Output &output)
 {
-    wstr livePath = WindowsPath(path);
-    if (GetFileAttributesW(livePath.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        output.Error(path + ": " + ErrorText(GetLastError()));
-        return output.Finish(2);
+    SavePath savePath;
+    std::string error;
+    if (!CanonicalSavePath(path, &savePath, &error)) {
+        output.Error(error);
+        return output.Finish(kExitBadInput);
     }
     BackupSession session(output);
-    if (!session.Start(kFileSystemSaveType) || !session.AddSavePath(path) || !session.TakeSnapshot())
-        return output.Finish(1);
+    if (!session.Start(kFileSystemSaveType) || !session.AddSavePath(savePath.path, savePath.volume) ||
+        !session.TakeSnapshot()) {
+        session.End(false);
+        return output.Finish(kExitStepFailed);
+    }
     Mapping mapping;
-    if (!session.Map(livePath, &mapping)) {
-        output.Error(path + ": its volume has no shadow copy in the snapshot set");
-        return output.Finish(1);
+    if (!session.Map(savePath.path, &mapping)) {
+        output.Error(Shown(savePath.path) + ": its volume has no shadow copy in the snapshot set");
+        session.End(false);
+        return output.Finish(kExitStepFailed);
     }
     // The way back, as the client's runtime asks it while it reads.
-    std::string shadowUtf8 = to_utf8(mapping.shadowPath);
+    std::string shadowUtf8 = Shown(mapping.shadowPath);
     char live[13312] = "";
     vsscr_translate_to_physical(shadowUtf8.c_str(), live, sizeof live);
     bool inShadow = vsscr_is_snapshot_path(shadowUtf8.c_str()) == 1;
 
-    output.Line("Live path     " + to_utf8(livePath));
-    output.Line("Volume        " + to_utf8(mapping.volume));
+    const std::string livePath = Shown(savePath.path);
+    output.Line("Live path     " + livePath);
+    output.Line("Volume        " + Shown(mapping.volume));
     if (!mapping.driveRoot.empty())
-        output.Line("Drive root    " + to_utf8(mapping.driveRoot));
-    output.Line("Shadow copy   " + to_utf8(mapping.shadowRoot));
+        output.Line("Drive root    " + Shown(mapping.driveRoot));
+    output.Line("Shadow copy   " + Shown(mapping.shadowRoot));
     output.Line("Shadow path   " + shadowUtf8);
     output.Line("Back to live  " + std::string(live));
     output.Line("Snapshot set  " + session.SnapshotSetId());
     nlohmann::json &document = output.Document();
-    document["path"] = to_utf8(livePath);
-    document["volume"] = to_utf8(mapping.volume);
-    document["driveRoot"] = to_utf8(mapping.driveRoot);
-    document["shadowRoot"] = to_utf8(mapping.shadowRoot);
+    document["path"] = livePath;
+    document["volume"] = Shown(mapping.volume);
+    document["driveRoot"] = Shown(mapping.driveRoot);
+    document["shadowRoot"] = Shown(mapping.shadowRoot);
     document["shadowPath"] = shadowUtf8;
     document["translatedBack"] = live;
     document["isSnapshotPath"] = inShadow;
     document["snapshotSetId"] = session.SnapshotSetId();
-    session.Complete();
-    return output.Finish(0);
+    return output.Finish(session.End(true) ? kExitSuccess : kExitWarnings);
 }
 
 } // namespace winclass

@@ -1,8 +1,9 @@
-// Windows: wide command-line arguments, the console, no described hosts.
+// Windows: the command works on this machine.
 #include "platform.h"
 
+#include "paths.h"
+
 #include <platform/tvplatform.h>
-#include <libwinclass/conversions.h>
 
 #include <shellapi.h>
 #include <io.h>
@@ -19,7 +20,7 @@ std::vector<std::string> CommandLineArguments(int argc, char **argv)
         return std::vector<std::string>(argv, argv + argc);
     std::vector<std::string> arguments;
     for (int i = 0; i < count; ++i)
-        arguments.push_back(to_utf8(wide[i]));
+        arguments.push_back(Shown(wide[i]));
     LocalFree(wide);
     return arguments;
 }
@@ -30,9 +31,24 @@ bool UseDescribedHost(const std::string &, std::string *error)
     return false;
 }
 
+bool UseHostFromEnvironment(std::string *) { return true; }
+
 bool StandardOutputIsTerminal()
 {
     return _isatty(_fileno(stdout)) != 0;
+}
+
+std::string LogFolderDescription()
+{
+    return "TLV_LOGSDIR when set, else %ProgramData%\\Tolvane\\logs";
+}
+
+void PrepareLogs() {}
+
+bool KeepLogs(std::string *folder, std::string *)
+{
+    *folder = std::string();
+    return true;
 }
 
 } // namespace winclass

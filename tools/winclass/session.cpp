@@ -1,9 +1,14 @@
 #include "session.h"
 
+#include "paths.h"
+
 #include <libwinclass/backup.h>
 #include <libwinclass/conversions.h>
+#include <liblocal/messages.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 
 namespace winclass {
 
@@ -11,19 +16,49 @@ namespace {
 
 const size_t kPathUnits = 13312;
 
-std::string Utf8OrEmpty(const char *text)
+// The library's message when the supported writer list cannot be made.
+const int kWriterListMessage = 153921;
+
+const WCHAR kClientKey[] = W("SOFTWARE\\Tolvane\\Backup Client");
+const WCHAR kInstallDirValue[] = W("InstallDir");
+
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+
+// "what: cause", or what alone when there is no cause to give.
+std::string WithCause(const std::string &what, const std::string &cause)
 {
-    return text ? std::string(text) : std::string();
+    return cause.empty() ? what : what + ": " + cause;
+}
+
+std::string Text(const WCHAR *text) { return text ? Shown(text) : std::string(); }
+
+// Why the supported writer list could not be made: the client's key, its installation
+// directory, or the writer list file under it.
+std::string WriterListCause()
+{
+    const std::string keyName = "HKEY_LOCAL_MACHINE\\" + Shown(kClientKey);
+    HKEY opened = NULL;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClientKey, 0, KEY_READ | KEY_WOW64_64KEY, &opened);
+    if (status != ERROR_SUCCESS)
+        return "the client's registry key " + keyName + " cannot be opened: " + ErrorText(DWORD(status));
+    std::unique_ptr<HKEY__, KeyCloser> key(opened);
+    DWORD type = 0, size = 0;
+    status = RegQueryValueExW(key.get(), kInstallDirValue, NULL, &type, NULL, &size);
+    if (status != ERROR_SUCCESS)
+        return "the client's registry key " + keyName + " has no value InstallDir: " + ErrorText(DWORD(status));
+    std::vector<WCHAR> directory(size / sizeof(WCHAR) + 1, 0);
+    status = RegQueryValueExW(key.get(), kInstallDirValue, NULL, &type, reinterpret_cast<BYTE *>(directory.data()),
+                              &size);
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || directory[0] == 0)
+        return "the value InstallDir of " + keyName + " is not a folder name";
+    const wstr list = wstr(directory.data()) + W("\\bin\\writerlist.txt");
+    // A missing list means the built-in one; only a list that is there and unreadable fails.
+    return "the writer list " + Shown(list) + " cannot be read (it holds writer IDs separated by commas)";
 }
 
 } // namespace
-
-wstr WindowsPath(const std::string &path)
-{
-    wstr wide = from_utf8(path);
-    std::replace(wide.begin(), wide.end(), WCHAR('/'), WCHAR('\\'));
-    return wide;
-}
 
 BackupSession::~BackupSession()
 {
@@ -31,27 +66,60 @@ BackupSession::~BackupSession()
         vsscr_destroy_snapshot_set();
 }
 
+std::string BackupSession::LastFailure(std::initializer_list<const char *> operations) const
+{
+    char operation[64] = "";
+    WCHAR volume[MAX_PATH + 1] = {};
+    const uint32_t result = vsscr_get_last_failure(operation, sizeof operation, volume, MAX_PATH + 1);
+    if (result == 0 || std::none_of(operations.begin(), operations.end(),
+                                    [&](const char *name) { return std::strcmp(operation, name) == 0; }))
+        return std::string();
+    std::string cause = std::string(operation) + " failed";
+    if (volume[0] != 0)
+        cause += " for " + Shown(volume);
+    return cause + ": " + HresultText(long(int32_t(result)));
+}
+
 bool BackupSession::Start(int saveType)
 {
     started_ = true;
     if (struct vo_msg *failure = vsscr_init_backup(saveType, 0)) {
-        output_.LibraryMessage(failure);
+        std::string cause =
+            msg_number(failure) == kWriterListMessage ? WriterListCause() : LastFailure({"InitializeForBackup"});
+        output_.LibraryMessage(failure, WithCause("starting the backup session", cause));
         return false;
     }
     if (struct vo_msg *failure = vsscr_select_for_backup()) {
-        output_.LibraryMessage(failure);
+        output_.LibraryMessage(failure, "selecting the writers");
         return false;
     }
     return true;
 }
 
-bool BackupSession::AddSavePath(const std::string &path)
+bool BackupSession::AddSavePath(const wstr &path, const wstr &volume)
 {
-    if (struct vo_msg *failure = vsscr_add_savepath(to_utf8(WindowsPath(path)).c_str())) {
-        output_.LibraryMessage(failure);
+    std::string utf8;
+    if (!WideToUtf8(path, &utf8)) {
+        output_.Error(Shown(path) + ": the name holds a lone UTF-16 surrogate, which has no UTF-8 form");
         return false;
     }
-    return true;
+    if (struct vo_msg *failure = vsscr_add_savepath(utf8.c_str())) {
+        output_.LibraryMessage(failure,
+                               WithCause("adding " + utf8 + " to the snapshot set", LastFailure({"AddVolToSnapset"})));
+        return false;
+    }
+    std::vector<VolumeInSet> volumes;
+    if (!Volumes(&volumes))
+        return false;
+    for (const VolumeInSet &member : volumes)
+        if (member.volume.size() == volume.size() &&
+            std::equal(volume.begin(), volume.end(), member.volume.begin(), [](WCHAR a, WCHAR b) {
+                return (a >= 'a' && a <= 'z' ? a - 32 : a) == (b >= 'a' && b <= 'z' ? b - 32 : b);
+            }))
+            return true;
+    const std::string cause = LastFailure({"AddVolToSnapset"});
+    output_.Error(WithCause(utf8 + ": its volume " + Shown(volume) + " could not join the snapshot set", cause));
+    return false;
 }
 
 bool BackupSession::TakeSnapshot()
@@ -59,10 +127,11 @@ bool BackupSession::TakeSnapshot()
     std::vector<WCHAR> document(kPathUnits, 0);
     GUID setId = {};
     if (struct vo_msg *failure = vsscr_process_snap(document.size(), document.data(), &setId)) {
-        output_.LibraryMessage(failure);
+        output_.LibraryMessage(failure, WithCause("taking the snapshot", LastFailure({"DoSnapshot", "SaveBcdAsXML"})));
         return false;
     }
-    documentPath_ = to_utf8(document.data());
+    snapshotTaken_ = true;
+    documentPath_ = document.data();
     snapshotSetId_ = "{" + to_utf8(guid2str(setId)) + "}";
     std::transform(snapshotSetId_.begin(), snapshotSetId_.end(), snapshotSetId_.begin(),
                    [](char c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
@@ -76,12 +145,16 @@ bool BackupSession::Volumes(std::vector<VolumeInSet> *volumes)
         output_.LibraryMessage(failure);
         return false;
     }
+    // The wide fields, converted whole: the UTF-8 ones are cut to the wide length.
     for (const vsscr_vol_entry *entry = first; entry; entry = entry->next) {
         VolumeInSet volume;
-        volume.volume = Utf8OrEmpty(entry->volume_utf8);
-        volume.guidName = entry->volume_guid_name ? to_utf8(entry->volume_guid_name) : std::string();
-        volume.shadowPath = Utf8OrEmpty(entry->shadow_path_utf8);
-        volume.driveRoot = std::string(entry->drive_root_utf8, strnlen(entry->drive_root_utf8, 4));
+        volume.volume = entry->volume ? wstr(entry->volume) : wstr();
+        volume.shown = Shown(volume.volume);
+        volume.guidName = Text(entry->volume_guid_name);
+        volume.shadowPath = Text(entry->shadow_path);
+        WCHAR driveRoot[5] = {};
+        std::copy(entry->drive_root, entry->drive_root + 4, driveRoot);
+        volume.driveRoot = Text(driveRoot);
         volume.flags = entry->flags;
         volume.marked = entry->marked != 0;
         volumes->push_back(volume);
@@ -105,12 +178,26 @@ bool BackupSession::Map(const wstr &livePath, Mapping *mapping) const
     return true;
 }
 
-void BackupSession::Complete()
+bool BackupSession::End(bool succeeded)
 {
-    if (struct vo_msg *report = vsscr_backup_complete())
-        output_.LibraryMessage(report);
+    bool clean = true;
+    if (succeeded && snapshotTaken_) {
+        if (struct vo_msg *report = vsscr_backup_complete())
+            output_.LibraryMessage(report);
+        const std::string cause = LastFailure({"BackupComplete"});
+        if (!cause.empty()) {
+            output_.Warning("the writers were not told that the backup completed: " + cause);
+            clean = false;
+        }
+    }
     vsscr_destroy_snapshot_set();
     started_ = false;
+    const std::string cause = LastFailure({"DeleteSnapshotSet"});
+    if (!cause.empty()) {
+        output_.Warning("the snapshot set " + snapshotSetId_ + " could not be deleted: " + cause);
+        clean = false;
+    }
+    return clean;
 }
 
 } // namespace winclass

@@ -8,6 +8,7 @@
 #include <platform/tvplatform.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ namespace winclass {
 const int kFileSystemSaveType = 3;
 
 struct VolumeInSet {
-    std::string volume;     // root or mount folder, trailing backslash
+    wstr volume;            // root or mount folder, trailing backslash
+    std::string shown;      // the same, as UTF-8
     std::string guidName;   // \\?\Volume{guid}\ ; empty when not looked up
     std::string shadowPath; // shadow-copy device path, trailing backslash
     std::string driveRoot;  // X:\ when the volume has a drive letter too
@@ -41,27 +43,32 @@ public:
 
     // vsscr_init_backup and vsscr_select_for_backup.
     bool Start(int saveType);
-    bool AddSavePath(const std::string &path);
+    // vsscr_add_savepath, then a check that the path's volume joined the snapshot set:
+    // the library leaves out a volume that cannot join, and says nothing.
+    bool AddSavePath(const wstr &path, const wstr &volume);
     // vsscr_process_snap: the snapshot and its backup components document.
     bool TakeSnapshot();
     bool Volumes(std::vector<VolumeInSet> *volumes);
     // Where a live path reads from during the snapshot; false when its volume has no
     // shadow copy.
     bool Map(const wstr &livePath, Mapping *mapping) const;
-    // vsscr_backup_complete, then the snapshot set is deleted.
-    void Complete();
+    // With succeeded, vsscr_backup_complete; then the snapshot set is deleted. A failure
+    // of either is a warning (the copies stand); true when there was none.
+    bool End(bool succeeded);
 
     const std::string &SnapshotSetId() const { return snapshotSetId_; }
-    const std::string &DocumentPath() const { return documentPath_; }
+    const wstr &DocumentPath() const { return documentPath_; }
 
 private:
+    // The cause behind a failed library step: the common requester's failing call, its
+    // volume and HRESULT, when it was one of operations; empty otherwise.
+    std::string LastFailure(std::initializer_list<const char *> operations) const;
+
     Output &output_;
     bool started_ = false;
+    bool snapshotTaken_ = false;
     std::string snapshotSetId_;
-    std::string documentPath_;
+    wstr documentPath_;
 };
-
-// Drive-letter paths as the save program takes them: C:\Data, with '/' accepted.
-wstr WindowsPath(const std::string &path);
 
 } // namespace winclass

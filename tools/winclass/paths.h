@@ -1,0 +1,37 @@
+// Paths as the command takes them in and hands them out: text conversions through the
+// platform's UTF-8 conversion, and save paths made absolute and canonical the way Windows
+// resolves them, spelled as the file system spells them.
+#pragma once
+
+#include <platform/tvplatform.h>
+
+#include <string>
+#include <vector>
+
+namespace winclass {
+
+// Strict conversions: false for a lone surrogate (wide) or ill-formed UTF-8 (narrow).
+bool WideToUtf8(const wstr &text, std::string *utf8);
+bool Utf8ToWide(const std::string &text, wstr *wide);
+// For messages only: a unit that cannot be converted shows as U+FFFD.
+std::string Shown(const wstr &text);
+
+struct SavePath {
+    std::string given;  // as the user wrote it
+    wstr path;          // X:\Folder\File, each name as the file system spells it
+    wstr volume;        // the volume that holds it: X:\ or a mount folder, trailing backslash
+    bool folder = false;
+};
+
+// Makes a path the user gave absolute and canonical: relative paths against the current
+// directory, "." and "..", repeated separators and '/', the prefixes \\?\ and
+// \\?\Volume{...} too; then checks that it exists on a volume that can be snapshotted.
+// On failure *error says what is wrong, naming the path.
+bool CanonicalSavePath(const std::string &given, SavePath *savePath, std::string *error);
+
+// Save paths without overlaps: a path inside another one of the same volume goes, as
+// does a path named twice. A path below a mount folder stays, since a folder's copy does
+// not cross into the volume mounted in it. Order is by path.
+std::vector<SavePath> MergeOverlaps(std::vector<SavePath> paths);
+
+} // namespace winclass
