@@ -1,8 +1,9 @@
 // The winclass command on simulated hosts: what it copies must be what the volumes held
-// when the snapshot was taken, its manifest must describe the copies, and every failure
-// must leave no snapshot behind.
+// when the snapshot was taken, its manifest must describe the copies, every failure must
+// name its cause and leave no snapshot behind.
 #include "commands.h"
 #include "output.h"
+#include "paths.h"
 #include "sha256.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <winsim/host.h>
 #include <winsim/hostmodel.h>
 #include <winsim/shadow.h>
+
+#include <vsserror.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +42,7 @@ std::string Sha256Of(const std::string &bytes)
     return digest.HexDigest();
 }
 
-// A fresh folder for one test's copies.
+// A fresh folder for one test's copies; not made.
 fs::path FreshDestination(const std::string &name)
 {
     fs::path folder = fs::temp_directory_path() / ("winclass-test-" + std::to_string(::getpid())) / name;
@@ -66,8 +69,38 @@ fs::path CopyOf(const fs::path &destination, const std::string &windowsPath)
     std::stringstream rest(windowsPath.substr(3));
     std::string part;
     while (std::getline(rest, part, '\\'))
-        result /= part;
+        result /= fs::u8path(part);
     return result;
+}
+
+// The default host with its folder-mounted volume under a non-ASCII folder, and a file
+// whose name lies outside the Basic Multilingual Plane.
+json UnicodeHost()
+{
+    std::string text = winsim::EmbeddedHostJson("default");
+    for (size_t at; (at = text.find("D:\\\\Mount\\\\Archive")) != std::string::npos;)
+        text.replace(at, 18, "D:\\\\Mounts\\\\Проект-数据");
+    json host = json::parse(text);
+    host["files"].push_back({{"path", "D:\\emoji\\🎉 party 🦄.txt"}, {"content", "confetti"}});
+    return host;
+}
+
+// What the command said: its error and warnings, one text.
+std::string Said(const json &document)
+{
+    std::string said = document.value("error", "");
+    for (const json &warning : document.value("warnings", json::array()))
+        said += " | " + warning.get<std::string>();
+    return said;
+}
+
+int Backup(const std::vector<std::string> &paths, const fs::path &destination, json *document, bool force = false)
+{
+    winclass::Output output(true);
+    winclass::BackupOptions options{paths, destination.string(), force};
+    int code = winclass::RunBackup(options, output);
+    *document = output.Document();
+    return code;
 }
 
 } // namespace
@@ -86,15 +119,55 @@ TEST(Sha256, KnownDigests)
     EXPECT_EQ(pieces.HexDigest(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
+// Spellings a user types, and what the backup records (or why it refuses, before any
+// snapshot exists).
+TEST(WinclassPaths, CanonicalBeforeTheSnapshot)
+{
+    const struct {
+        const char *given;
+        const char *path;    // the canonical path, or
+        const char *volume;  // its volume, or
+        const char *error;   // a piece of the refusal
+    } kCases[] = {
+        {"Users\\Administrator", "C:\\Users\\Administrator", "C:\\", nullptr},
+        {"\\\\?\\E:\\Projects", "E:\\Projects", "E:\\", nullptr},
+        {"E:\\Projects\\..\\Projects", "E:\\Projects", "E:\\", nullptr},
+        {"D:\\Mount\\\\Archive\\2025", "D:\\Mount\\Archive\\2025", "D:\\Mount\\Archive\\", nullptr},
+        {"e:\\projects\\PLAN.TXT", "E:\\Projects\\plan.txt", "E:\\", nullptr},
+        {"d:/shares//finance/", "D:\\Shares\\Finance", "D:\\", nullptr},
+        {"\\\\?\\Volume{6f8b0d24-e507-4c93-9d4f-5b7c9e1a3f59}\\Projects", "E:\\Projects", "E:\\", nullptr},
+        {"G:\\", nullptr, nullptr, "G:\\ is removable media"},
+        {"Z:\\", nullptr, nullptr, "Z:\\ is an optical drive"},
+        {"Q:\\Data", nullptr, nullptr, "Q:\\Data: no such volume Q:\\"},
+        {"C:\\no\\such", nullptr, nullptr, "cannot find"},
+        {"C:\\Users\\*", nullptr, nullptr, "are not allowed"},
+        {"\\\\server\\share", nullptr, nullptr, "network path"},
+        {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1", nullptr, nullptr, "device"},
+    };
+    for (const auto &c : kCases) {
+        winclass::SavePath savePath;
+        std::string error;
+        const bool ok = winclass::CanonicalSavePath(c.given, &savePath, &error);
+        if (c.path) {
+            ASSERT_TRUE(ok) << c.given << ": " << error;
+            EXPECT_EQ(winclass::Shown(savePath.path), c.path) << c.given;
+            EXPECT_EQ(winclass::Shown(savePath.volume), c.volume) << c.given;
+        } else {
+            EXPECT_FALSE(ok) << c.given;
+            EXPECT_NE(error.find(c.error), std::string::npos) << c.given << ": " << error;
+        }
+    }
+    EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
+}
+
 TEST(WinclassBackup, CopiesTheDefaultHostsFoldersFromTheShadowCopies)
 {
     json host = json::parse(winsim::EmbeddedHostJson("default"));
     fs::path destination = FreshDestination("default");
     const std::vector<std::string> folders = {"C:\\Users\\Administrator\\Documents", "D:\\Shares",
                                               "D:\\Mount\\Archive"};
-    winclass::Output output(true);
-    winclass::BackupOptions options{folders, destination.string()};
-    ASSERT_EQ(winclass::RunBackup(options, output), 0) << output.Document().dump(2);
+    json document;
+    ASSERT_EQ(Backup(folders, destination, &document), 0) << document.dump(2);
 
     size_t expected = 0;
     for (const std::string &folder : folders) {
@@ -104,46 +177,124 @@ TEST(WinclassBackup, CopiesTheDefaultHostsFoldersFromTheShadowCopies)
         }
     }
     ASSERT_GT(expected, 2u);
+    // The empty folder is there too.
+    EXPECT_TRUE(fs::is_directory(destination / "D" / "Shares" / "Finance" / "old"));
 
     json manifest = json::parse(ReadAll(destination / "manifest.json"));
-    EXPECT_EQ(manifest["snapshotSetId"], output.Document()["snapshotSetId"]);
-    ASSERT_EQ(manifest["files"].size(), expected);
-    for (const json &file : manifest["files"]) {
-        std::string copy = ReadAll(fs::u8path(file["copiedTo"].get<std::string>()));
-        EXPECT_EQ(file["size"].get<uint64_t>(), copy.size());
-        EXPECT_EQ(file["sha256"], Sha256Of(copy));
-        EXPECT_EQ(file["shadowPath"].get<std::string>().rfind("\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy", 0),
+    EXPECT_EQ(manifest["formatVersion"], 2);
+    EXPECT_EQ(manifest["snapshotSetId"], document["snapshotSetId"]);
+    EXPECT_EQ(manifest["totals"]["files"], expected);
+    size_t files = 0, bytes = 0;
+    for (const json &entry : manifest["files"]) {
+        EXPECT_TRUE(entry.contains("lastWriteTime") && entry.contains("attributes")) << entry.dump();
+        if (entry["kind"] == "folder") {
+            EXPECT_TRUE(fs::is_directory(fs::u8path(entry["copiedTo"].get<std::string>()))) << entry.dump();
+            continue;
+        }
+        ++files;
+        std::string copy = ReadAll(fs::u8path(entry["copiedTo"].get<std::string>()));
+        bytes += copy.size();
+        EXPECT_EQ(entry["size"].get<uint64_t>(), copy.size());
+        EXPECT_EQ(entry["sha256"], Sha256Of(copy));
+        EXPECT_EQ(entry["shadowPath"].get<std::string>().rfind("\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy", 0),
                   0u)
-            << file.dump();
+            << entry.dump();
     }
+    EXPECT_EQ(files, expected);
+    EXPECT_EQ(manifest["totals"]["bytes"], bytes);
     // The mounted volume and the volume it is mounted in are both in the set.
     std::vector<std::string> volumes;
     for (const json &volume : manifest["volumes"])
         volumes.push_back(volume["volume"]);
     EXPECT_NE(std::find(volumes.begin(), volumes.end(), "D:\\Mount\\Archive\\"), volumes.end());
     EXPECT_NE(std::find(volumes.begin(), volumes.end(), "D:\\"), volumes.end());
+    // The document outlives the command's per-process folder.
+    EXPECT_NE(ReadAll(destination / "backup-components.xml").find("<"), std::string::npos);
     EXPECT_TRUE(winsim::ShadowCopyDevices().empty()) << "the snapshot set outlived the command";
 }
 
-TEST(WinclassBackup, RefusesBadInputWithoutLeavingASnapshot)
+TEST(WinclassBackup, OverlappingSavePathsCopyEachFileOnceUnderItsOwnName)
 {
-    fs::path destination = FreshDestination("bad");
-    {
-        winclass::Output output(true);
-        winclass::BackupOptions options{{"C:\\Users\\Administrator\\Documents", "C:\\no\\such\\folder"},
-                                        destination.string()};
-        EXPECT_EQ(winclass::RunBackup(options, output), 2);
-        EXPECT_NE(output.Document()["error"].get<std::string>().find("C:\\no\\such\\folder"), std::string::npos);
+    fs::path destination = FreshDestination("overlap");
+    json document;
+    ASSERT_EQ(Backup({"E:\\Projects", "e:\\projects\\plan.txt", "E:\\Projects", "d:\\"}, destination, &document), 0)
+        << document.dump(2);
+    std::vector<std::string> paths;
+    for (const json &entry : document["files"])
+        paths.push_back(entry["path"]);
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "E:\\Projects\\plan.txt"), 1) << document["files"].dump(2);
+    EXPECT_TRUE(fs::exists(destination / "E" / "Projects" / "plan.txt"));
+    EXPECT_FALSE(fs::exists(destination / "e"));
+    EXPECT_EQ(document["savePaths"], json({"D:\\", "E:\\Projects"}));
+    // D:\ does not cross into the volume mounted in it, and says so.
+    EXPECT_NE(document["notices"].dump().find("D:\\\\Mount\\\\Archive"), std::string::npos) << document.dump(2);
+}
+
+TEST(WinclassBackup, NamesOutsideTheBmpAndNonAsciiMountFoldersAreKeptWhole)
+{
+    const json host = UnicodeHost();
+    winsim::ReplaceHost(winsim::ParseHost(host.dump()));
+    fs::path destination = FreshDestination("unicode");
+    json document;
+    ASSERT_EQ(Backup({"D:\\", "D:\\Mounts\\Проект-数据"}, destination, &document), 0) << document.dump(2);
+    EXPECT_EQ(ReadAll(destination / "D" / "emoji" / fs::u8path("🎉 party 🦄.txt")), "confetti");
+    EXPECT_EQ(ReadAll(destination / "D" / fs::u8path("Mounts") / fs::u8path("Проект-数据") / "2025" / "q4.txt"),
+              ReadAll(CopyOf(destination, "D:\\Mounts\\Проект-数据\\2025\\q4.txt")));
+    json manifest = json::parse(ReadAll(destination / "manifest.json"));
+    EXPECT_NE(manifest.dump().find("D:\\\\emoji\\\\🎉 party 🦄.txt"), std::string::npos);
+    EXPECT_NE(manifest["volumes"].dump().find("\"D:\\\\Mounts\\\\Проект-数据\\\\\""), std::string::npos)
+        << manifest["volumes"].dump();
+
+    EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
+}
+
+// The simulated file system keeps names as UTF-8, so a lone surrogate reaches the command
+// only on Windows: its conversion is checked alone.
+TEST(WinclassPaths, NamesConvertWholeOrNotAtAll)
+{
+    const struct {
+        std::u16string wide;
+        const char *utf8;  // nullptr: no UTF-8 form
+        const char *shown;
+    } kCases[] = {
+        {u"\U0001F389 party \U0001F984.txt", "\xF0\x9F\x8E\x89 party \xF0\x9F\xA6\x84.txt", nullptr},
+        {u"\u041F\u0440\u043E\u0435\u043A\u0442-\u6570\u636E", "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82-\xE6\x95\xB0\xE6\x8D\xAE", nullptr},
+        {u"half\xD83Cmoon", nullptr, "half\xEF\xBF\xBDmoon"},
+        {u"tail\xDC00", nullptr, "tail\xEF\xBF\xBD"},
+    };
+    for (const auto &c : kCases) {
+        std::string utf8;
+        const bool converted = winclass::WideToUtf8(c.wide, &utf8);
+        EXPECT_EQ(converted, c.utf8 != nullptr) << c.shown;
+        EXPECT_EQ(winclass::Shown(c.wide), c.utf8 ? c.utf8 : c.shown);
+        std::u16string back;
+        if (converted) {
+            EXPECT_TRUE(winclass::Utf8ToWide(utf8, &back));
+            EXPECT_EQ(back, c.wide);
+        }
     }
-    {
-        // A destination that is a file.
-        fs::create_directories(destination);
-        std::ofstream(destination / "plain-file") << "x";
-        winclass::Output output(true);
-        winclass::BackupOptions options{{"D:\\Shares"}, (destination / "plain-file").string()};
-        EXPECT_EQ(winclass::RunBackup(options, output), 2);
-        EXPECT_NE(output.Document()["error"].get<std::string>().find("plain-file"), std::string::npos);
-    }
+    std::u16string wide;
+    EXPECT_FALSE(winclass::Utf8ToWide("bad \xC3(", &wide));
+}
+
+TEST(WinclassBackup, TheDestinationIsNewOrEmptyOrForcedAndMadeOnlyForSoundInput)
+{
+    fs::path destination = FreshDestination("destination");
+    json document;
+    // Bad input makes nothing.
+    EXPECT_EQ(Backup({"D:\\Shares", "Q:\\Data"}, destination, &document), 2);
+    EXPECT_FALSE(fs::exists(destination));
+    // A folder that is not empty is refused, and left as it was; --force takes it.
+    fs::create_directories(destination);
+    std::ofstream(destination / "stale.txt") << "stale";
+    EXPECT_EQ(Backup({"D:\\Shares"}, destination, &document), 2);
+    EXPECT_NE(Said(document).find("not empty"), std::string::npos) << Said(document);
+    EXPECT_FALSE(fs::exists(destination / "manifest.json"));
+    EXPECT_EQ(Backup({"D:\\Shares"}, destination, &document, true), 0) << Said(document);
+    EXPECT_TRUE(fs::exists(destination / "D" / "Shares" / "Finance" / "ledger.csv"));
+    // A destination that is a file.
+    EXPECT_EQ(Backup({"D:\\Shares"}, destination / "stale.txt", &document), 2);
+    EXPECT_NE(Said(document).find("not a folder"), std::string::npos) << Said(document);
     EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
 }
 
@@ -158,27 +309,87 @@ TEST(WinclassBackup, AFileThatCannotBeReadFromTheShadowCopyEndsTheBackup)
                                 u"\\Users\\Administrator\\Documents\\report.txt",
                             ERROR_SHARING_VIOLATION, false);
     fs::path destination = FreshDestination("unreadable");
-    winclass::Output output(true);
-    winclass::BackupOptions options{{"C:\\Users\\Administrator\\Documents"}, destination.string()};
-    EXPECT_EQ(winclass::RunBackup(options, output), 1);
-    std::string error = output.Document()["error"];
+    json document;
+    EXPECT_EQ(Backup({"C:\\Users\\Administrator\\Documents"}, destination, &document), 1);
+    std::string error = document["error"];
     EXPECT_NE(error.find("C:\\Users\\Administrator\\Documents\\report.txt"), std::string::npos) << error;
     EXPECT_NE(error.find("being used by another process"), std::string::npos) << error;
+    EXPECT_EQ(document["failedStep"], "copy");
     EXPECT_FALSE(fs::exists(destination / "manifest.json"));
     EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
     winsim::ClearFaults();
 }
 
-TEST(WinclassMap, AMountFolderPathReadsFromItsOwnVolumesShadowCopy)
+// A fault at each VSS step of a backup in turn: the failure names the step, the call and
+// its HRESULT; nothing is written for a failed step, and no shadow copy is left. A failed
+// completion or deletion is a warning beside a complete backup.
+TEST(WinclassBackup, AFailureAtEachVssStepIsNamedWithItsHresult)
 {
-    winclass::Output output(true);
-    ASSERT_EQ(winclass::RunMap("D:\\Mount\\Archive\\2025\\q4.txt", output), 0) << output.Document().dump(2);
-    const json &document = output.Document();
-    EXPECT_EQ(document["volume"], "D:\\Mount\\Archive\\");
-    std::string shadowRoot = document["shadowRoot"];
-    EXPECT_EQ(document["shadowPath"], shadowRoot + "2025\\q4.txt");
-    EXPECT_EQ(document["translatedBack"], "D:\\Mount\\Archive\\2025\\q4.txt");
-    EXPECT_TRUE(document["isSnapshotPath"].get<bool>());
+    const struct {
+        const char *function;
+        const char16_t *argument;
+        HRESULT hresult;
+        int exitCode;
+        const char *said;  // also the HRESULT, always
+    } kCases[] = {
+        {"IVssBackupComponents::InitializeForBackup", u"", VSS_E_UNEXPECTED, 1, "InitializeForBackup failed"},
+        {"IVssBackupComponents::GatherWriterMetadata", u"", E_ACCESSDENIED, 1, "InitializeForBackup failed"},
+        {"IVssBackupComponents::StartSnapshotSet", u"", VSS_E_SNAPSHOT_SET_IN_PROGRESS, 1,
+         "D:\\ could not join the snapshot set: AddVolToSnapset failed"},
+        {"IVssBackupComponents::AddToSnapshotSet", u"E:\\", E_ACCESSDENIED, 1,
+         "E:\\ could not join the snapshot set: AddVolToSnapset failed for E:\\"},
+        {"GetVolumeNameForVolumeMountPointW", u"E:\\", HRESULT_FROM_WIN32(ERROR_NOT_READY), 1,
+         "AddVolToSnapset failed for E:\\"},
+        {"IVssBackupComponents::PrepareForBackup", u"", VSS_E_BAD_STATE, 1, "DoSnapshot failed"},
+        {"IVssBackupComponents::DoSnapshotSet", u"", VSS_E_PROVIDER_VETO, 1, "DoSnapshot failed"},
+        {"IVssBackupComponents::GetSnapshotProperties", u"", VSS_E_OBJECT_NOT_FOUND, 1, "DoSnapshot failed"},
+        {"IVssBackupComponents::SaveAsXML", u"", E_OUTOFMEMORY, 1, "SaveBcdAsXML failed"},
+        {"IVssBackupComponents::BackupComplete", u"", VSS_E_BAD_STATE, 4, "writers were not told"},
+        {"IVssBackupComponents::DeleteSnapshots", u"", E_ACCESSDENIED, 4, "could not be deleted"},
+    };
+    int run = 0;
+    for (const auto &c : kCases) {
+        winsim::InjectHresult(c.function, c.argument, c.hresult);
+        fs::path destination = FreshDestination("fault-" + std::to_string(++run));
+        json document;
+        EXPECT_EQ(Backup({"D:\\Shares", "E:\\Projects"}, destination, &document), c.exitCode) << c.function;
+        const std::string said = Said(document);
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", unsigned(c.hresult));
+        EXPECT_NE(said.find(c.said), std::string::npos) << c.function << ": " << said;
+        EXPECT_NE(said.find(code), std::string::npos) << c.function << ": " << said;
+        EXPECT_EQ(fs::exists(destination / "manifest.json"), c.exitCode == 4) << c.function;
+        if (c.exitCode == 1 && std::string(c.said).find("DoSnapshot") == std::string::npos &&
+            std::string(c.said).find("SaveBcd") == std::string::npos)
+            EXPECT_FALSE(fs::exists(destination)) << c.function << ": made before the snapshot";
+        // Released backup components take their non-persistent shadow copies with them,
+        // also when DeleteSnapshots failed.
+        EXPECT_TRUE(winsim::ShadowCopyDevices().empty()) << c.function;
+        winsim::ClearFaults();
+    }
+}
+
+TEST(WinclassMap, AnswersForTheCanonicalPath)
+{
+    const struct {
+        const char *given;
+        const char *path, *volume, *relative;
+    } kCases[] = {
+        {"D:\\Mount\\Archive\\2025\\q4.txt", "D:\\Mount\\Archive\\2025\\q4.txt", "D:\\Mount\\Archive\\",
+         "2025\\q4.txt"},
+        {"Users\\Administrator", "C:\\Users\\Administrator", "C:\\", "Users\\Administrator"},
+    };
+    for (const auto &c : kCases) {
+        winclass::Output output(true);
+        ASSERT_EQ(winclass::RunMap(c.given, output), 0) << output.Document().dump(2);
+        const json &document = output.Document();
+        EXPECT_EQ(document["path"], c.path);
+        EXPECT_EQ(document["volume"], c.volume);
+        EXPECT_EQ(document["shadowPath"], document["shadowRoot"].get<std::string>() + c.relative);
+        EXPECT_EQ(document["translatedBack"], c.path);
+        EXPECT_TRUE(document["isSnapshotPath"].get<bool>());
+    }
+    EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
 }
 
 TEST(WinclassVolumes, ListsEveryVolumeWithItsMountPoints)
@@ -195,28 +406,45 @@ TEST(WinclassVolumes, ListsEveryVolumeWithItsMountPoints)
     EXPECT_TRUE(sawFolderMount);
 }
 
-// The built program, end to end, on described hosts from files.
+// The built program, end to end.
+namespace {
+
+struct ProgramRun {
+    int exitCode;
+    std::string out, err;
+};
+
+ProgramRun RunProgram(const std::string &arguments, const fs::path &folder, const std::string &environment = "")
+{
+    fs::create_directories(folder);
+    std::string command = "cd '" + folder.string() + "' && env -u WINSIM_HOST -u TLV_LOGSDIR XDG_STATE_HOME='" +
+                          (folder / "state").string() + "' " + environment + " " + WINCLASS_PROGRAM + " " + arguments +
+                          " >out 2>err";
+    int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(folder / "out"), ReadAll(folder / "err")};
+}
+
+} // namespace
+
 TEST(WinclassProgram, BacksUpADescribedHost)
 {
-    fs::path destination = FreshDestination("program");
-    fs::create_directories(destination);
+    fs::path folder = FreshDestination("program");
     std::string hostFile = std::string(TV_SOURCE_DIR) + "/tests/tools/hosts/desktop-with-client.json";
-    std::string command = std::string(WINCLASS_PROGRAM) + " --json --host '" + hostFile +
-                          "' backup 'C:\\Users\\Public' 'C:\\Media\\Spanned' --to '" + (destination / "out").string() +
-                          "' >'" + (destination / "stdout").string() + "' 2>'" + (destination / "stderr").string() + "'";
-    int status = std::system(command.c_str());
-    ASSERT_EQ(status, 0) << ReadAll(destination / "stderr");
-    json document = json::parse(ReadAll(destination / "stdout"));
+    ProgramRun run = RunProgram("backup 'C:\\Users\\Public' 'C:\\Media\\Spanned' --to out-folder --json --host '" +
+                                    hostFile + "'",
+                                folder);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    json document = json::parse(run.out);
     EXPECT_TRUE(document["ok"].get<bool>());
 
     json host = json::parse(ReadAll(hostFile));
     size_t expected = 0;
-    for (const char *folder : {"C:\\Users\\Public", "C:\\Media\\Spanned"})
-        for (const auto &[path, content] : DescribedFilesUnder(host, folder)) {
+    for (const char *path : {"C:\\Users\\Public", "C:\\Media\\Spanned"})
+        for (const auto &[file, content] : DescribedFilesUnder(host, path)) {
             ++expected;
-            EXPECT_EQ(ReadAll(CopyOf(destination / "out", path)), content) << path;
+            EXPECT_EQ(ReadAll(CopyOf(folder / "out-folder", file)), content) << file;
         }
-    EXPECT_EQ(document["files"].size(), expected);
+    EXPECT_EQ(document["totals"]["files"], expected);
     // The folder-mounted volume and the volume that holds its mount folder.
     std::vector<std::string> volumes;
     for (const json &volume : document["volumes"])
@@ -224,25 +452,44 @@ TEST(WinclassProgram, BacksUpADescribedHost)
     EXPECT_EQ(volumes, (std::vector<std::string>{"C:\\Media\\Spanned\\", "C:\\"}));
 }
 
-TEST(WinclassProgram, FailsWithOneLineOnABrokenHostOrAHostWithoutTheClient)
+TEST(WinclassProgram, CommandLineAndHostsAnswerWithOneLineAndTheDocumentedCode)
 {
-    fs::path destination = FreshDestination("program-bad");
-    fs::create_directories(destination);
-    std::ofstream(destination / "broken.json") << "{\"hostName\": ";
-    std::string command = std::string(WINCLASS_PROGRAM) + " --host '" + (destination / "broken.json").string() +
-                          "' volumes >/dev/null 2>'" + (destination / "stderr").string() + "'";
-    int status = std::system(command.c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
-    std::string error = ReadAll(destination / "stderr");
-    EXPECT_NE(error.find("broken.json"), std::string::npos) << error;
-    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
-
-    // No installation directory: the library refuses to start the session.
-    command = std::string(WINCLASS_PROGRAM) + " --host '" + TV_SOURCE_DIR +
-              "/tests/host/hosts/dynamic-mount.json' backup 'C:\\Users' --to '" + (destination / "out").string() +
-              "' >/dev/null 2>'" + (destination / "stderr").string() + "'";
-    status = std::system(command.c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-    error = ReadAll(destination / "stderr");
-    EXPECT_NE(error.find("Unable to Populate Windows VSS supported writer list"), std::string::npos) << error;
+    fs::path folder = FreshDestination("program-lines");
+    std::ofstream(folder.string() + ".json") << "{\"hostName\": ";
+    const std::string broken = folder.string() + ".json";
+    const struct {
+        std::string arguments, environment;
+        int exitCode;
+        const char *out, *err;  // pieces each must hold
+    } kCases[] = {
+        {"--version", "", 0, "winclass 1.", ""},
+        {"--help", "", 0, "WINSIM_ROOT", ""},
+        {"--help", "", 0, "3  the host description", ""},
+        {"map --help", "", 0, "takes a snapshot", ""},
+        {"frobnicate", "", 2, "", "unknown subcommand 'frobnicate'"},
+        {"frobnicate --json", "", 2, "\"error\": \"unknown subcommand", ""},
+        {"backup 'D:\\Shares'", "", 2, "", "--to is required"},
+        {"backup --json", "", 2, "\"exitCode\": 2", ""},
+        {"volumes --json --host cluster-node", "", 0, "\"volumes\"", ""},
+        {"volumes --host '" + broken + "'", "", 3, "", "does not load"},
+        {"volumes", "WINSIM_HOST='" + broken + "'", 3, "", "WINSIM_HOST="},
+        {"backup 'G:\\' --to x", "", 2, "", "G:\\ is removable media"},
+        // No installation directory: the library cannot make its writer list; the
+        // command names the key.
+        {"backup 'C:\\Users' --to x --host '" + std::string(TV_SOURCE_DIR) + "/tests/host/hosts/dynamic-mount.json'",
+         "", 1, "", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane\\Backup Client cannot be opened"},
+    };
+    for (const auto &c : kCases) {
+        ProgramRun run = RunProgram(c.arguments, folder, c.environment);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments << "\n" << run.err;
+        EXPECT_NE(run.out.find(c.out), std::string::npos) << c.arguments << "\n" << run.out;
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << c.arguments << "\n" << run.err;
+        if (c.exitCode == 2 || c.exitCode == 3) {
+            EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.arguments << "\n" << run.err;
+            EXPECT_FALSE(fs::exists(folder / "x")) << c.arguments;
+        }
+    }
+    // The library's messages of the last run outlive the sandbox.
+    EXPECT_NE(ReadAll(folder / "state" / "winclass" / "logs" / "client.log").find("Unable to Populate"),
+              std::string::npos);
 }

@@ -307,13 +307,14 @@ int Backup::ListFiles()
             entry.lastWrite = found.ftLastWriteTime;
         } else {
             search.release();
-            const DWORD attributes = GetFileAttributesW((shadow + W("\\")).c_str());
-            if (attributes == INVALID_FILE_ATTRIBUTES) {
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            if (!GetFileAttributesExW((shadow + W("\\")).c_str(), GetFileExInfoStandard, &data)) {
                 output_.Error(Shown(savePath.path) + ": not found in the shadow copy (" + Shown(shadow) +
                               "): " + ErrorText(GetLastError()));
                 return kExitStepFailed;
             }
-            entry.attributes = attributes;
+            entry.attributes = data.dwFileAttributes;
+            entry.lastWrite = data.ftLastWriteTime;
         }
         if (!AddEntry(entry))
             return kExitStepFailed;

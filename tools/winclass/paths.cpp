@@ -47,7 +47,7 @@ bool ThroughMountPoint(const std::string &given, const wstr &path, wstr *resolve
         *error = Failure(given, ErrorText(ERROR_INVALID_NAME));
         return false;
     }
-    const wstr volumeName = path.substr(0, close + 1) + W("\\");
+    const wstr volumeName = W("\\\\?\\") + path.substr(0, close + 1) + W("\\");
     const wstr rest = close + 2 < path.size() ? path.substr(close + 2) : wstr();
     std::vector<WCHAR> names(MAX_PATH + 1, 0);
     DWORD needed = 0;
@@ -106,7 +106,7 @@ bool AbsolutePath(const std::string &given, wstr *absolute, std::string *error)
         return false;
     }
     if (path.find_first_of(W("*?\"<>|")) != wstr::npos) {
-        *error = Failure(given, ErrorText(ERROR_INVALID_NAME));
+        *error = Failure(given, "a path names one folder or file: the characters * ? \" < > | are not allowed");
         return false;
     }
     if (!PathAnswer([&](WCHAR *buffer, DWORD size) { return GetFullPathNameW(path.c_str(), size, buffer, NULL); },

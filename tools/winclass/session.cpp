@@ -192,7 +192,8 @@ bool BackupSession::End(bool succeeded)
     }
     vsscr_destroy_snapshot_set();
     started_ = false;
-    const std::string cause = LastFailure({"DeleteSnapshotSet"});
+    // Without a snapshot there is nothing to delete, whatever the deletion answers.
+    const std::string cause = snapshotTaken_ ? LastFailure({"DeleteSnapshotSet"}) : std::string();
     if (!cause.empty()) {
         output_.Warning("the snapshot set " + snapshotSetId_ + " could not be deleted: " + cause);
         clean = false;
