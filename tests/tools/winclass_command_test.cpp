@@ -244,7 +244,9 @@ TEST(WinclassBackup, NamesOutsideTheBmpAndNonAsciiMountFoldersAreKeptWhole)
     EXPECT_NE(manifest.dump().find("D:\\\\emoji\\\\🎉 party 🦄.txt"), std::string::npos);
     EXPECT_NE(manifest["volumes"].dump().find("\"D:\\\\Mounts\\\\Проект-数据\\\\\""), std::string::npos)
         << manifest["volumes"].dump();
-
+    winclass::Output output(true);
+    ASSERT_EQ(winclass::RunVolumes(output), 0);
+    EXPECT_NE(output.Document()["volumes"].dump().find("\"D:\\\\Mounts\\\\Проект-数据\\\\\""), std::string::npos);
     EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
 }
 

@@ -132,7 +132,7 @@ bool BackupSession::TakeSnapshot()
     }
     snapshotTaken_ = true;
     documentPath_ = document.data();
-    snapshotSetId_ = "{" + to_utf8(guid2str(setId)) + "}";
+    snapshotSetId_ = "{" + Shown(guid2str(setId)) + "}";
     std::transform(snapshotSetId_.begin(), snapshotSetId_.end(), snapshotSetId_.begin(),
                    [](char c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
     return true;

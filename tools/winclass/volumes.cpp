@@ -1,8 +1,8 @@
 // winclass volumes: the volumes of the host and where they are mounted.
 #include "commands.h"
+#include "paths.h"
 
 #include <platform/tvplatform.h>
-#include <libwinclass/conversions.h>
 
 #include <memory>
 #include <vector>
@@ -68,20 +68,20 @@ int RunVolumes(Output &output)
         nlohmann::json paths = nlohmann::json::array();
         std::string shown;
         for (const wstr &mountPoint : mountPoints) {
-            paths.push_back(to_utf8(mountPoint));
-            shown += (shown.empty() ? "" : ", ") + to_utf8(mountPoint);
+            paths.push_back(Shown(mountPoint));
+            shown += (shown.empty() ? "" : ", ") + Shown(mountPoint);
         }
-        output.Line(to_utf8(name));
+        output.Line(Shown(name));
         output.Line("    mounted at  " + (shown.empty() ? std::string("(nowhere)") : shown));
         output.Line("    " + type + ", " +
-                    (ready ? to_utf8(fileSystem) + (label[0] ? ", \"" + to_utf8(label) + "\"" : std::string())
+                    (ready ? Shown(fileSystem) + (label[0] ? ", \"" + Shown(label) + "\"" : std::string())
                            : std::string("not ready")));
-        list.push_back({{"volume", to_utf8(name)},
+        list.push_back({{"volume", Shown(name)},
                         {"mountPoints", paths},
                         {"driveType", type},
                         {"ready", ready},
-                        {"fileSystem", ready ? to_utf8(fileSystem) : std::string()},
-                        {"label", ready ? to_utf8(label) : std::string()}});
+                        {"fileSystem", ready ? Shown(fileSystem) : std::string()},
+                        {"label", ready ? Shown(label) : std::string()}});
     } while (FindNextVolumeW(search.get(), volumeName, MAX_PATH + 1));
     output.Document()["volumes"] = list;
     return output.Finish(0);
