@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The library's main job in one command: on the simulated default host (a Windows Server
 # with system, data, folder-mounted and dynamic-disk volumes), the winclass command backs
-# up a few folders from a VSS snapshot into a fresh folder and shows what it wrote.
+# up a few folders from a VSS snapshot into a fresh (or empty) folder and shows what it
+# wrote.
 #   scripts/demo.sh [DESTINATION]     (default: a new folder under /tmp)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -30,7 +31,11 @@ echo "== what landed in $destination"
    printf '  %-45s %6s bytes\n' "${file#./}" "$(stat -c %s "$file")"
  done)
 echo
-echo "== the manifest (sizes and SHA-256 of every file, as read from the shadow copies)"
+echo "== the manifest: totals, then the first entries (attributes, time, size and SHA-256 read from the shadow copies)"
+sed -n '/"totals"/,/}/p' "$destination/manifest.json"
 head -c 1200 "$destination/manifest.json"
 echo
 echo "..."
+echo
+echo "The backup components document is $destination/backup-components.xml;"
+echo "the client's logs: $("$winclass" --help | sed -n 's/^Logs ([^)]*): \([^ ]*\).*/\1/p')"
