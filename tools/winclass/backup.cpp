@@ -7,6 +7,7 @@
 #include "sha256.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
