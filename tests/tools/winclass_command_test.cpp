@@ -196,9 +196,8 @@ TEST(WinclassBackup, CopiesTheDefaultHostsFoldersFromTheShadowCopies)
         bytes += copy.size();
         EXPECT_EQ(entry["size"].get<uint64_t>(), copy.size());
         EXPECT_EQ(entry["sha256"], Sha256Of(copy));
-        EXPECT_EQ(entry["shadowPath"].get<std::string>().rfind("\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy", 0),
-                  0u)
-            << entry.dump();
+        const std::string shadowPath = entry["shadowPath"];
+        EXPECT_EQ(shadowPath.rfind("\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy", 0), 0u) << shadowPath;
     }
     EXPECT_EQ(files, expected);
     EXPECT_EQ(manifest["totals"]["bytes"], bytes);
@@ -246,7 +245,8 @@ TEST(WinclassBackup, NamesOutsideTheBmpAndNonAsciiMountFoldersAreKeptWhole)
         << manifest["volumes"].dump();
     winclass::Output output(true);
     ASSERT_EQ(winclass::RunVolumes(output), 0);
-    EXPECT_NE(output.Document()["volumes"].dump().find("\"D:\\\\Mounts\\\\Проект-数据\\\\\""), std::string::npos);
+    EXPECT_NE(output.Document()["volumes"].dump().find("\"D:\\\\Mounts\\\\Проект-数据\\\\\""),
+              std::string::npos);
     EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
 }
 
@@ -260,7 +260,8 @@ TEST(WinclassPaths, NamesConvertWholeOrNotAtAll)
         const char *shown;
     } kCases[] = {
         {u"\U0001F389 party \U0001F984.txt", "\xF0\x9F\x8E\x89 party \xF0\x9F\xA6\x84.txt", nullptr},
-        {u"\u041F\u0440\u043E\u0435\u043A\u0442-\u6570\u636E", "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82-\xE6\x95\xB0\xE6\x8D\xAE", nullptr},
+        {u"\u041F\u0440\u043E\u0435\u043A\u0442-\u6570\u636E",
+         "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82-\xE6\x95\xB0\xE6\x8D\xAE", nullptr},
         {u"half\xD83Cmoon", nullptr, "half\xEF\xBF\xBDmoon"},
         {u"tail\xDC00", nullptr, "tail\xEF\xBF\xBD"},
     };
@@ -361,9 +362,12 @@ TEST(WinclassBackup, AFailureAtEachVssStepIsNamedWithItsHresult)
         EXPECT_NE(said.find(c.said), std::string::npos) << c.function << ": " << said;
         EXPECT_NE(said.find(code), std::string::npos) << c.function << ": " << said;
         EXPECT_EQ(fs::exists(destination / "manifest.json"), c.exitCode == 4) << c.function;
-        if (c.exitCode == 1 && std::string(c.said).find("DoSnapshot") == std::string::npos &&
-            std::string(c.said).find("SaveBcd") == std::string::npos)
+        const std::string step = c.said;
+        const bool beforeSnapshot =
+            step.find("DoSnapshot") == std::string::npos && step.find("SaveBcd") == std::string::npos;
+        if (c.exitCode == 1 && beforeSnapshot) {
             EXPECT_FALSE(fs::exists(destination)) << c.function << ": made before the snapshot";
+        }
         // Released backup components take their non-persistent shadow copies with them,
         // also when DeleteSnapshots failed.
         EXPECT_TRUE(winsim::ShadowCopyDevices().empty()) << c.function;

@@ -110,7 +110,8 @@ int Run(int argc, char **argv)
     const bool jsonAsked = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
     const std::string word = SubcommandWord(arguments);
     if (!word.empty() && std::find(std::begin(kSubcommands), std::end(kSubcommands), word) == std::end(kSubcommands))
-        return CommandLineError(jsonAsked, "unknown subcommand '" + word + "'; the subcommands are backup, map, volumes");
+        return CommandLineError(jsonAsked,
+                                "unknown subcommand '" + word + "'; the subcommands are backup, map, volumes");
     std::reverse(arguments.begin(), arguments.end());
     arguments.pop_back();  // the program name
     try {

@@ -129,6 +129,7 @@ bool AbsolutePath(const std::string &given, wstr *absolute, std::string *error)
 bool SnapshottableVolume(const std::string &given, const wstr &volume, std::string *error)
 {
     const std::string shown = Shown(volume);
+    const char *why = nullptr;
     switch (GetDriveTypeW(volume.c_str())) {
     case DRIVE_FIXED:
         break;
@@ -137,13 +138,17 @@ bool SnapshottableVolume(const std::string &given, const wstr &volume, std::stri
         *error = Failure(given, "no such volume " + shown);
         return false;
     case DRIVE_REMOVABLE:
-        *error = Failure(given, "the volume " + shown + " is removable media; VSS takes snapshots of fixed volumes only");
-        return false;
+        why = " is removable media; VSS takes snapshots of fixed volumes only";
+        break;
     case DRIVE_CDROM:
-        *error = Failure(given, "the volume " + shown + " is an optical drive; VSS takes snapshots of fixed volumes only");
-        return false;
+        why = " is an optical drive; VSS takes snapshots of fixed volumes only";
+        break;
     default:
-        *error = Failure(given, "the volume " + shown + " is not a local fixed volume; VSS cannot take a snapshot of it");
+        why = " is not a local fixed volume; VSS cannot take a snapshot of it";
+        break;
+    }
+    if (why != nullptr) {
+        *error = Failure(given, "the volume " + shown + why);
         return false;
     }
     if (!GetVolumeInformationW(volume.c_str(), NULL, 0, NULL, NULL, NULL, NULL, 0)) {
