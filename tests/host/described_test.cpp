@@ -1,5 +1,7 @@
 // Described files at scale: generated and base64 contents, files made on first use,
 // junctions, and sandboxes left behind by processes that died.
+#include "../liblocal/testing.h"
+
 #include <platform/tvplatform.h>
 #include <winsim/host.h>
 #include <winsim/hostmodel.h>
@@ -37,20 +39,6 @@ void UseHost(const json &extraFiles)
 HANDLE OpenToRead(const wstr &path)
 {
     return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-}
-
-std::string ReadAll(const wstr &path)
-{
-    HANDLE file = OpenToRead(path);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<error " + std::to_string(GetLastError()) + ">";
-    std::string contents;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0)
-        contents.append(buffer, got);
-    CloseHandle(file);
-    return contents;
 }
 
 // The entries of a host directory, without "." and "..".
@@ -112,7 +100,7 @@ TEST(DescribedFiles, ContentsAreGeneratedFromTheSeedInChunksAndZerosStaySparse)
     struct stat status;
     ASSERT_EQ(stat(hostPath.c_str(), &status), 0);
     EXPECT_LT(status.st_blocks * 512, 1 << 20) << "zeros take no room";
-    EXPECT_EQ(ReadAll(W("D:\\Big\\raw.bin")), std::string("\0\xff\0\x01", 4));
+    EXPECT_EQ(tvtest::ReadWholeFile("D:\\Big\\raw.bin"), std::string("\0\xff\0\x01", 4));
 }
 
 TEST(DescribedFiles, AVolumesFilesAreMadeWhenAPathBelowItsRootIsFirstUsed)
@@ -140,7 +128,7 @@ TEST(DescribedFiles, AVolumesFilesAreMadeWhenAPathBelowItsRootIsFirstUsed)
     EXPECT_EQ(EntriesIn(root + "/E"), 0u);
     EXPECT_EQ(EntriesIn(root + "/D"), 0u);
 
-    EXPECT_EQ(ReadAll(W("E:\\many\\D7\\f117.TXT")), "file 117");
+    EXPECT_EQ(tvtest::ReadWholeFile("E:\\many\\D7\\f117.TXT"), "file 117");
     EXPECT_EQ(EntriesIn(root + "/E/Many"), 10u);
     EXPECT_EQ(EntriesIn(root + "/E/Many/d3"), 20u);
     EXPECT_EQ(EntriesIn(root + "/D"), 0u) << "another volume waits for its own first use";
@@ -159,7 +147,7 @@ TEST(DescribedFiles, AJunctionIsADirectoryReparsePointThatLeadsToItsTarget)
     }));
     EXPECT_EQ(GetFileAttributesW(W("D:\\Links\\projects")),
               DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_HIDDEN));
-    EXPECT_EQ(ReadAll(W("D:\\Links\\Projects\\plan.txt")), "milestones\r\n");
+    EXPECT_EQ(tvtest::ReadWholeFile("D:\\Links\\Projects\\plan.txt"), "milestones\r\n");
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(W("D:\\Links\\P*"), &found);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
@@ -176,13 +164,14 @@ TEST(DescribedFiles, AJunctionIsADirectoryReparsePointThatLeadsToItsTarget)
     EXPECT_EQ(GetFileAttributesW(W("D:\\Links\\Loop\\x")), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_CANT_RESOLVE_FILENAME));
     EXPECT_FALSE(RemoveDirectoryW(W("D:\\Links\\Projects")));
-    EXPECT_EQ(ReadAll(W("E:\\Projects\\plan.txt")), "milestones\r\n") << "the target is untouched";
+    EXPECT_EQ(tvtest::ReadWholeFile("E:\\Projects\\plan.txt"), "milestones\r\n") << "the target is untouched";
 
     // Inside a shadow copy the junction still leads to the live target.
     std::u16string device;
     ASSERT_EQ(winsim::CreateShadowCopy(W("\\\\?\\Volume{4d6f8b02-c3e5-4a71-9b2d-3f5a7c9e1d37}\\"), &device),
               DWORD(ERROR_SUCCESS));
-    EXPECT_EQ(ReadAll(device + W("\\Links\\Projects\\plan.txt")), "milestones\r\n");
+    const std::string throughCopy = std::string(device.begin(), device.end()) + "\\Links\\Projects\\plan.txt";
+    EXPECT_EQ(tvtest::ReadWholeFile(throughCopy), "milestones\r\n");
 }
 
 // Forks a process that makes its sandbox and then dies by the signal (or, for 0, waits to
