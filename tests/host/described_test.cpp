@@ -175,8 +175,9 @@ TEST(DescribedFiles, AJunctionIsADirectoryReparsePointThatLeadsToItsTarget)
 }
 
 // Forks a process that makes its sandbox and then dies by the signal (or, for 0, waits to
-// be killed); returns once the sandbox exists.
-pid_t SandboxOwner(int signal)
+// be killed); returns once the sandbox exists and the process has ended, reaped or left a
+// zombie.
+pid_t SandboxOwner(int signal, bool reap = true)
 {
     int ready[2];
     if (pipe(ready) != 0)
@@ -194,8 +195,9 @@ pid_t SandboxOwner(int signal)
     (void)!read(ready[0], &byte, 1);
     close(ready[0]);
     close(ready[1]);
+    siginfo_t info;
     if (signal != 0)
-        waitpid(child, NULL, 0);
+        waitid(P_PID, id_t(child), &info, WEXITED | (reap ? 0 : WNOWAIT));
     return child;
 }
 
@@ -219,6 +221,7 @@ TEST(Sandboxes, TheNextProcessRemovesThoseWhoseOwnerDied)
     const pid_t alive = SandboxOwner(0);
     std::vector<Case> cases = {
         {"killed", std::to_string(SandboxOwner(SIGKILL)), true},
+        {"killed, not yet reaped", std::to_string(SandboxOwner(SIGKILL, false)), true},
         {"aborted", std::to_string(SandboxOwner(SIGABRT)), true},
         {"alive", std::to_string(alive), false},
         {"pid now another process's", "1", true},

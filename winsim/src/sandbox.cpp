@@ -56,9 +56,9 @@ std::string FirstLine(const std::string &file)
     return line;
 }
 
-// The start time of a process in clock ticks since boot (field 22 of /proc/<pid>/stat,
-// counted after the command name, which may hold spaces); empty when there is no such
-// process.
+// The start time of a running process in clock ticks since boot (field 22 of
+// /proc/<pid>/stat, counted after the command name, which may hold spaces); empty when
+// there is no such process or it has ended (a zombie not yet reaped).
 std::string StartTimeOf(long pid)
 {
     const std::string stat = FirstLine("/proc/" + std::to_string(pid) + "/stat");
@@ -68,6 +68,8 @@ std::string StartTimeOf(long pid)
     std::istringstream fields(stat.substr(close + 1));
     std::string field;
     for (int i = 3; i <= 22 && (fields >> field); ++i) {
+        if (i == 3 && (field == "Z" || field == "X"))
+            return std::string();
         if (i == 22)
             return field;
     }
