@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -146,6 +148,69 @@ TEST_F(ShadowCopies, ACopyKeepsTheVolumeAsItWasWhateverHappensToTheLiveFiles)
     EXPECT_TRUE(GetFileSizeEx(file, &size));
     EXPECT_EQ(size.QuadPart, LONGLONG(sizeof kLedger - 1));
     CloseHandle(file);
+}
+
+// A copy shares the live files' bytes until the live file is written, by any route.
+TEST_F(ShadowCopies, NoWayOfWritingALiveFileReachesTheCopy)
+{
+    const wstr ledger = W("D:\\Shares\\Finance\\ledger.csv");
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    FILE *stream = NULL;
+    struct Case {
+        const char *what;
+        std::function<void()> beforeCopy;
+        std::function<void()> afterCopy;
+    };
+    auto crtWrite = [&](const WCHAR *mode) {
+        return [&, mode] {
+            FILE *file = _wfopen(ledger.c_str(), mode);
+            ASSERT_NE(file, nullptr);
+            fputs("changed", file);
+            fclose(file);
+        };
+    };
+    const Case cases[] = {
+        {"CreateFileW", [] {}, [&] { Rewrite(ledger, "changed"); }},
+        {"_wfopen w", [] {}, crtWrite(W("w"))},
+        {"_wfopen ab", [] {}, crtWrite(W("ab"))},
+        {"_wfopen r+b", [] {}, crtWrite(W("r+b"))},
+        {"std::ofstream through HostPathOf", [] {},
+         [&] {
+             std::string hostPath;
+             ASSERT_TRUE(winsim::HostPathOf(ledger, &hostPath));
+             std::ofstream(hostPath, std::ios::binary | std::ios::trunc) << "changed";
+         }},
+        {"a handle open before the copy",
+         [&] { handle = CreateFileW(ledger.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL); },
+         [&] {
+             DWORD written = 0;
+             ASSERT_TRUE(WriteFile(handle, "changed", 7, &written, NULL));
+             CloseHandle(handle);
+         }},
+        {"a stream open before the copy", [&] { stream = _wfopen(ledger.c_str(), W("r+b")); },
+         [&] {
+             fputs("changed", stream);
+             fclose(stream);
+         }},
+        {"DeleteFileW", [] {}, [&] { ASSERT_TRUE(DeleteFileW(ledger.c_str())); }},
+    };
+    for (const Case &c : cases) {
+        SetUp();
+        c.beforeCopy();
+        const wstr frozen = Copy(kDataVolume) + W("\\Shares\\Finance\\ledger.csv");
+        c.afterCopy();
+        EXPECT_EQ(ReadAll(frozen), kLedger) << c.what;
+        EXPECT_NE(ReadAll(ledger), kLedger) << c.what;
+    }
+
+    // No bytes are copied for a file nobody opened: the copy's file is the live one's.
+    SetUp();
+    const wstr shadow = Copy(kDataVolume);
+    std::string frozenPath;
+    ASSERT_TRUE(winsim::HostPathOf(shadow + W("\\Shares\\Finance\\ledger.csv"), &frozenPath));
+    struct stat status;
+    ASSERT_EQ(stat(frozenPath.c_str(), &status), 0);
+    EXPECT_EQ(status.st_nlink, 2u);
 }
 
 TEST_F(ShadowCopies, AttributesAndTimesAreThoseOfTheMomentOfTheCopy)

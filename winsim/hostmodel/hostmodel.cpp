@@ -12,7 +12,6 @@
 #include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
 
 namespace winsim {
 
@@ -509,17 +508,97 @@ const Volume *VolumeOfPath(const Host &host, const std::u16string &path)
     return best;
 }
 
+// Standard base64 (RFC 4648), padding optional, white space between groups ignored. False
+// at the first character that does not belong, with its position.
+bool DecodeBase64(const std::string &text, std::string &bytes, size_t &bad)
+{
+    unsigned buffer = 0;
+    int bits = 0;
+    bool padded = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        int value;
+        if (c >= 'A' && c <= 'Z')
+            value = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            value = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            value = c - '0' + 52;
+        else if (c == '+')
+            value = 62;
+        else if (c == '/')
+            value = 63;
+        else if (c == ' ' || c == '\n' || c == '\r' || c == '\t')
+            continue;
+        else if (c == '=') {
+            padded = true;
+            continue;
+        } else {
+            bad = i;
+            return false;
+        }
+        if (padded) {
+            bad = i;  // data after the padding
+            return false;
+        }
+        buffer = (buffer << 6) | unsigned(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            bytes.push_back(char((buffer >> bits) & 0xff));
+        }
+    }
+    bad = text.size();
+    return bits < 6;  // six bits left over cannot end a valid encoding
+}
+
+void ReadFileContent(const Reader &f, FileEntry &file)
+{
+    const int given = int(f.Has("content")) + int(f.Has("base64")) + int(f.Has("size"));
+    if (given > 1)
+        f.FailHere("give at most one of content, base64 and size");
+    if (f.Has("seed") && !f.Has("size"))
+        f.Fail("seed", "a seeded file needs its size");
+    if (given == 0)
+        return;
+    if (file.directory)
+        f.FailHere("a directory or junction has no content");
+    if (f.Has("content")) {
+        file.content = f.String("content", "");
+    } else if (f.Has("base64")) {
+        size_t bad = 0;
+        if (!DecodeBase64(f.String("base64", ""), file.content, bad))
+            f.Fail("base64", "not valid base64 at character " + std::to_string(bad));
+    } else {
+        file.size = f.Unsigned("size", 0);
+        file.fill = FileFill::Zeros;
+        if (f.Has("seed")) {
+            file.fill = FileFill::Seeded;
+            file.seed = f.Unsigned("seed", 0);
+        }
+    }
+}
+
 void ReadFiles(const Reader &r, Host &host)
 {
     const json &list = r.Array("files");
     for (size_t i = 0; i < list.size(); ++i) {
         const Reader f(list[i], Indexed("files", i));
-        f.AllowOnly({"path", "directory", "attributes", "content"});
+        f.AllowOnly({"path", "directory", "attributes", "content", "base64", "size", "seed", "junction"});
         FileEntry file;
         file.path = f.Wide("path", u"", true);
         if (VolumeOfPath(host, file.path) == nullptr)
             f.Fail("path", "lies on no volume of the host (expected a path under a drive letter or mount folder)");
         file.directory = f.Bool("directory", false);
+        if (f.Has("junction")) {
+            if (f.Has("directory") && !file.directory)
+                f.Fail("directory", "a junction is a directory");
+            file.directory = true;
+            file.junction = f.Wide("junction", u"");
+            if (VolumeOfPath(host, file.junction) == nullptr)
+                f.Fail("junction", "leads to no volume of the host (expected a full path under a drive letter, "
+                                   "mount folder or \\\\?\\Volume{guid}\\)");
+        }
         if (f.Has("attributes")) {
             const json &attrs = f.Array("attributes");
             for (size_t j = 0; j < attrs.size(); ++j) {
@@ -538,11 +617,7 @@ void ReadFiles(const Reader &r, Host &host)
         } else if (!file.directory) {
             file.attributes = 0x20;  // a file that was written since the last backup
         }
-        if (f.Has("content")) {
-            if (file.directory)
-                f.Fail("content", "a directory has no content");
-            file.content = f.String("content", "");
-        }
+        ReadFileContent(f, file);
         host.files.push_back(std::move(file));
     }
 }
@@ -640,15 +715,38 @@ Host ParseHost(const std::string &text)
     return host;
 }
 
+void GenerateFileBytes(ULONGLONG seed, ULONGLONG offset, void *buffer, size_t length)
+{
+    // Each 8-byte word is a mix of the seed and the word's index (splitmix64's finaliser),
+    // little-endian, so that any range is made on its own.
+    BYTE *out = static_cast<BYTE *>(buffer);
+    ULONGLONG word = offset / 8;
+    size_t skip = size_t(offset % 8);
+    while (length > 0) {
+        ULONGLONG z = seed * 0xD1B54A32D192ED03ULL + word * 0x9E3779B97F4A7C15ULL + 0x9E3779B97F4A7C15ULL;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        z ^= z >> 31;
+        for (size_t b = skip; b < 8 && length > 0; ++b, --length)
+            *out++ = BYTE(z >> (8 * b));
+        skip = 0;
+        ++word;
+    }
+}
+
 Host LoadHostFile(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in)
         throw HostError(path + ": cannot be read");
-    std::ostringstream text;
-    text << in.rdbuf();
+    // Read once into one string: a description is held in memory once as text.
+    std::string text(size_t(in.tellg()), '\0');
+    in.seekg(0);
+    in.read(&text[0], std::streamsize(text.size()));
+    if (!in)
+        throw HostError(path + ": cannot be read");
     try {
-        return ParseHost(text.str());
+        return ParseHost(text);
     } catch (const HostError &e) {
         throw HostError(path + ": " + e.what());
     }

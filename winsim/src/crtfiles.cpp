@@ -57,15 +57,47 @@ bool ParseMode(const WCHAR *mode, OpenRequest &request)
     return true;
 }
 
-struct TextStream {
+// Every stream is a cookie stream, so that its closing is seen: an open stream keeps a
+// shadow copy from sharing the file's bytes.
+struct CrtStream {
     int fd;
+    FileIdentity file;
     int pending = -1;  // a byte read ahead after a '\r'
     bool atCtrlZ = false;
 };
 
+ssize_t BinaryRead(void *cookie, char *buffer, size_t size)
+{
+    for (;;) {
+        const ssize_t got = read(static_cast<CrtStream *>(cookie)->fd, buffer, size);
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
+
+ssize_t WriteAll(int fd, const char *data, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t put = write(fd, data + done, size - done);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        done += size_t(put);
+    }
+    return ssize_t(size);
+}
+
+ssize_t BinaryWrite(void *cookie, const char *buffer, size_t size)
+{
+    return WriteAll(static_cast<CrtStream *>(cookie)->fd, buffer, size);
+}
+
 ssize_t TextRead(void *cookie, char *buffer, size_t size)
 {
-    TextStream &stream = *static_cast<TextStream *>(cookie);
+    CrtStream &stream = *static_cast<CrtStream *>(cookie);
     size_t out = 0;
     while (out < size && !stream.atCtrlZ) {
         int byte;
@@ -103,7 +135,7 @@ ssize_t TextRead(void *cookie, char *buffer, size_t size)
 
 ssize_t TextWrite(void *cookie, const char *buffer, size_t size)
 {
-    TextStream &stream = *static_cast<TextStream *>(cookie);
+    CrtStream &stream = *static_cast<CrtStream *>(cookie);
     std::string translated;
     translated.reserve(size + size / 8);
     for (size_t i = 0; i < size; ++i) {
@@ -111,23 +143,13 @@ ssize_t TextWrite(void *cookie, const char *buffer, size_t size)
             translated.push_back('\r');
         translated.push_back(buffer[i]);
     }
-    size_t done = 0;
-    while (done < translated.size()) {
-        const ssize_t put = write(stream.fd, translated.data() + done, translated.size() - done);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        done += size_t(put);
-    }
-    return ssize_t(size);
+    return WriteAll(stream.fd, translated.data(), translated.size()) < 0 ? -1 : ssize_t(size);
 }
 
 int TextSeek(void *cookie, off64_t *offset, int whence)
 {
     // Positions are those of the file's bytes, as ftell reports them in text mode.
-    TextStream &stream = *static_cast<TextStream *>(cookie);
+    CrtStream &stream = *static_cast<CrtStream *>(cookie);
     const off64_t result = lseek64(stream.fd, *offset, whence);
     if (result < 0)
         return -1;
@@ -139,7 +161,8 @@ int TextSeek(void *cookie, off64_t *offset, int whence)
 
 int TextClose(void *cookie)
 {
-    TextStream *stream = static_cast<TextStream *>(cookie);
+    CrtStream *stream = static_cast<CrtStream *>(cookie);
+    NoteStreamClosed(stream->file);
     const int result = close(stream->fd);
     delete stream;
     return result;
@@ -176,6 +199,8 @@ EXTERN_C FILE *__cdecl _wfopen(const WCHAR *_Filename, const WCHAR *_Mode)
         errno = EINVAL;
         return NULL;
     }
+    // No shadow copy is made between the file getting bytes of its own and its opening.
+    auto sandboxGuard = LockSandbox();
     MappedPath path;
     if (DWORD error = MapWindowsPath(_Filename, path)) {
         errno = MissingErrno(error);
@@ -197,6 +222,10 @@ EXTERN_C FILE *__cdecl _wfopen(const WCHAR *_Filename, const WCHAR *_Mode)
         errno = EACCES;
         return NULL;
     }
+    if (path.exists && !path.readOnly && DetachFromShadowCopies(path.hostPath) != ERROR_SUCCESS) {
+        errno = EIO;
+        return NULL;
+    }
     const int fd = open(path.hostPath.c_str(), request.flags | O_CLOEXEC, 0666);
     if (fd < 0)
         return NULL;
@@ -205,18 +234,18 @@ EXTERN_C FILE *__cdecl _wfopen(const WCHAR *_Filename, const WCHAR *_Mode)
     else if (request.writes)
         MarkArchive(path.hostPath);
 
-    FILE *file;
-    if (request.text) {
-        TextStream *stream = new TextStream{fd};
-        cookie_io_functions_t functions = {TextRead, TextWrite, TextSeek, TextClose};
-        file = fopencookie(stream, request.stdioMode.c_str(), functions);
-        if (file == NULL)
-            TextClose(stream);
-    } else {
-        file = fdopen(fd, request.stdioMode.c_str());
-        if (file == NULL)
-            close(fd);
+    struct stat status;
+    fstat(fd, &status);
+    CrtStream *stream = new CrtStream{fd, FileIdentity{status.st_dev, status.st_ino}};
+    NoteStreamOpen(stream->file);
+    cookie_io_functions_t functions = {TextRead, TextWrite, TextSeek, TextClose};
+    if (!request.text) {
+        functions.read = BinaryRead;
+        functions.write = BinaryWrite;
     }
+    FILE *file = fopencookie(stream, request.stdioMode.c_str(), functions);
+    if (file == NULL)
+        TextClose(stream);
     return file;
 }
 

@@ -7,13 +7,16 @@
 #include "shadowcopies.h"
 #include "volumes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <ftw.h>
 #include <list>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace winsim {
 
@@ -22,15 +25,6 @@ namespace {
 const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-struct FileIdentity {
-    dev_t device;
-    ino_t inode;
-    bool operator<(const FileIdentity &other) const
-    {
-        return device != other.device ? device < other.device : inode < other.inode;
-    }
-};
 
 struct OpenMode {
     DWORD access;
@@ -41,6 +35,7 @@ struct FileState {
     std::mutex lock;
     std::map<std::string, DWORD> attributes;  // by host path; absent means the default
     std::map<FileIdentity, std::list<OpenMode>> opens;
+    std::map<FileIdentity, int> streams;  // CRT streams open on each file
 };
 
 FileState &TheState()
@@ -79,6 +74,8 @@ DWORD MapGenericAccess(DWORD access)
     return access & ~DWORD(GENERIC_ALL | GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | MAXIMUM_ALLOWED);
 }
 
+} // namespace
+
 DWORD ErrnoToWin32(int error)
 {
     switch (error) {
@@ -98,6 +95,8 @@ DWORD ErrnoToWin32(int error)
     default: return ERROR_INVALID_FUNCTION;
     }
 }
+
+namespace {
 
 class FileObject : public KernelObject {
 public:
@@ -160,6 +159,8 @@ DWORD CreateFileInternal(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
         return ERROR_CALL_NOT_IMPLEMENTED;
     }
 
+    // No shadow copy is made between the file getting bytes of its own and its opening.
+    auto sandboxGuard = LockSandbox();
     MappedPath path;
     if (DWORD error = MapWindowsPath(fileName, path))
         return error;
@@ -198,6 +199,10 @@ DWORD CreateFileInternal(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
             return ERROR_ACCESS_DENIED;
     }
 
+    if (path.exists && !path.readOnly) {
+        if (DWORD error = DetachFromShadowCopies(path.hostPath))
+            return error;
+    }
     int flags = O_CLOEXEC;
     flags |= (access & kWriteAccess) ? ((access & kReadAccess) ? O_RDWR : O_WRONLY) : O_RDONLY;
     if ((access & FILE_APPEND_DATA) && !(access & FILE_WRITE_DATA))
@@ -267,10 +272,13 @@ DWORD AttributesOf(const MappedPath &path)
 {
     FileState &state = TheState();
     std::lock_guard<std::mutex> guard(state.lock);
-    auto found = state.attributes.find(path.hostPath);
+    auto found = state.attributes.find(path.isJunction ? path.junctionHostPath : path.hostPath);
     DWORD attributes;
     if (path.isMountFolder)
         return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if (path.isJunction)
+        return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+               (found != state.attributes.end() ? found->second : 0);
     if (found != state.attributes.end())
         attributes = found->second;
     else
@@ -336,7 +344,9 @@ DWORD MissingError(const MappedPath &path) { return path.parentExists ? ERROR_FI
 bool DeleteBlockedByOpenHandle(const std::string &hostPath)
 {
     struct stat status;
-    if (stat(hostPath.c_str(), &status) != 0)
+    // A live file that still shares its bytes with a copy is open only through the copy:
+    // live opens give it bytes of its own first.
+    if (stat(hostPath.c_str(), &status) != 0 || status.st_nlink > 1)
         return false;
     FileState &state = TheState();
     std::lock_guard<std::mutex> guard(state.lock);
@@ -348,6 +358,118 @@ bool DeleteBlockedByOpenHandle(const std::string &hostPath)
             return true;
     }
     return false;
+}
+
+void NoteStreamOpen(const FileIdentity &file)
+{
+    FileState &state = TheState();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++state.streams[file];
+}
+
+void NoteStreamClosed(const FileIdentity &file)
+{
+    FileState &state = TheState();
+    std::lock_guard<std::mutex> guard(state.lock);
+    auto found = state.streams.find(file);
+    if (found != state.streams.end() && --found->second == 0)
+        state.streams.erase(found);
+}
+
+bool IsOpenFile(const FileIdentity &file)
+{
+    FileState &state = TheState();
+    std::lock_guard<std::mutex> guard(state.lock);
+    return state.opens.count(file) != 0 || state.streams.count(file) != 0;
+}
+
+DWORD CopyFileBytes(const std::string &from, const std::string &to)
+{
+    const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0)
+        return ErrnoToWin32(errno);
+    const int target = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (target < 0) {
+        const int error = errno;
+        close(source);
+        return ErrnoToWin32(error);
+    }
+    std::vector<char> buffer(1 << 20);
+    off_t size = 0;
+    DWORD result = ERROR_SUCCESS;
+    for (;;) {
+        const ssize_t got = read(source, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got < 0)
+                result = ErrnoToWin32(errno);
+            break;
+        }
+        size += got;
+        if (std::all_of(buffer.begin(), buffer.begin() + got, [](char c) { return c == 0; })) {
+            lseek(target, got, SEEK_CUR);  // a run of zeros stays a hole
+            continue;
+        }
+        ssize_t done = 0;
+        while (done < got && result == ERROR_SUCCESS) {
+            const ssize_t put = write(target, buffer.data() + done, size_t(got - done));
+            if (put < 0 && errno != EINTR)
+                result = ErrnoToWin32(errno);
+            else if (put > 0)
+                done += put;
+        }
+        if (result != ERROR_SUCCESS)
+            break;
+    }
+    if (result == ERROR_SUCCESS && ftruncate(target, size) != 0)
+        result = ErrnoToWin32(errno);
+    struct stat status;
+    if (result == ERROR_SUCCESS && fstat(source, &status) == 0) {
+        const struct timespec times[2] = {status.st_atim, status.st_mtim};
+        futimens(target, times);
+    }
+    close(source);
+    close(target);
+    return result;
+}
+
+namespace {
+
+DWORD g_detachError;  // the first failure of a walk below a directory (the sandbox lock is held)
+
+int DetachEntry(const char *path, const struct stat *, int kind, struct FTW *)
+{
+    if (kind == FTW_F && g_detachError == ERROR_SUCCESS)
+        g_detachError = DetachFromShadowCopies(path);
+    return 0;
+}
+
+} // namespace
+
+DWORD DetachFromShadowCopies(const std::string &hostPath, bool below)
+{
+    struct stat status;
+    if (lstat(hostPath.c_str(), &status) != 0)
+        return ERROR_SUCCESS;
+    if (S_ISDIR(status.st_mode)) {
+        if (!below)
+            return ERROR_SUCCESS;
+        g_detachError = ERROR_SUCCESS;
+        nftw(hostPath.c_str(), DetachEntry, 16, FTW_PHYS);
+        return g_detachError;
+    }
+    if (!S_ISREG(status.st_mode) || status.st_nlink < 2)
+        return ERROR_SUCCESS;
+    // A private copy beside the file, renamed over it: the copies keep the old bytes.
+    static unsigned counter = 0;
+    const std::string temporary = hostPath + ".winsim-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    DWORD error = CopyFileBytes(hostPath, temporary);
+    if (error == ERROR_SUCCESS && rename(temporary.c_str(), hostPath.c_str()) != 0)
+        error = ErrnoToWin32(errno);
+    if (error != ERROR_SUCCESS)
+        unlink(temporary.c_str());
+    return error;
 }
 
 void ClearFileAttributes()
@@ -618,6 +740,11 @@ EXTERN_C BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName)
         return Fail(ERROR_DIRECTORY, FALSE);
     if (path.readOnly)
         return Fail(ERROR_WRITE_PROTECT, FALSE);
+    if (path.isJunction) {
+        // hostPath is the target's: removing the junction alone is not simulated.
+        LogNotImplemented("RemoveDirectoryW", "removing a junction");
+        return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+    }
     if (path.isDriveRoot || (AttributesOf(path) & FILE_ATTRIBUTE_READONLY))
         return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (rmdir(path.hostPath.c_str()) != 0)

@@ -6,6 +6,7 @@
 #include "paths.h"
 
 #include <ctime>
+#include <sys/types.h>
 
 namespace winsim {
 
@@ -30,5 +31,32 @@ DWORD MissingError(const MappedPath &path);
 
 // Whether some open handle keeps the file from being deleted (no FILE_SHARE_DELETE).
 bool DeleteBlockedByOpenHandle(const std::string &hostPath);
+
+// A file of the host file system, as open handles are counted.
+struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+    bool operator<(const FileIdentity &other) const
+    {
+        return device != other.device ? device < other.device : inode < other.inode;
+    }
+};
+
+// CRT streams count as open files too (kernel32 handles are counted by CreateFileW).
+void NoteStreamOpen(const FileIdentity &file);
+void NoteStreamClosed(const FileIdentity &file);
+// Whether a handle or stream of this process has the file open.
+bool IsOpenFile(const FileIdentity &file);
+
+// A shadow copy shares the bytes of the live files it froze (hard links). Before a live
+// file is opened or handed to a caller's own file calls it gets bytes of its own, so that
+// the copy stays as it was; with below, every file under a directory does. Call with
+// LockSandbox() held.
+DWORD DetachFromShadowCopies(const std::string &hostPath, bool below = false);
+
+// Copies a file's bytes into a new file (holes of zeros stay holes), then its times.
+DWORD CopyFileBytes(const std::string &from, const std::string &to);
+
+DWORD ErrnoToWin32(int error);
 
 } // namespace winsim

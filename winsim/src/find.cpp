@@ -73,6 +73,8 @@ EXTERN_C HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpF
         return Fail(error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_PATH_NOT_FOUND) : error, INVALID_HANDLE_VALUE);
     if (!mapped.exists || !mapped.isDirectory)
         return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    if (!mapped.readOnly && mapped.volume >= 0)
+        MaterializeVolume(mapped.volume);  // a volume's root is listed before any name below it is used
     const wstring16 base = mapped.windowsPath.back() == u'\\' ? mapped.windowsPath : mapped.windowsPath + u"\\";
 
     auto search = std::make_shared<FileSearch>();
@@ -92,12 +94,15 @@ EXTERN_C HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpF
         if (name == u"." || name == u"..") {
             item = mapped;
             item.isMountFolder = false;
+            item.isJunction = false;
         } else if (MapWindowsPath((base + name).c_str(), item) != ERROR_SUCCESS || !item.exists) {
             continue;
         }
         if (stat(item.hostPath.c_str(), &status) != 0)
             continue;
         data.dwFileAttributes = AttributesOf(item);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            data.dwReserved0 = IO_REPARSE_TAG_MOUNT_POINT;  // mount folders and junctions alike
         data.ftCreationTime = FileTimeOf(status.st_ctim);
         data.ftLastAccessTime = FileTimeOf(status.st_atim);
         data.ftLastWriteTime = FileTimeOf(status.st_mtim);

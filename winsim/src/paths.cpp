@@ -1,8 +1,9 @@
 // The sandbox that holds the simulated host's files, and the mapping of Windows paths
 // into it. The root is $WINSIM_ROOT, else ${TMPDIR:-/tmp}/winsim-<uid>-<pid>/<host>-<n>
 // (one per process and per host made current, removed when the process ends). Each
-// volume of the current host has its directory there; the host's files are made when the
-// host becomes current.
+// volume of the current host has its directory there; a volume's described files are made
+// the first time a path below its root is used, so that work on volumes alone never pays
+// for the files.
 #include "paths.h"
 
 #include "files.h"
@@ -14,8 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
-#include <fstream>
-#include <ftw.h>
+#include <map>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,7 +30,19 @@ struct MountFolder {
     int parentVolume;
     std::vector<wstring16> names;
     int volume;
+    std::vector<wstring16> spelt;  // the names as described, for making the directories
 };
+
+// A described junction: where it is (as a mount folder is) and the full path it leads to.
+struct Junction {
+    int volume;
+    std::vector<wstring16> names;
+    wstring16 target;
+    std::vector<wstring16> spelt;
+};
+
+// Windows gives up on a path after this many reparse points.
+const int kMaxReparseDepth = 63;
 
 struct Sandbox {
     // Recursive: making the host's files maps paths, which asks for the current directory.
@@ -43,6 +55,8 @@ struct Sandbox {
     std::string processRoot;  // the per-process directory to remove at exit
     wstring16 currentDirectory = u"C:\\";
     std::vector<MountFolder> mounts;
+    std::vector<Junction> junctions;
+    std::vector<bool> volumeMade;  // the volume's described files are there
 };
 
 Sandbox &TheSandbox()
@@ -51,16 +65,6 @@ Sandbox &TheSandbox()
     return *sandbox;
 }
 
-void MakeDirectories(const std::string &path)
-{
-    std::string partial;
-    for (size_t at = 0; at <= path.size(); ++at) {
-        if (at == path.size() || (path[at] == '/' && at != 0)) {
-            partial = path.substr(0, at);
-            mkdir(partial.c_str(), 0777);
-        }
-    }
-}
 
 bool IsSeparator(WCHAR c) { return c == u'\\' || c == u'/'; }
 
@@ -105,19 +109,6 @@ bool FindEntry(const std::string &directory, const wstring16 &name, std::string 
     return found;
 }
 
-int RemoveEntry(const char *path, const struct stat *, int, struct FTW *)
-{
-    remove(path);
-    return 0;
-}
-
-void RemoveProcessRoot()
-{
-    const std::string root = TheSandbox().processRoot;
-    if (!root.empty())
-        nftw(root.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
 int VolumeIndexByLetter(const Host &host, WCHAR letter)
 {
     for (size_t i = 0; i < host.volumes.size(); ++i) {
@@ -143,14 +134,15 @@ std::string VolumeDirectoryLocked(Sandbox &sandbox, const Host &host, int volume
     return sandbox.root + "/" + ToUtf8(v.guidPath.substr(4, v.guidPath.size() - 5));
 }
 
+void MaterializeLocked(Sandbox &sandbox, const Host &host, int volume);
+
 // The volume and the names below its root that a full Windows path leads to, following
-// mount folders. Fills the mapping fields of out; rel gets the upper-case names below the
-// final volume's root.
-DWORD Walk(Sandbox &sandbox, const Host &host, const wstring16 &full, MappedPath &out,
-           std::vector<wstring16> *relative)
+// mount folders and junctions. Fills the mapping fields of out.
+DWORD Walk(Sandbox &sandbox, const Host &host, const wstring16 &full, MappedPath &out, int depth = 0)
 {
     size_t at;
     std::string hostPath;
+    bool live = true;  // a live volume's directory, whose described files may still be due
     if (const size_t deviceLength = ShadowDeviceLength(full)) {
         // \\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyN\...: the copy's frozen files.
         ShadowCopyLocation copy;
@@ -159,6 +151,7 @@ DWORD Walk(Sandbox &sandbox, const Host &host, const wstring16 &full, MappedPath
         out.volumeRoot = full.substr(0, deviceLength) + u"\\";
         out.volume = copy.volume;
         out.readOnly = true;
+        live = false;
         hostPath = copy.directory;
         at = deviceLength + 1;
     } else if (full.size() >= 4 && full[0] == u'\\') {
@@ -186,6 +179,8 @@ DWORD Walk(Sandbox &sandbox, const Host &host, const wstring16 &full, MappedPath
 
     std::vector<wstring16> names;  // below the current volume's root
     while (at < full.size()) {
+        if (live && out.volume >= 0)
+            MaterializeLocked(sandbox, host, out.volume);  // a name below the root is looked up
         size_t end = full.find(u'\\', at);
         if (end == wstring16::npos)
             end = full.size();
@@ -203,6 +198,7 @@ DWORD Walk(Sandbox &sandbox, const Host &host, const wstring16 &full, MappedPath
                     // the copy froze the folder, not the volume mounted there.
                     out.volume = mount.volume;
                     out.readOnly = false;
+                    live = true;
                     out.volumeRoot = full.substr(0, end) + u"\\";
                     out.isMountFolder = last;
                     hostPath = VolumeDirectoryLocked(sandbox, host, out.volume);
@@ -210,6 +206,35 @@ DWORD Walk(Sandbox &sandbox, const Host &host, const wstring16 &full, MappedPath
                     mounted = true;
                     break;
                 }
+            }
+            for (const Junction &junction : sandbox.junctions) {
+                if (mounted || junction.volume != out.volume || junction.names != names)
+                    continue;
+                // A junction leads to its target path, also from inside a shadow copy; the
+                // junction itself is what the last name of a path names.
+                if (depth >= kMaxReparseDepth)
+                    return ERROR_CANT_RESOLVE_FILENAME;
+                const bool parentExists = out.parentExists;
+                std::string own;
+                if (!directoryExists || !FindEntry(hostPath, name, own))
+                    own = ToUtf8(name);
+                own = hostPath + "/" + own;
+                const wstring16 rest = last ? wstring16() : full.substr(end);
+                wstring16 target = junction.target;
+                if (!rest.empty() && !target.empty() && target.back() == u'\\')
+                    target.pop_back();
+                out = MappedPath();
+                if (const DWORD error = Walk(sandbox, host, target + rest, out, depth + 1))
+                    return error;
+                if (last) {
+                    out.parentExists = parentExists;
+                    out.exists = true;
+                    out.isDirectory = true;
+                    out.isDriveRoot = false;
+                    out.isJunction = true;
+                    out.junctionHostPath = own;
+                }
+                return ERROR_SUCCESS;
             }
         }
         if (!mounted) {
@@ -226,18 +251,17 @@ DWORD Walk(Sandbox &sandbox, const Host &host, const wstring16 &full, MappedPath
         out.exists = true;
         out.isDirectory = S_ISDIR(status.st_mode);
     }
-    if (relative != NULL)
-        *relative = names;
     return ERROR_SUCCESS;
 }
 
-DWORD MapLocked(Sandbox &sandbox, const Host &host, const WCHAR *path, MappedPath &out,
-                std::vector<wstring16> *relative = NULL)
+DWORD MapLocked(Sandbox &sandbox, const Host &host, const WCHAR *path, MappedPath &out)
 {
     out = MappedPath();
-    if (DWORD error = FullWindowsPath(path, out.windowsPath))
+    wstring16 full;
+    if (DWORD error = FullWindowsPath(path, full))
         return error;
-    const DWORD error = Walk(sandbox, host, out.windowsPath, out, relative);
+    const DWORD error = Walk(sandbox, host, full, out);
+    out.windowsPath = full;
     if (error == ERROR_PATH_NOT_FOUND) {
         // A device named alone is the leaf the object manager did not find.
         const wstring16 named(path);
@@ -247,14 +271,114 @@ DWORD MapLocked(Sandbox &sandbox, const Host &host, const WCHAR *path, MappedPat
     return error;
 }
 
-// Makes the directories of the host's volumes, its mount folders and its files. Called
-// with the lock held.
-void Materialize(Sandbox &sandbox, const Host &host)
+// Where a described path lies, from its text alone: the volume (following the mount
+// folders found so far) and the names below its root, as spelt. False for a path on no
+// online volume.
+bool Locate(const Sandbox &sandbox, const Host &host, const wstring16 &path, int &volume,
+            std::vector<wstring16> &names)
+{
+    wstring16 full;
+    if (FullWindowsPath(path.c_str(), full) != ERROR_SUCCESS || ShadowDeviceLength(full) != 0)
+        return false;
+    size_t at;
+    if (full[0] == u'\\') {
+        const size_t close = full.find(u'}');
+        volume = VolumeIndexByGuidPath(host, full.substr(0, close + 1) + u"\\");
+        at = close + 2;
+    } else {
+        volume = VolumeIndexByLetter(host, full[0]);
+        at = 3;
+    }
+    if (volume < 0 || host.volumes[size_t(volume)].offline)
+        return false;
+    names.clear();
+    std::vector<wstring16> upper;
+    while (at < full.size()) {
+        size_t end = full.find(u'\\', at);
+        if (end == wstring16::npos)
+            end = full.size();
+        names.push_back(full.substr(at, end - at));
+        upper.push_back(FoldUpper(names.back()));
+        at = end + 1;
+        for (const MountFolder &mount : sandbox.mounts) {
+            if (mount.parentVolume == volume && mount.names == upper) {
+                volume = mount.volume;
+                names.clear();
+                upper.clear();
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+// Makes the described files of one live volume, once: each directory with one mkdir,
+// each file written (generated contents in chunks), with its attributes.
+void MaterializeLocked(Sandbox &sandbox, const Host &host, int volume)
+{
+    if (size_t(volume) >= sandbox.volumeMade.size() || sandbox.volumeMade[size_t(volume)])
+        return;
+    sandbox.volumeMade[size_t(volume)] = true;
+    const std::string volumeDirectory = VolumeDirectoryLocked(sandbox, host, volume);
+    std::map<wstring16, std::string> made;  // upper-case names below the root -> directory
+    auto directoryOf = [&](const std::vector<wstring16> &names, size_t count) {
+        std::string directory = volumeDirectory;
+        wstring16 key;
+        for (size_t i = 0; i < count; ++i) {
+            key += u"\\" + FoldUpper(names[i]);
+            auto found = made.find(key);
+            if (found == made.end()) {
+                // One look and at most one mkdir per directory; a name there in another
+                // case is the same directory.
+                std::string actual;
+                if (!FindEntry(directory, names[i], actual)) {
+                    actual = ToUtf8(names[i]);
+                    if (mkdir((directory + "/" + actual).c_str(), 0777) != 0 && errno != EEXIST)
+                        ReportUnmade(directory + "/" + actual, errno);
+                }
+                found = made.emplace(key, directory + "/" + actual).first;
+            }
+            directory = found->second;
+        }
+        return directory;
+    };
+    // Mount folders and junctions are directories of this volume.
+    for (const MountFolder &mount : sandbox.mounts) {
+        if (mount.parentVolume == volume)
+            directoryOf(mount.spelt, mount.spelt.size());
+    }
+    for (const Junction &junction : sandbox.junctions) {
+        if (junction.volume == volume)
+            directoryOf(junction.spelt, junction.spelt.size());
+    }
+    int fileVolume;
+    std::vector<wstring16> names;
+    for (const FileEntry &file : host.files) {
+        if (!Locate(sandbox, host, file.path, fileVolume, names) || fileVolume != volume || names.empty())
+            continue;
+        const std::string hostPath = file.directory ? directoryOf(names, names.size())
+                                                    : directoryOf(names, names.size() - 1) + "/" +
+                                                          ToUtf8(names.back());
+        if (!file.directory)
+            WriteDescribedFile(hostPath, file);
+        StoreAttributes(hostPath, file.directory ? file.attributes
+                                                 : (file.attributes == 0 ? FILE_ATTRIBUTE_ARCHIVE : file.attributes));
+    }
+}
+
+// Records where the host's mount folders and junctions are and makes the volumes' own
+// directories; their files wait for first use. Called with the lock held.
+void Describe(Sandbox &sandbox, const Host &host)
 {
     ClearFileAttributes();
     sandbox.mounts.clear();
-    for (size_t i = 0; i < host.volumes.size(); ++i)
-        MakeDirectories(VolumeDirectoryLocked(sandbox, host, int(i)));
+    sandbox.junctions.clear();
+    sandbox.volumeMade.assign(host.volumes.size(), false);
+    for (size_t i = 0; i < host.volumes.size(); ++i) {
+        const std::string directory = VolumeDirectoryLocked(sandbox, host, int(i));
+        if (mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST)
+            ReportUnmade(directory, errno);
+    }
     // Mount folders, outer ones first, so that one inside another finds its parent.
     std::vector<std::pair<wstring16, int>> folders;
     for (size_t i = 0; i < host.volumes.size(); ++i) {
@@ -268,29 +392,29 @@ void Materialize(Sandbox &sandbox, const Host &host)
                   return a.first.size() < b.first.size();
               });
     for (const auto &folder : folders) {
-        MappedPath mapped;
+        int volume;
         std::vector<wstring16> names;
-        if (MapLocked(sandbox, host, folder.first.c_str(), mapped, &names) != ERROR_SUCCESS || mapped.volume < 0 ||
-            names.empty())
+        if (!Locate(sandbox, host, folder.first, volume, names) || names.empty())
             continue;  // the description was checked; a folder on an absent volume stays unreachable
-        MakeDirectories(mapped.hostPath);
-        sandbox.mounts.push_back(MountFolder{mapped.volume, names, folder.second});
+        std::vector<wstring16> upper;
+        for (const wstring16 &name : names)
+            upper.push_back(FoldUpper(name));
+        sandbox.mounts.push_back(MountFolder{volume, upper, folder.second, names});
     }
-    MakeDirectories(sandbox.root + "/C/Windows/Temp");
     for (const FileEntry &file : host.files) {
-        MappedPath mapped;
-        if (MapLocked(sandbox, host, file.path.c_str(), mapped) != ERROR_SUCCESS || mapped.volume < 0)
+        int volume;
+        std::vector<wstring16> names;
+        wstring16 target;
+        if (file.junction.empty() || !Locate(sandbox, host, file.path, volume, names) || names.empty() ||
+            FullWindowsPath(file.junction.c_str(), target) != ERROR_SUCCESS)
             continue;
-        if (file.directory) {
-            MakeDirectories(mapped.hostPath);
-        } else {
-            MakeDirectories(mapped.hostPath.substr(0, mapped.hostPath.rfind('/')));
-            std::ofstream(mapped.hostPath, std::ios::binary | std::ios::trunc) << file.content;
-        }
-        StoreAttributes(mapped.hostPath, file.directory ? file.attributes
-                                                        : (file.attributes == 0 ? FILE_ATTRIBUTE_ARCHIVE
-                                                                                : file.attributes));
+        std::vector<wstring16> upper;
+        for (const wstring16 &name : names)
+            upper.push_back(FoldUpper(name));
+        sandbox.junctions.push_back(Junction{volume, upper, target, names});
     }
+    // GetTempPathW's folder, there from the start whatever the host describes on C:.
+    MakeDirectories(sandbox.root + "/C/Windows/Temp");
 }
 
 // Called with the lock held: (re)builds the sandbox when the host changed.
@@ -307,12 +431,8 @@ void Prepare(Sandbox &sandbox)
             sandbox.root = configured;
             sandbox.rootChosen = true;
         } else {
-            if (sandbox.processRoot.empty()) {
-                const char *tmp = getenv("TMPDIR");
-                sandbox.processRoot = std::string(tmp != NULL && tmp[0] != 0 ? tmp : "/tmp") + "/winsim-" +
-                                      std::to_string(getuid()) + "-" + std::to_string(getpid());
-                atexit(RemoveProcessRoot);
-            }
+            if (sandbox.processRoot.empty())
+                sandbox.processRoot = MakeProcessSandbox();
             sandbox.root = sandbox.processRoot + "/" + ToUtf8(host.hostName) + "-" + std::to_string(generation);
         }
     }
@@ -322,11 +442,22 @@ void Prepare(Sandbox &sandbox)
     sandbox.generation = generation;
     sandbox.ready = true;
     sandbox.currentDirectory = u"C:\\";
-    Materialize(sandbox, host);
+    Describe(sandbox, host);
     sandbox.preparing = false;
 }
 
 } // namespace
+
+void MakeDirectories(const std::string &path)
+{
+    std::string partial;
+    for (size_t at = 0; at <= path.size(); ++at) {
+        if (at == path.size() || (path[at] == '/' && at != 0)) {
+            partial = path.substr(0, at);
+            mkdir(partial.c_str(), 0777);
+        }
+    }
+}
 
 std::string SandboxRoot()
 {
@@ -497,11 +628,31 @@ std::string VolumeDirectory(int volume)
     return VolumeDirectoryLocked(sandbox, CurrentHost(), volume);
 }
 
+void MaterializeVolume(int volume)
+{
+    Sandbox &sandbox = TheSandbox();
+    std::lock_guard<std::recursive_mutex> guard(sandbox.lock);
+    Prepare(sandbox);
+    MaterializeLocked(sandbox, CurrentHost(), volume);
+}
+
+std::unique_lock<std::recursive_mutex> LockSandbox()
+{
+    return std::unique_lock<std::recursive_mutex>(TheSandbox().lock);
+}
+
 bool HostPathOf(const std::u16string &windowsPath, std::string *hostPath)
 {
+    auto guard = LockSandbox();
     MappedPath mapped;
     if (MapWindowsPath(windowsPath.c_str(), mapped) != ERROR_SUCCESS)
         return false;
+    if (!mapped.readOnly && mapped.volume >= 0) {
+        // The caller reads and writes there with its own file calls: the volume's files
+        // are made, and none of them below the path still shares its bytes with a copy.
+        MaterializeVolume(mapped.volume);
+        DetachFromShadowCopies(mapped.hostPath, true);
+    }
     if (hostPath != NULL)
         *hostPath = mapped.hostPath;
     return true;

@@ -1,8 +1,10 @@
 // Shadow-copy devices: a frozen copy of a volume's files, read through
-// \\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyN. A copy is a plain copy of the volume's
-// sandbox directory (hosts hold a few hundred files, so copying is cheap enough and keeps
-// the copy independent of any later change made in place to a live file), kept beside the
-// volumes under the sandbox root, with the attributes winsim records carried over.
+// \\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyN. A copy is the volume's directory tree
+// made again beside the volumes under the sandbox root, each file a hard link to the live
+// one, with the attributes winsim records carried over: no bytes are copied. A live file
+// gets bytes of its own before anything opens it (DetachFromShadowCopies), so the copy
+// keeps the old ones; a file open at the time of the copy is copied instead, as writes
+// through that handle must not reach the copy.
 #include "shadowcopies.h"
 
 #include "files.h"
@@ -60,39 +62,10 @@ bool SameDevice(const wstring16 &a, const wstring16 &b)
     return a.size() == b.size() && a.size() > 4 && EqualNoCase(a.substr(4), b.substr(4));
 }
 
-DWORD ErrnoToError(int error)
-{
-    switch (error) {
-    case ENOSPC: return ERROR_DISK_FULL;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EACCES:
-    case EPERM: return ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    default: return ERROR_INVALID_FUNCTION;
-    }
-}
-
 struct DirCloser {
     void operator()(DIR *listing) const { closedir(listing); }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 void CopyTimes(const struct stat &status, const std::string &to)
 {
@@ -107,46 +80,26 @@ void CopyAttributes(const std::string &from, const std::string &to)
         StoreAttributes(to, attributes);
 }
 
-DWORD CopyFileContents(const std::string &from, const std::string &to)
+// A file of the frozen tree: a link to the live file, or a copy when the file is open or
+// cannot be linked (another file system, too many links).
+DWORD FreezeFile(const std::string &from, const std::string &to, const struct stat &item)
 {
-    FileDescriptor source(open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (source.get() < 0)
-        return ErrnoToError(errno);
-    FileDescriptor target(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (target.get() < 0)
-        return ErrnoToError(errno);
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = read(source.get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return ErrnoToError(errno);
-        }
-        if (got == 0)
-            return ERROR_SUCCESS;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = write(target.get(), buffer + done, size_t(got - done));
-            if (put < 0) {
-                if (errno == EINTR)
-                    continue;
-                return ErrnoToError(errno);
-            }
-            done += put;
-        }
-    }
+    if (!IsOpenFile(FileIdentity{item.st_dev, item.st_ino}) && link(from.c_str(), to.c_str()) == 0)
+        return ERROR_SUCCESS;
+    return CopyFileBytes(from, to);
 }
 
-// Copies a directory with everything below it, times and recorded attributes included.
+// Makes a directory's tree again with everything below it, times and recorded attributes
+// included. Called with the sandbox lock held.
 DWORD CopyTree(const std::string &from, const std::string &to)
 {
     struct stat status;
     if (stat(from.c_str(), &status) != 0 || mkdir(to.c_str(), 0777) != 0)
-        return ErrnoToError(errno);
+        return ErrnoToWin32(errno);
     CopyAttributes(from, to);
     DirHandle listing(opendir(from.c_str()));
     if (!listing)
-        return ErrnoToError(errno);
+        return ErrnoToWin32(errno);
     while (struct dirent *entry = readdir(listing.get())) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..")
@@ -160,11 +113,9 @@ DWORD CopyTree(const std::string &from, const std::string &to)
         if (S_ISDIR(item.st_mode)) {
             error = CopyTree(source, target);
         } else if (S_ISREG(item.st_mode)) {
-            error = CopyFileContents(source, target);
-            if (error == ERROR_SUCCESS) {
+            error = FreezeFile(source, target, item);
+            if (error == ERROR_SUCCESS)
                 CopyAttributes(source, target);
-                CopyTimes(item, target);
-            }
         }
         if (error != ERROR_SUCCESS)
             return error;
@@ -278,7 +229,10 @@ DWORD CreateShadowCopy(const std::u16string &volumeGuidPath, std::u16string *dev
     if (volume->offline)
         return ERROR_NOT_READY;
     const int volumeIndex = int(volume - host.volumes.data());
-    // Sandbox paths first: the path layer takes its lock before this registry's.
+    // The path layer's lock first, then this registry's; held until the copy is made, so
+    // that no live file is opened while its link is being made.
+    auto sandboxGuard = LockSandbox();
+    MaterializeVolume(volumeIndex);
     const std::string source = VolumeDirectory(volumeIndex);
     const std::string root = SandboxRoot();
 

@@ -79,7 +79,9 @@ WINSIM_API std::string SandboxRoot();
 // the attributes recorded so far.
 WINSIM_API void SetSandboxRoot(const std::string &root);
 // Where a Windows path lives in the sandbox (names matched without regard to case);
-// false for paths winsim cannot map (UNC, devices, bad names).
+// false for paths winsim cannot map (UNC, devices, bad names). The caller may read and
+// write there: the volume's described files are made first, and no live file below the
+// path shares its bytes with a shadow copy any more.
 WINSIM_API bool HostPathOf(const std::u16string &windowsPath, std::string *hostPath);
 // Kernel handles (files...) not yet given to CloseHandle.
 WINSIM_API size_t OpenHandleCount();

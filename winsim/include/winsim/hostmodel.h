@@ -112,12 +112,26 @@ struct RegistryValue {
     std::vector<BYTE> data;  // exactly the bytes RegQueryValueExW hands back
 };
 
+// What a described file holds: bytes spelt out, or a size with bytes made when the file
+// is first used (zeros, kept sparse, or a stream generated from a seed).
+enum class FileFill { Bytes, Zeros, Seeded };
+
 struct FileEntry {
     std::u16string path;  // a Windows path on one of the host's volumes
     bool directory = false;
     DWORD attributes = 0;  // FILE_ATTRIBUTE_* bits besides the directory bit
-    std::string content;   // the file's bytes
+    FileFill fill = FileFill::Bytes;
+    std::string content;   // the file's bytes (FileFill::Bytes)
+    ULONGLONG size = 0;    // the file's length (Zeros, Seeded)
+    ULONGLONG seed = 0;    // Seeded
+    std::u16string junction;  // a junction (a directory reparse point): the full path it leads to
+
+    ULONGLONG Length() const { return fill == FileFill::Bytes ? content.size() : size; }
 };
+
+// The bytes of a seeded file from offset on: the same seed always gives the same stream,
+// and any part of it can be made without the parts before it.
+WINSIM_API void GenerateFileBytes(ULONGLONG seed, ULONGLONG offset, void *buffer, size_t length);
 
 struct WINSIM_API Host {
     OsVersion os;

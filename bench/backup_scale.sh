@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The backup at scale: `winclass backup` of a host with 20,000 small files and of a host
+# with one 1 GiB file (generated contents), each beside `cp -r` of the same bytes in the
+# same run, with wall time and peak memory; and `winclass volumes` on the large host beside
+# the default host.
+#
+#   bench/backup_scale.sh [WORKDIR]      (default: a fresh folder under ${TMPDIR:-/tmp})
+#
+# Needs the Linux build (build/linux/bin/winclass) and /usr/bin/time.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+winclass=${WINCLASS:-$here/build/linux/bin/winclass}
+work=${1:-$(mktemp -d "${TMPDIR:-/tmp}/backup-scale-XXXXXX")}
+files=${FILES:-20000}
+big=${BIG_BYTES:-1073741824}
+[ -x "$winclass" ] || { echo "no $winclass: build the linux preset first" >&2; exit 2; }
+[ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (apt-get install time)" >&2; exit 2; }
+mkdir -p "$work"
+
+# The default host plus the files of the run.
+python3 - "$here/winsim/hostmodel/hosts/default.json" "$work" "$files" "$big" <<'EOF'
+import json, sys
+default, work, count, big = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+def write(name, extra):
+    host = json.load(open(default))
+    host["files"] += extra
+    json.dump(host, open(f"{work}/{name}.json", "w"))
+write("many", [{"path": f"D:\\Scale\\d{i // 200:03}\\f{i:05}.dat", "size": 1024 + (i * 37) % 7168, "seed": i}
+               for i in range(count)])
+write("big", [{"path": "D:\\Scale\\disk.vhdx", "size": big, "seed": 42}])
+EOF
+
+# Runs a command under /usr/bin/time; sets seconds and peak (MiB).
+measure() {
+    local log="$work/time.log"
+    /usr/bin/time -f '%e %M' -o "$log" "$@" >"$work/last.out" 2>"$work/last.err" || {
+        echo "failed: $*" >&2; tail -5 "$work/last.err" >&2; exit 1; }
+    read -r seconds kib <"$log"
+    peak=$(( kib / 1024 ))
+}
+
+printf '%-8s %12s %10s %10s %8s %10s\n' host bytes backup_s cp_s ratio peak_MiB
+for host in many big; do
+    out="$work/out-$host"
+    rm -rf "$out" "$work/cp-$host"
+    mkdir -p "$out"
+    measure env -u WINSIM_ROOT "$winclass" --host "$work/$host.json" backup 'D:\Scale' --to "$out"
+    backup=$seconds backupPeak=$peak
+    bytes=$(du -sb --apparent-size "$out/D" | cut -f1)
+    measure cp -r "$out/D" "$work/cp-$host"
+    ratio=$(python3 -c "print(f'{$backup / max($seconds, 0.01):.1f}')")
+    printf '%-8s %12s %10s %10s %8s %10s\n' "$host" "$bytes" "$backup" "$seconds" "$ratio" "$backupPeak"
+    rm -rf "$work/cp-$host"
+done
+
+measure "$winclass" volumes
+plain=$seconds
+measure "$winclass" --host "$work/many.json" volumes
+echo "winclass volumes: ${plain}s on the default host, ${seconds}s on the host of $files files (peak ${peak} MiB)"
+echo "work folder: $work"
