@@ -34,10 +34,7 @@ TEST(Utf8Conversion, RoundTripsTheBasicPlaneAndSurrogatePairs)
     const wstr wide = FromMultiByte(CP_UTF8, utf8);
     EXPECT_EQ(wide, wstr(W("caf\u00E9 \u20AC \xD83D\xDE00")));
     EXPECT_EQ(ToMultiByte(CP_UTF8, wide), utf8);
-}
-
-TEST(Utf8Conversion, CountsTheTerminatorWhenTheLengthIsMinusOne)
-{
+    // A length of -1 counts the terminator.
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, NULL, 0), 4);
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, W("abc"), -1, NULL, 0, NULL, NULL), 4);
 }
@@ -66,7 +63,6 @@ TEST(Utf8Conversion, RejectsBadArgumentsWithTheDocumentedErrors)
     SetLastError(0);
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, wide, 2), 0);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-
 }
 
 TEST(Utf8Conversion, RefusesFlagsAndDefaultsThatUtf8DoesNotTake)
@@ -83,15 +79,12 @@ TEST(Utf8Conversion, RefusesFlagsAndDefaultsThatUtf8DoesNotTake)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
 }
 
-TEST(AnsiConversion, UsesWindows1252)
+TEST(AnsiConversion, UsesWindows1252AndReportsTheDefault)
 {
     ASSERT_EQ(GetACP(), 1252u);
     EXPECT_EQ(FromMultiByte(CP_ACP, "\x80\xE9\x9F"), wstr(W("\u20AC\u00E9\u0178")));
     EXPECT_EQ(ToMultiByte(CP_ACP, W("\u20AC\u00E9")), "\x80\xE9");
-}
-
-TEST(AnsiConversion, ReportsCharactersOutsideThePageThroughTheDefault)
-{
+    // Characters outside the page become the default, and the caller is told.
     BOOL usedDefault = FALSE;
     char narrow[8] = {};
     const int written = WideCharToMultiByte(CP_ACP, 0, W("a\u4E2D"), 2, narrow, 8, NULL, &usedDefault);

@@ -45,7 +45,7 @@ TEST_F(Sandbox, DriveCIsADirectoryOfTheRootWithTheWindowsTemp)
     EXPECT_EQ(GetFileAttributesW(W("c:\\windows\\TEMP")) & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY));
 }
 
-TEST_F(Sandbox, FilesWrittenThroughKernel32LandUnderTheirDrive)
+TEST_F(Sandbox, FilesWrittenThroughKernel32LandUnderTheirDriveAndHandlesAreCounted)
 {
     HANDLE file = CreateFileW(W("C:\\report.txt"), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -53,6 +53,12 @@ TEST_F(Sandbox, FilesWrittenThroughKernel32LandUnderTheirDrive)
     ASSERT_TRUE(WriteFile(file, "hello", 5, &written, NULL));
     ASSERT_TRUE(CloseHandle(file));
     EXPECT_EQ(ReadHostFile(root_ + "/C/report.txt"), "hello");
+    const size_t before = winsim::OpenHandleCount();
+    file = CreateFileW(W("C:\\count.txt"), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(winsim::OpenHandleCount(), before + 1);
+    CloseHandle(file);
+    EXPECT_EQ(winsim::OpenHandleCount(), before);
 }
 
 TEST_F(Sandbox, NamesResolveToTheCaseOnDisk)
@@ -78,7 +84,7 @@ TEST_F(Sandbox, OtherDrivesExistOnlyWhenTheirDirectoryDoes)
     EXPECT_EQ(stat((root_ + "/X/Data").c_str(), &status), 0);
 }
 
-TEST_F(Sandbox, NetworkAndDevicePathsAreRefused)
+TEST_F(Sandbox, NetworkDeviceAndDirectoryHandlesAreRefused)
 {
     std::string host;
     EXPECT_FALSE(winsim::HostPathOf(u"\\\\server\\share\\file", &host));
@@ -90,10 +96,6 @@ TEST_F(Sandbox, NetworkAndDevicePathsAreRefused)
     EXPECT_EQ(GetFileAttributesW(W("\\\\.\\PhysicalDrive0")), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("not implemented"), std::string::npos);
-}
-
-TEST_F(Sandbox, DirectoryHandlesAreRefusedLoudly)
-{
     testing::internal::CaptureStderr();
     HANDLE directory = CreateFileW(W("C:\\Windows"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS, NULL);
@@ -102,17 +104,7 @@ TEST_F(Sandbox, DirectoryHandlesAreRefusedLoudly)
     EXPECT_NE(testing::internal::GetCapturedStderr().find("directory handles"), std::string::npos);
 }
 
-TEST_F(Sandbox, OpenHandlesAreCountedUntilClosed)
-{
-    const size_t before = winsim::OpenHandleCount();
-    HANDLE file = CreateFileW(W("C:\\count.txt"), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(winsim::OpenHandleCount(), before + 1);
-    CloseHandle(file);
-    EXPECT_EQ(winsim::OpenHandleCount(), before);
-}
-
-TEST_F(Sandbox, AttributesAreKeptPerFileAndForgottenWithIt)
+TEST_F(Sandbox, AttributesAreKeptPerFileAndAHiddenFileMustBeNamedSo)
 {
     std::ofstream(root_ + "/C/made-on-linux.txt") << "x";
     // A file winsim did not make looks as a fresh Windows file does.
@@ -122,10 +114,6 @@ TEST_F(Sandbox, AttributesAreKeptPerFileAndForgottenWithIt)
     ASSERT_TRUE(DeleteFileW(W("C:\\made-on-linux.txt")));
     std::ofstream(root_ + "/C/made-on-linux.txt") << "again";
     EXPECT_EQ(GetFileAttributesW(W("C:\\made-on-linux.txt")), DWORD(FILE_ATTRIBUTE_ARCHIVE));
-}
-
-TEST_F(Sandbox, OverwritingAHiddenFileMustNameTheAttribute)
-{
     HANDLE file = CreateFileW(W("C:\\hidden.txt"), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, NULL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
@@ -159,23 +147,7 @@ TEST(SandboxRoot, ComesFromWinsimRootWhenSet)
     ASSERT_EQ(system((std::string("rm -rf '") + pattern + "'").c_str()), 0);
 }
 
-TEST(ComputerName, FollowsTheHostSettings)
-{
-    winsim::SetComputerName(u"BackupServer01-Long-Name", u"corp.example");
-    WCHAR name[64];
-    DWORD size = 64;
-    ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsFullyQualified, name, &size));
-    EXPECT_EQ(wstr(name), W("BackupServer01-Long-Name.corp.example"));
-    size = 64;
-    ASSERT_TRUE(GetComputerNameExW(ComputerNameNetBIOS, name, &size));
-    EXPECT_EQ(wstr(name), W("BACKUPSERVER01-"));
-    size = 64;
-    ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsDomain, name, &size));
-    EXPECT_EQ(wstr(name), W("corp.example"));
-    EXPECT_EQ(size, DWORD(12));
-}
-
-TEST(ComputerName, DefaultsToTheHostDescription)
+TEST(ComputerName, DefaultsToTheHostDescriptionAndFollowsTheHostSettings)
 {
     // The environment does not rename the machine; the default host is TVSRV01.
     ASSERT_TRUE(SetEnvironmentVariableW(W("COMPUTERNAME"), W("FROM-ENV")));
@@ -186,6 +158,17 @@ TEST(ComputerName, DefaultsToTheHostDescription)
     size = 64;
     ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsDomain, name, &size));
     EXPECT_EQ(wstr(name), W("corp.example.com"));
+    winsim::SetComputerName(u"BackupServer01-Long-Name", u"corp.example");
+    size = 64;
+    ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsFullyQualified, name, &size));
+    EXPECT_EQ(wstr(name), W("BackupServer01-Long-Name.corp.example"));
+    size = 64;
+    ASSERT_TRUE(GetComputerNameExW(ComputerNameNetBIOS, name, &size));
+    EXPECT_EQ(wstr(name), W("BACKUPSERVER01-"));
+    size = 64;
+    ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsDomain, name, &size));
+    EXPECT_EQ(wstr(name), W("corp.example"));
+    EXPECT_EQ(size, DWORD(12));
 }
 
 } // namespace
