@@ -36,7 +36,7 @@ TEST(LastError, KeepsCodeAndKindPerThread)
     EXPECT_EQ(vo_error_get_last_kind(), VO_ERR_HRESULT);
 }
 
-TEST(LastError, SystemTextsComeWithoutTheirLineEnd)
+TEST(LastError, TextsComeWithoutLineEndsUnknownCodesSaySoAndTheBufferIsBounded)
 {
     for (const int code : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER}) {
         vo_error_set_last(code, VO_ERR_WIN32);
@@ -48,19 +48,6 @@ TEST(LastError, SystemTextsComeWithoutTheirLineEnd)
     }
     vo_error_set_last(int(E_INVALIDARG), VO_ERR_HRESULT);
     EXPECT_NE(LastErrorText(), "Unknown error");
-}
-
-TEST(LastError, SystemTextsAreTheOnesWindowsGives)
-{
-    TV_SKIP_UNDER_WINE("Wine words several system texts differently");
-    vo_error_set_last(ERROR_FILE_NOT_FOUND, VO_ERR_WIN32);
-    EXPECT_EQ(LastErrorText(), "The system cannot find the file specified.");
-    vo_error_set_last(int(E_FAIL), VO_ERR_HRESULT);
-    EXPECT_EQ(LastErrorText(), "Unspecified error");
-}
-
-TEST(LastError, CodesWithoutATextAreUnknownErrors)
-{
     // The system's message table has no VSS codes (facility 4).
     vo_error_set_last(int(0x80042301), VO_ERR_HRESULT);
     EXPECT_EQ(LastErrorText(), "Unknown error");
@@ -72,10 +59,6 @@ TEST(LastError, CodesWithoutATextAreUnknownErrors)
     const std::string text = LastErrorText();
     EXPECT_FALSE(text.empty());
     EXPECT_NE(text, "Unknown error");
-}
-
-TEST(LastError, MessageBufferIsBoundedAndNullSafe)
-{
     vo_error_set_last(int(0x80042301), VO_ERR_HRESULT);
     char small[8];
     EXPECT_EQ(vo_error_get_message(small, sizeof small), small);
@@ -84,6 +67,15 @@ TEST(LastError, MessageBufferIsBoundedAndNullSafe)
     vo_error_get_message(untouched, 0);
     EXPECT_EQ(untouched[0], 'x');
     EXPECT_EQ(vo_error_get_message(nullptr, 100), nullptr);
+}
+
+TEST(LastError, SystemTextsAreTheOnesWindowsGives)
+{
+    TV_SKIP_UNDER_WINE("Wine words several system texts differently");
+    vo_error_set_last(ERROR_FILE_NOT_FOUND, VO_ERR_WIN32);
+    EXPECT_EQ(LastErrorText(), "The system cannot find the file specified.");
+    vo_error_set_last(int(E_FAIL), VO_ERR_HRESULT);
+    EXPECT_EQ(LastErrorText(), "Unspecified error");
 }
 
 TEST(ErrnoMapping, WindowsCodesAndHresults)
@@ -108,7 +100,7 @@ TEST(ErrnoMapping, WindowsCodesAndHresults)
     EXPECT_EQ(vo_error_to_errno(1, 99), EIO);
 }
 
-TEST(SystemErrorText, TextOfGetLastErrorRecordedAsTheLastError)
+TEST(SystemErrorText, TextOfGetLastErrorRecordedAndFourResultsUsableTogether)
 {
     SetLastError(ERROR_ACCESS_DENIED);
     const std::string text = nt_syserror();
@@ -119,10 +111,6 @@ TEST(SystemErrorText, TextOfGetLastErrorRecordedAsTheLastError)
     EXPECT_EQ(vo_error_get_last(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(vo_error_get_last_kind(), VO_ERR_WIN32);
     EXPECT_EQ(LastErrorText(), text);
-}
-
-TEST(SystemErrorText, FourResultsCanBeUsedTogether)
-{
     const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER,
                            ERROR_NOT_ENOUGH_MEMORY};
     const char *texts[4];

@@ -44,16 +44,12 @@ TEST_F(LogOutput, PrintedMessageReachesTheHookWithAllItsParts)
     EXPECT_TRUE(capture.debugLines().empty());
 }
 
-TEST_F(LogOutput, PrintedMessageGoesToStandardErrorWithALineEnd)
+TEST_F(LogOutput, PrintedMessageGoesToStandardErrorAndTheMessageLog)
 {
     ::testing::internal::CaptureStderr();
     msg_print(0, 2, 1, "no line end %s", VO_ARG_TEXT, "here");
     msg_print(0, 2, 1, "with line end\n");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "no line end here\nwith line end\n");
-}
-
-TEST_F(LogOutput, PrintedMessageIsAppendedToTheMessageLog)
-{
     msg_print(108257, 55000, VO_SEV_ERROR, "Target cluster node was not specified for '%s'.\n", VO_ARG_TEXT, "CSV1");
     msg_print(94035, 52000, 18, "first warning\n");
     msg_print(1, 51000, VO_SEV_INFO, "moved");
@@ -81,9 +77,13 @@ TEST_F(LogOutput, CreatedMessageIsPrintedThroughItsHandle)
     EXPECT_EQ(messages[0].text, "CSV 'Volume1' is in maintenance mode.\n");
 }
 
-TEST_F(LogOutput, DebugLinesGoToTheHookAndTheDebugLog)
+TEST_F(LogOutput, DebugLinesGoToTheHookAndTheDebugLogUnlessTheFormatIsNull)
 {
     tvtest::OutputCapture capture;
+    const char *noFormat = nullptr;
+    debugprintf(noFormat);
+    EXPECT_TRUE(capture.debugLines().empty());
+    EXPECT_EQ(tvtest::Attributes(LogFile(VO_DEBUG_LOG_NAME)), INVALID_FILE_ATTRIBUTES);
     debugprintf("VSS Writer %s is %s\n", "{e8132975-6f93-4464-a53e-1050253ae220}", "supported");
     debugprintf("count=%d size=%llu", 3, 8589934592ULL);
     const auto lines = capture.debugLines();
@@ -99,16 +99,7 @@ TEST_F(LogOutput, DebugLinesGoToTheHookAndTheDebugLog)
     EXPECT_TRUE(tvtest::ReadWholeFile(LogFile(VO_MESSAGE_LOG_NAME)).empty()) << "debug lines stay out of it";
 }
 
-TEST_F(LogOutput, DebugLineWithNullFormatWritesNothing)
-{
-    tvtest::OutputCapture capture;
-    const char *noFormat = nullptr;
-    debugprintf(noFormat);
-    EXPECT_TRUE(capture.debugLines().empty());
-    EXPECT_EQ(tvtest::Attributes(LogFile(VO_DEBUG_LOG_NAME)), INVALID_FILE_ATTRIBUTES);
-}
-
-TEST_F(LogOutput, PrintingKeepsTheCallersErrorState)
+TEST_F(LogOutput, PrintingKeepsTheCallersErrorStateAndAClearedHookSeesNothing)
 {
     SetLastError(ERROR_SHARING_VIOLATION);
     errno = ERANGE;
@@ -121,10 +112,6 @@ TEST_F(LogOutput, PrintingKeepsTheCallersErrorState)
     EXPECT_EQ(errnoValue, ERANGE);
     EXPECT_EQ(vo_error_get_last(), int(0x80042301));
     EXPECT_EQ(vo_error_get_last_kind(), VO_ERR_HRESULT);
-}
-
-TEST_F(LogOutput, HookSeesNothingOnceCleared)
-{
     std::vector<tvtest::CapturedMessage> seen;
     {
         tvtest::OutputCapture capture;
