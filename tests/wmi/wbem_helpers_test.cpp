@@ -16,6 +16,7 @@
 
 #include "wmitest.h"
 
+#include <functional>
 #include <thread>
 
 using namespace tvtest;
@@ -345,61 +346,49 @@ TEST_F(HostIdentity, ADescribedHostNamesItsOwnMakerAndModel)
     EXPECT_STREQ(model.get_utf8(), "R-7");
 }
 
-TEST_F(HostIdentity, WithoutWmiTheOutputsStayAndTheMessageSaysWhy)
-{
-    winsim::InjectWmiFault({winsim::WmiFaultPoint::Connect, u"\\\\.\\Root\\CIMV2", E_ACCESSDENIED});
-    tv_str manufacturer(W("before")), model(W("before"));
-    vo_msg *failure = get_system_manufacturer_info(manufacturer, model);
-    ASSERT_NE(failure, nullptr);
-    EXPECT_EQ(msg_number(failure), 101575);
-    EXPECT_EQ(msg_code(failure), 52000);
-    EXPECT_STREQ(msg_text(failure), "Could not initialize WMI to get system manufacturer information, "
-                                    "error=0x80070005: Access is denied.\r\n.\n");
-    msg_free(failure);
-    EXPECT_STREQ(manufacturer.get_utf8(), "before");
-    EXPECT_STREQ(model.get_utf8(), "before");
-}
-
-TEST_F(HostIdentity, EachFailingStepHasItsDescription)
+TEST_F(HostIdentity, EachFailingStepHasItsDescriptionAndTheOutputsStay)
 {
     struct Case {
-        winsim::WmiFaultPoint point;
-        const char16_t *match;
+        std::function<void()> fault;
         const char *text;
         bool manufacturerSet;
     };
+    auto inject = [](winsim::WmiFaultPoint point, const char16_t *match, HRESULT hr) {
+        return [=] { winsim::InjectWmiFault({point, match, hr}); };
+    };
     const Case cases[] = {
-        {winsim::WmiFaultPoint::Query, u"Win32_ComputerSystem",
-         "Unable to query Win32_ComputerSystem WMI class, error=0x80041003: .\n", false},
-        {winsim::WmiFaultPoint::Next, u"Win32_ComputerSystem", "Unable to get the WMI object, error=0x80041003: .\n",
+        {inject(winsim::WmiFaultPoint::Connect, u"\\\\.\\Root\\CIMV2", E_ACCESSDENIED),
+         "Could not initialize WMI to get system manufacturer information, error=0x80070005: Access is "
+         "denied.\r\n.\n",
          false},
-        {winsim::WmiFaultPoint::Get, u"Manufacturer",
+        {inject(winsim::WmiFaultPoint::Query, u"Win32_ComputerSystem", WBEM_E_ACCESS_DENIED),
+         "Unable to query Win32_ComputerSystem WMI class, error=0x80041003: .\n", false},
+        {[] { winsim::HideWmiInstances(u"ROOT\\CIMV2", u"Win32_ComputerSystem"); },
+         "Could not find Win32_ComputerSystem WMI object instance, error=0x80004005: Unspecified error\r\n.\n",
+         false},
+        {inject(winsim::WmiFaultPoint::Next, u"Win32_ComputerSystem", WBEM_E_ACCESS_DENIED),
+         "Unable to get the WMI object, error=0x80041003: .\n", false},
+        {inject(winsim::WmiFaultPoint::Get, u"Manufacturer", WBEM_E_ACCESS_DENIED),
          "Unable to read the 'Manufacturer' property, error=0x80041003: .\n", false},
-        {winsim::WmiFaultPoint::Get, u"Model", "Unable to read the 'Model' property, error=0x80041003: .\n", true},
+        {inject(winsim::WmiFaultPoint::Get, u"Model", WBEM_E_ACCESS_DENIED),
+         "Unable to read the 'Model' property, error=0x80041003: .\n", true},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        winsim::ReplaceHost(winsim::ParseHost(winsim::EmbeddedHostJson("default")));
         winsim::ResetWmi();
-        winsim::InjectWmiFault({c.point, c.match, WBEM_E_ACCESS_DENIED});
+        c.fault();
         tv_str manufacturer(W("before")), model(W("before"));
         vo_msg *failure = get_system_manufacturer_info(manufacturer, model);
-        ASSERT_NE(failure, nullptr) << c.text;
+        ASSERT_NE(failure, nullptr);
+        EXPECT_EQ(msg_number(failure), 101575);
+        EXPECT_EQ(msg_code(failure), 52000);
         EXPECT_STREQ(msg_text(failure), c.text);
         msg_free(failure);
-        EXPECT_STREQ(manufacturer.get_utf8(), c.manufacturerSet ? "Winsim Systems" : "before") << c.text;
-        EXPECT_STREQ(model.get_utf8(), "before") << c.text;
-        EXPECT_EQ(winsim::ComInitCount(), ULONG(0)) << "the session is closed after " << c.text;
+        EXPECT_STREQ(manufacturer.get_utf8(), c.manufacturerSet ? "Winsim Systems" : "before");
+        EXPECT_STREQ(model.get_utf8(), "before");
+        EXPECT_EQ(winsim::ComInitCount(), ULONG(0)) << "the session is closed";
     }
-}
-
-TEST_F(HostIdentity, NoInstanceIsAnUnspecifiedError)
-{
-    winsim::HideWmiInstances(u"ROOT\\CIMV2", u"Win32_ComputerSystem");
-    tv_str manufacturer, model;
-    vo_msg *failure = get_system_manufacturer_info(manufacturer, model);
-    ASSERT_NE(failure, nullptr);
-    EXPECT_STREQ(msg_text(failure), "Could not find Win32_ComputerSystem WMI object instance, error=0x80004005: "
-                                    "Unspecified error\r\n.\n");
-    msg_free(failure);
 }
 
 TEST_F(HostIdentity, AManufacturerThatIsNotAStringBecomesEmpty)
