@@ -88,12 +88,6 @@ TEST_F(Lifetime, UninitAlsoUnregistersTheShadowPathTests)
     EXPECT_EQ(vo_is_snapshot_path(kShadowFile), 0);
 }
 
-TEST_F(Lifetime, SnapshotsAreTakenInTheBackupContext)
-{
-    ExpectSuccess(vsscr_init_backup(3, 0));
-    EXPECT_EQ(SnapshotContext(), LONG(VSS_CTX_BACKUP));
-}
-
 TEST_F(Lifetime, BlockBasedBackupTakesApplicationRollbackSnapshots)
 {
     vsscr_set_bbb_backup();
@@ -108,7 +102,7 @@ TEST_F(Lifetime, BlockBasedBackupAfterInitKeepsTheSessionsContext)
     EXPECT_EQ(SnapshotContext(), LONG(VSS_CTX_BACKUP));
 }
 
-TEST_F(Lifetime, DestroyDeletesTheSnapshotSet)
+TEST_F(Lifetime, SnapshotsAreTakenInTheBackupContextAndDestroyDeletesTheSet)
 {
     ExpectSuccess(vsscr_init_backup(3, 0));
     ASSERT_EQ(SnapshotContext(), LONG(VSS_CTX_BACKUP));
