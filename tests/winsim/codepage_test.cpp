@@ -28,7 +28,7 @@ std::string ToMultiByte(UINT codePage, const wstr &wide)
     return narrow;
 }
 
-TEST(Utf8Conversion, RoundTripsTheBasicPlaneAndSurrogatePairs)
+TEST(Utf8Conversion, RoundTripsReplacesIllFormedInputAndRejectsBadArguments)
 {
     const std::string utf8 = "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80";
     const wstr wide = FromMultiByte(CP_UTF8, utf8);
@@ -37,10 +37,6 @@ TEST(Utf8Conversion, RoundTripsTheBasicPlaneAndSurrogatePairs)
     // A length of -1 counts the terminator.
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, NULL, 0), 4);
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, W("abc"), -1, NULL, 0, NULL, NULL), 4);
-}
-
-TEST(Utf8Conversion, ReplacesIllFormedInputUnlessAskedToFail)
-{
     const std::string stray = "ab\x80"
                               "c";
     EXPECT_EQ(FromMultiByte(CP_UTF8, stray), wstr(W("ab\uFFFDc")));
@@ -51,18 +47,16 @@ TEST(Utf8Conversion, ReplacesIllFormedInputUnlessAskedToFail)
 
     const WCHAR loneHigh[] = {0xD800, 'x', 0};
     EXPECT_EQ(ToMultiByte(CP_UTF8, loneHigh), "\xEF\xBF\xBDx");
-}
+    {
+        WCHAR wide[2];
+        SetLastError(0);
+        EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", 0, wide, 2), 0);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
 
-TEST(Utf8Conversion, RejectsBadArgumentsWithTheDocumentedErrors)
-{
-    WCHAR wide[2];
-    SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", 0, wide, 2), 0);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-
-    SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, wide, 2), 0);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+        SetLastError(0);
+        EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, wide, 2), 0);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    }
 }
 
 TEST(Utf8Conversion, RefusesFlagsAndDefaultsThatUtf8DoesNotTake)

@@ -43,7 +43,7 @@ TEST(SimulatedEnvironment, IsSeededFromTheProcessWithTheHostsVariablesFirst)
     EXPECT_EQ(wstr(buffer), W("C:\\Windows"));
 }
 
-TEST(DebugOutput, KeepsTheLastTextsInOrder)
+TEST(DebugOutput, KeepsTheLastTextsInOrderAndGoesToStderrWhenAsked)
 {
     winsim::ClearDebugOutput();
     OutputDebugStringW(W("caf\u00E9\n"));
@@ -61,10 +61,6 @@ TEST(DebugOutput, KeepsTheLastTextsInOrder)
     ASSERT_EQ(kept.size(), size_t(512));
     EXPECT_EQ(kept.front(), "88");
     EXPECT_EQ(kept.back(), "599");
-}
-
-TEST(DebugOutput, GoesToStderrWhenAsked)
-{
     ASSERT_EQ(setenv("WINSIM_DEBUG_OUTPUT", "1", 1), 0);
     testing::internal::CaptureStderr();
     OutputDebugStringA("to stderr");

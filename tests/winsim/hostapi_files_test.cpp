@@ -36,13 +36,20 @@ protected:
     std::string root_;
 };
 
-TEST_F(Sandbox, DriveCIsADirectoryOfTheRootWithTheWindowsTemp)
+TEST_F(Sandbox, DriveCIsADirectoryOfTheRootAndOtherDrivesExistWhenTheirDirectoryDoes)
 {
     EXPECT_EQ(winsim::SandboxRoot(), root_);
     struct stat status;
     EXPECT_EQ(stat((root_ + "/C/Windows/Temp").c_str(), &status), 0);
     EXPECT_TRUE(S_ISDIR(status.st_mode));
     EXPECT_EQ(GetFileAttributesW(W("c:\\windows\\TEMP")) & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    // Other drives exist only when their directory does.
+    SetLastError(0);
+    EXPECT_FALSE(CreateDirectoryW(W("X:\\Data"), NULL));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+    ASSERT_EQ(mkdir((root_ + "/X").c_str(), 0777), 0);
+    EXPECT_TRUE(CreateDirectoryW(W("x:\\Data"), NULL));
+    EXPECT_EQ(stat((root_ + "/X/Data").c_str(), &status), 0);
 }
 
 TEST_F(Sandbox, FilesWrittenThroughKernel32LandUnderTheirDriveAndHandlesAreCounted)
@@ -61,7 +68,7 @@ TEST_F(Sandbox, FilesWrittenThroughKernel32LandUnderTheirDriveAndHandlesAreCount
     EXPECT_EQ(winsim::OpenHandleCount(), before);
 }
 
-TEST_F(Sandbox, NamesResolveToTheCaseOnDisk)
+TEST_F(Sandbox, NamesResolveToTheCaseOnDiskAndNetworkAndDevicePathsAreRefused)
 {
     ASSERT_EQ(mkdir((root_ + "/C/Shared Files").c_str(), 0777), 0);
     std::ofstream(root_ + "/C/Shared Files/Tolvane.ini") << "x";
@@ -71,37 +78,24 @@ TEST_F(Sandbox, NamesResolveToTheCaseOnDisk)
     // Names not on disk keep the case they were given.
     ASSERT_TRUE(winsim::HostPathOf(u"C:\\shared files\\New\\Thing.txt", &host));
     EXPECT_EQ(host, root_ + "/C/Shared Files/New/Thing.txt");
-}
+    {
+        std::string host;
+        EXPECT_FALSE(winsim::HostPathOf(u"\\\\server\\share\\file", &host));
+        SetLastError(0);
+        EXPECT_EQ(GetFileAttributesW(W("\\\\server\\share\\file")), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_NETPATH));
 
-TEST_F(Sandbox, OtherDrivesExistOnlyWhenTheirDirectoryDoes)
-{
-    SetLastError(0);
-    EXPECT_FALSE(CreateDirectoryW(W("X:\\Data"), NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-    ASSERT_EQ(mkdir((root_ + "/X").c_str(), 0777), 0);
-    EXPECT_TRUE(CreateDirectoryW(W("x:\\Data"), NULL));
-    struct stat status;
-    EXPECT_EQ(stat((root_ + "/X/Data").c_str(), &status), 0);
-}
-
-TEST_F(Sandbox, NetworkDeviceAndDirectoryHandlesAreRefused)
-{
-    std::string host;
-    EXPECT_FALSE(winsim::HostPathOf(u"\\\\server\\share\\file", &host));
-    SetLastError(0);
-    EXPECT_EQ(GetFileAttributesW(W("\\\\server\\share\\file")), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_NETPATH));
-
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(GetFileAttributesW(W("\\\\.\\PhysicalDrive0")), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("not implemented"), std::string::npos);
-    testing::internal::CaptureStderr();
-    HANDLE directory = CreateFileW(W("C:\\Windows"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    EXPECT_EQ(directory, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("directory handles"), std::string::npos);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(GetFileAttributesW(W("\\\\.\\PhysicalDrive0")), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("not implemented"), std::string::npos);
+        testing::internal::CaptureStderr();
+        HANDLE directory = CreateFileW(W("C:\\Windows"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        EXPECT_EQ(directory, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("directory handles"), std::string::npos);
+    }
 }
 
 TEST_F(Sandbox, AttributesAreKeptPerFileAndAHiddenFileMustBeNamedSo)

@@ -106,7 +106,7 @@ TEST(SystemMessages, TextsAreWindowsOwnEnglish)
         EXPECT_EQ(SystemText(expected.code), wstr(expected.text)) << std::hex << expected.code;
 }
 
-TEST(SystemMessages, SameTextThroughEveryRoute)
+TEST(SystemMessages, SameTextThroughEveryRouteWhateverTheBuffer)
 {
     // A Win32 HRESULT has the text of its code; the neutral language and English are
     // accepted; texts without inserts need no FORMAT_MESSAGE_IGNORE_INSERTS.
@@ -118,6 +118,25 @@ TEST(SystemMessages, SameTextThroughEveryRoute)
     WCHAR buffer[128];
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, NULL, ERROR_INVALID_PARAMETER, 0, buffer, 128, NULL);
     EXPECT_EQ(wstr(buffer, length), SystemText(ERROR_INVALID_PARAMETER));
+    {
+        const DWORD length = DWORD(SystemText(ERROR_ACCESS_DENIED).size());
+        WCHAR buffer[64] = {'m', 'a', 'r', 'k', 0};
+        SetLastError(kMarker);
+        EXPECT_EQ(FormatMessageW(kSystemFlags, NULL, ERROR_ACCESS_DENIED, 0, buffer, 4, NULL), DWORD(0));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+        // Room for the text and its terminator is enough.
+        EXPECT_EQ(FormatMessageW(kSystemFlags, NULL, ERROR_ACCESS_DENIED, 0, buffer, length + 1, NULL), length);
+        EXPECT_EQ(buffer[length], 0);
+
+        LPWSTR allocated = reinterpret_cast<LPWSTR>(uintptr_t(0x1));
+        const DWORD found = FormatMessageW(kSystemFlags | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, ERROR_FILE_NOT_FOUND, 0,
+                                           reinterpret_cast<LPWSTR>(&allocated), 0, NULL);
+        ASSERT_GT(found, DWORD(0));
+        ASSERT_NE(allocated, nullptr);
+        EXPECT_EQ(wstr(allocated, found), SystemText(ERROR_FILE_NOT_FOUND));
+        EXPECT_EQ(allocated[found], 0);
+        EXPECT_EQ(LocalFree(allocated), nullptr);
+    }
 }
 
 TEST(SystemMessages, VssAndWbemCodesHaveNoSystemText)
@@ -138,27 +157,6 @@ TEST(SystemMessages, VssAndWbemCodesHaveNoSystemText)
               DWORD(0));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_MR_MID_NOT_FOUND));
     EXPECT_EQ(allocated, nullptr);
-}
-
-TEST(SystemMessages, BufferTooSmallOrAllocatedWithLocalAlloc)
-{
-    const DWORD length = DWORD(SystemText(ERROR_ACCESS_DENIED).size());
-    WCHAR buffer[64] = {'m', 'a', 'r', 'k', 0};
-    SetLastError(kMarker);
-    EXPECT_EQ(FormatMessageW(kSystemFlags, NULL, ERROR_ACCESS_DENIED, 0, buffer, 4, NULL), DWORD(0));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-    // Room for the text and its terminator is enough.
-    EXPECT_EQ(FormatMessageW(kSystemFlags, NULL, ERROR_ACCESS_DENIED, 0, buffer, length + 1, NULL), length);
-    EXPECT_EQ(buffer[length], 0);
-
-    LPWSTR allocated = reinterpret_cast<LPWSTR>(uintptr_t(0x1));
-    const DWORD found = FormatMessageW(kSystemFlags | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, ERROR_FILE_NOT_FOUND, 0,
-                                       reinterpret_cast<LPWSTR>(&allocated), 0, NULL);
-    ASSERT_GT(found, DWORD(0));
-    ASSERT_NE(allocated, nullptr);
-    EXPECT_EQ(wstr(allocated, found), SystemText(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(allocated[found], 0);
-    EXPECT_EQ(LocalFree(allocated), nullptr);
 }
 
 } // namespace

@@ -81,7 +81,7 @@ TEST_F(Registry, AStringStoredWithoutTerminatorComesBackWithout)
     EXPECT_EQ(size, DWORD(3 * sizeof(WCHAR)));
 }
 
-TEST_F(Registry, DwordAndMultiStringValuesKeepTheirTypes)
+TEST_F(Registry, DwordAndMultiStringValuesKeepTheirTypesAndKeyNamesIgnoreCase)
 {
     const DWORD flag = 1;
     ASSERT_EQ(RegSetValueExW(key_, W("ListCriticalVolumes"), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&flag),
@@ -106,6 +106,24 @@ TEST_F(Registry, DwordAndMultiStringValuesKeepTheirTypes)
     EXPECT_EQ(type, DWORD(REG_MULTI_SZ));
     EXPECT_EQ(size, DWORD(sizeof writers));
     EXPECT_EQ(wstr(list, size / sizeof(WCHAR)), wstr(writers, sizeof writers / sizeof(WCHAR)));
+    HKEY created = NULL;
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExW(key_, W("Backup Client\\Options"), 0, NULL, 0, KEY_WRITE, NULL, &created,
+                              &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, DWORD(REG_CREATED_NEW_KEY));
+    RegCloseKey(created);
+
+    ASSERT_EQ(RegCreateKeyExW(key_, W("BACKUP CLIENT\\options\\"), 0, NULL, 0, KEY_READ, NULL, &created,
+                              &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
+    RegCloseKey(created);
+
+    HKEY opened = NULL;
+    const wstr full = keyPath_ + W("\\backup client\\OPTIONS");
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, full.c_str(), 0, KEY_READ, &opened), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(opened), ERROR_SUCCESS);
 }
 
 TEST_F(Registry, MissingValuesAndKeysAreFileNotFoundAndValuesCanBeDeleted)
@@ -136,29 +154,7 @@ TEST_F(Registry, MissingValuesAndKeysAreFileNotFoundAndValuesCanBeDeleted)
     EXPECT_EQ(RegCloseKey(sub), ERROR_SUCCESS);
 }
 
-TEST_F(Registry, KeyNamesCompareWithoutRegardToCase)
-{
-    HKEY created = NULL;
-    DWORD disposition = 0;
-    ASSERT_EQ(RegCreateKeyExW(key_, W("Backup Client\\Options"), 0, NULL, 0, KEY_WRITE, NULL, &created,
-                              &disposition),
-              ERROR_SUCCESS);
-    EXPECT_EQ(disposition, DWORD(REG_CREATED_NEW_KEY));
-    RegCloseKey(created);
-
-    ASSERT_EQ(RegCreateKeyExW(key_, W("BACKUP CLIENT\\options\\"), 0, NULL, 0, KEY_READ, NULL, &created,
-                              &disposition),
-              ERROR_SUCCESS);
-    EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
-    RegCloseKey(created);
-
-    HKEY opened = NULL;
-    const wstr full = keyPath_ + W("\\backup client\\OPTIONS");
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, full.c_str(), 0, KEY_READ, &opened), ERROR_SUCCESS);
-    EXPECT_EQ(RegCloseKey(opened), ERROR_SUCCESS);
-}
-
-TEST_F(Registry, AccessRightsAndClosedHandlesAreChecked)
+TEST_F(Registry, AccessRightsClosedHandlesAndBadArgumentsAreChecked)
 {
     HKEY readOnly = NULL;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, keyPath_.c_str(), 0, KEY_READ, &readOnly), ERROR_SUCCESS);
@@ -179,19 +175,17 @@ TEST_F(Registry, AccessRightsAndClosedHandlesAreChecked)
     EXPECT_EQ(RegCloseKey(opened), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(opened), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegQueryValueExW(opened, W("Value"), NULL, NULL, NULL, &size), ERROR_INVALID_HANDLE);
-}
-
-TEST_F(Registry, BadArgumentsAreInvalidParametersAndALeadingBackslashABadPathname)
-{
-    BYTE data[4];
-    DWORD reserved = 0;
-    EXPECT_EQ(RegOpenKeyExW(key_, W("x"), 0, KEY_READ, NULL), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegQueryValueExW(key_, W("x"), &reserved, NULL, NULL, NULL), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegQueryValueExW(key_, W("x"), NULL, NULL, data, NULL), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegSetValueExW(key_, W("x"), 0, REG_BINARY, NULL, 4), ERROR_NOACCESS);
-    HKEY opened = NULL;
-    const wstr path = W("\\") + keyPath_;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &opened), ERROR_BAD_PATHNAME);
+    {
+        BYTE data[4];
+        DWORD reserved = 0;
+        EXPECT_EQ(RegOpenKeyExW(key_, W("x"), 0, KEY_READ, NULL), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(RegQueryValueExW(key_, W("x"), &reserved, NULL, NULL, NULL), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(RegQueryValueExW(key_, W("x"), NULL, NULL, data, NULL), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(RegSetValueExW(key_, W("x"), 0, REG_BINARY, NULL, 4), ERROR_NOACCESS);
+        HKEY opened = NULL;
+        const wstr path = W("\\") + keyPath_;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &opened), ERROR_BAD_PATHNAME);
+    }
 }
 
 TEST_F(Registry, GetValueChecksTheTypeTerminatesAndZeroesWhenAsked)

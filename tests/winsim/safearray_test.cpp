@@ -100,7 +100,7 @@ TEST(SafeArray, ElementsGoInAndComeOutAsCopies)
     EXPECT_EQ(object.references(), ULONG(1));
 }
 
-TEST(SafeArray, IndicesOutsideTheBoundsAreABadIndex)
+TEST(SafeArray, IndicesAndBoundsOfOneAndTwoDimensions)
 {
     Array numbers(SafeArrayCreateVector(VT_I4, -2, 3));  // -2 .. 0
     LONG value = 5;
@@ -114,6 +114,28 @@ TEST(SafeArray, IndicesOutsideTheBoundsAreABadIndex)
     index = -2;
     ASSERT_EQ(SafeArrayGetElement(numbers.get(), &index, &out), S_OK);
     EXPECT_EQ(out, 5);
+    {
+        SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 10}};  // counts and lower bounds
+        Array grid(SafeArrayCreate(VT_I4, 2, bounds));
+        ASSERT_NE(grid.get(), nullptr);
+        EXPECT_EQ(SafeArrayGetDim(grid.get()), UINT(2));
+        LONG bound = 0;
+        ASSERT_EQ(SafeArrayGetLBound(grid.get(), 2, &bound), S_OK);
+        EXPECT_EQ(bound, 10);
+        ASSERT_EQ(SafeArrayGetUBound(grid.get(), 2, &bound), S_OK);
+        EXPECT_EQ(bound, 12);
+        ASSERT_EQ(SafeArrayGetUBound(grid.get(), 1, &bound), S_OK);
+        EXPECT_EQ(bound, 1);
+
+        // The first index varies fastest.
+        LONG at[2] = {1, 11};
+        LONG value = 77;
+        ASSERT_EQ(SafeArrayPutElement(grid.get(), at, &value), S_OK);
+        EXPECT_EQ(static_cast<LONG *>(grid.get()->pvData)[3], 77);
+        LONG *address = NULL;
+        ASSERT_EQ(SafeArrayPtrOfIndex(grid.get(), at, reinterpret_cast<void **>(&address)), S_OK);
+        EXPECT_EQ(*address, 77);
+    }
 }
 
 TEST(SafeArray, LocksKeepItAlive)
@@ -140,31 +162,7 @@ TEST(SafeArray, LocksKeepItAlive)
     EXPECT_EQ(out, 0x7F);
 }
 
-TEST(SafeArray, TwoDimensionsKeepTheirBoundsInTheOrderGiven)
-{
-    SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 10}};  // counts and lower bounds
-    Array grid(SafeArrayCreate(VT_I4, 2, bounds));
-    ASSERT_NE(grid.get(), nullptr);
-    EXPECT_EQ(SafeArrayGetDim(grid.get()), UINT(2));
-    LONG bound = 0;
-    ASSERT_EQ(SafeArrayGetLBound(grid.get(), 2, &bound), S_OK);
-    EXPECT_EQ(bound, 10);
-    ASSERT_EQ(SafeArrayGetUBound(grid.get(), 2, &bound), S_OK);
-    EXPECT_EQ(bound, 12);
-    ASSERT_EQ(SafeArrayGetUBound(grid.get(), 1, &bound), S_OK);
-    EXPECT_EQ(bound, 1);
-
-    // The first index varies fastest.
-    LONG at[2] = {1, 11};
-    LONG value = 77;
-    ASSERT_EQ(SafeArrayPutElement(grid.get(), at, &value), S_OK);
-    EXPECT_EQ(static_cast<LONG *>(grid.get()->pvData)[3], 77);
-    LONG *address = NULL;
-    ASSERT_EQ(SafeArrayPtrOfIndex(grid.get(), at, reinterpret_cast<void **>(&address)), S_OK);
-    EXPECT_EQ(*address, 77);
-}
-
-TEST(SafeArray, CopyIsDeep)
+TEST(SafeArray, CopyIsDeepAndMissingArraysAndBadArgumentsAreHandled)
 {
     Array original(SafeArrayCreateVector(VT_BSTR, 0, 1));
     LONG index = 0;
@@ -189,20 +187,18 @@ TEST(SafeArray, CopyIsDeep)
     ASSERT_EQ(SafeArrayGetElement(original.get(), &index, &out), S_OK);
     EXPECT_EQ(wstr(out), W("C:\\"));
     SysFreeString(out);
-}
-
-TEST(SafeArray, NoArrayAndBadArgumentsAreHandled)
-{
-    EXPECT_EQ(SafeArrayDestroy(NULL), S_OK);
-    EXPECT_EQ(SafeArrayGetDim(NULL), UINT(0));
-    LONG bound = 0;
-    EXPECT_EQ(SafeArrayGetLBound(NULL, 1, &bound), E_INVALIDARG);
-    SAFEARRAY *copy = reinterpret_cast<SAFEARRAY *>(0x1);
-    EXPECT_EQ(SafeArrayCopy(NULL, &copy), S_OK);
-    EXPECT_EQ(copy, nullptr);
-    EXPECT_EQ(SafeArrayCreateVector(VT_EMPTY, 0, 1), nullptr);
-    SAFEARRAYBOUND none = {1, 0};
-    EXPECT_EQ(SafeArrayCreate(VT_I4, 0, &none), nullptr);
+    {
+        EXPECT_EQ(SafeArrayDestroy(NULL), S_OK);
+        EXPECT_EQ(SafeArrayGetDim(NULL), UINT(0));
+        LONG bound = 0;
+        EXPECT_EQ(SafeArrayGetLBound(NULL, 1, &bound), E_INVALIDARG);
+        SAFEARRAY *copy = reinterpret_cast<SAFEARRAY *>(0x1);
+        EXPECT_EQ(SafeArrayCopy(NULL, &copy), S_OK);
+        EXPECT_EQ(copy, nullptr);
+        EXPECT_EQ(SafeArrayCreateVector(VT_EMPTY, 0, 1), nullptr);
+        SAFEARRAYBOUND none = {1, 0};
+        EXPECT_EQ(SafeArrayCreate(VT_I4, 0, &none), nullptr);
+    }
 }
 
 } // namespace
