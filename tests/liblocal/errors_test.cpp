@@ -20,7 +20,7 @@ std::string LastErrorText()
     return buffer;
 }
 
-TEST(LastError, KeepsCodeAndKindPerThread)
+TEST(LastError, KeepsCodeAndKindPerThreadAndGivesTheirText)
 {
     vo_error_set_last(int(0x80042306), VO_ERR_HRESULT);
     int otherCode = -1, otherKind = -1;
@@ -34,10 +34,6 @@ TEST(LastError, KeepsCodeAndKindPerThread)
     EXPECT_EQ(otherKind, VO_ERR_NONE);
     EXPECT_EQ(vo_error_get_last(), int(0x80042306));
     EXPECT_EQ(vo_error_get_last_kind(), VO_ERR_HRESULT);
-}
-
-TEST(LastError, TextsComeWithoutLineEndsUnknownCodesSaySoAndTheBufferIsBounded)
-{
     for (const int code : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER}) {
         vo_error_set_last(code, VO_ERR_WIN32);
         const std::string text = LastErrorText();
@@ -78,29 +74,7 @@ TEST(LastError, SystemTextsAreTheOnesWindowsGives)
     EXPECT_EQ(LastErrorText(), "Unspecified error");
 }
 
-TEST(ErrnoMapping, WindowsCodesAndHresults)
-{
-    EXPECT_EQ(vo_error_to_errno(0, VO_ERR_NONE), 0);
-    EXPECT_EQ(vo_error_to_errno(ERROR_SUCCESS, VO_ERR_WIN32), 0);
-    EXPECT_EQ(vo_error_to_errno(ERROR_FILE_NOT_FOUND, VO_ERR_WIN32), ENOENT);
-    EXPECT_EQ(vo_error_to_errno(ERROR_PATH_NOT_FOUND, VO_ERR_WIN32), ENOENT);
-    EXPECT_EQ(vo_error_to_errno(ERROR_ACCESS_DENIED, VO_ERR_WIN32), EACCES);
-    EXPECT_EQ(vo_error_to_errno(ERROR_ALREADY_EXISTS, VO_ERR_WIN32), EEXIST);
-    EXPECT_EQ(vo_error_to_errno(ERROR_NOT_ENOUGH_MEMORY, VO_ERR_WIN32), ENOMEM);
-    EXPECT_EQ(vo_error_to_errno(ERROR_INVALID_PARAMETER, VO_ERR_WIN32), EINVAL);
-    EXPECT_EQ(vo_error_to_errno(ERROR_DISK_FULL, VO_ERR_WIN32), ENOSPC);
-    EXPECT_EQ(vo_error_to_errno(ERROR_INSUFFICIENT_BUFFER, VO_ERR_WIN32), ERANGE);
-    EXPECT_EQ(vo_error_to_errno(1359 /* ERROR_INTERNAL_ERROR */, VO_ERR_WIN32), EIO);
-    EXPECT_EQ(vo_error_to_errno(int(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)), VO_ERR_HRESULT), EACCES);
-    EXPECT_EQ(vo_error_to_errno(int(E_OUTOFMEMORY), VO_ERR_HRESULT), ENOMEM);
-    EXPECT_EQ(vo_error_to_errno(int(E_INVALIDARG), VO_ERR_HRESULT), EINVAL);
-    EXPECT_EQ(vo_error_to_errno(int(0x80042301), VO_ERR_HRESULT), EIO);
-    EXPECT_EQ(vo_error_to_errno(S_FALSE, VO_ERR_HRESULT), 0);
-    EXPECT_EQ(vo_error_to_errno(EEXIST, VO_ERR_ERRNO), EEXIST);
-    EXPECT_EQ(vo_error_to_errno(1, 99), EIO);
-}
-
-TEST(SystemErrorText, TextOfGetLastErrorRecordedAndFourResultsUsableTogether)
+TEST(SystemErrorText, TextOfGetLastErrorRecordedUsableTogetherAndMappedToErrno)
 {
     SetLastError(ERROR_ACCESS_DENIED);
     const std::string text = nt_syserror();
@@ -126,6 +100,24 @@ TEST(SystemErrorText, TextOfGetLastErrorRecordedAndFourResultsUsableTogether)
         distinct.insert(copies[i]);
     }
     EXPECT_EQ(distinct.size(), 4u);
+    EXPECT_EQ(vo_error_to_errno(0, VO_ERR_NONE), 0);
+    EXPECT_EQ(vo_error_to_errno(ERROR_SUCCESS, VO_ERR_WIN32), 0);
+    EXPECT_EQ(vo_error_to_errno(ERROR_FILE_NOT_FOUND, VO_ERR_WIN32), ENOENT);
+    EXPECT_EQ(vo_error_to_errno(ERROR_PATH_NOT_FOUND, VO_ERR_WIN32), ENOENT);
+    EXPECT_EQ(vo_error_to_errno(ERROR_ACCESS_DENIED, VO_ERR_WIN32), EACCES);
+    EXPECT_EQ(vo_error_to_errno(ERROR_ALREADY_EXISTS, VO_ERR_WIN32), EEXIST);
+    EXPECT_EQ(vo_error_to_errno(ERROR_NOT_ENOUGH_MEMORY, VO_ERR_WIN32), ENOMEM);
+    EXPECT_EQ(vo_error_to_errno(ERROR_INVALID_PARAMETER, VO_ERR_WIN32), EINVAL);
+    EXPECT_EQ(vo_error_to_errno(ERROR_DISK_FULL, VO_ERR_WIN32), ENOSPC);
+    EXPECT_EQ(vo_error_to_errno(ERROR_INSUFFICIENT_BUFFER, VO_ERR_WIN32), ERANGE);
+    EXPECT_EQ(vo_error_to_errno(1359 /* ERROR_INTERNAL_ERROR */, VO_ERR_WIN32), EIO);
+    EXPECT_EQ(vo_error_to_errno(int(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)), VO_ERR_HRESULT), EACCES);
+    EXPECT_EQ(vo_error_to_errno(int(E_OUTOFMEMORY), VO_ERR_HRESULT), ENOMEM);
+    EXPECT_EQ(vo_error_to_errno(int(E_INVALIDARG), VO_ERR_HRESULT), EINVAL);
+    EXPECT_EQ(vo_error_to_errno(int(0x80042301), VO_ERR_HRESULT), EIO);
+    EXPECT_EQ(vo_error_to_errno(S_FALSE, VO_ERR_HRESULT), 0);
+    EXPECT_EQ(vo_error_to_errno(EEXIST, VO_ERR_ERRNO), EEXIST);
+    EXPECT_EQ(vo_error_to_errno(1, 99), EIO);
 }
 
 } // namespace

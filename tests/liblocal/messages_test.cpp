@@ -23,7 +23,7 @@ std::string Rendered(const char *format, Args... args)
     return message ? msg_text(message.get()) : std::string();
 }
 
-TEST(MessageRendering, EachTagRendersItsTextAndOnlyErrorTextsLoseLineEnds)
+TEST(MessageRendering, TagsConversionsAndTexts)
 {
     MessagePtr message(msg_create(113657, 53000, "%s|%s|%s|%s|%s|%s", VO_ARG_TEXT, "plain", VO_ARG_INT,
                                   inttostr(-5), VO_ARG_ULONG, ulongtostr(7UL), VO_ARG_PATH, "C:\\dir\\file.txt",
@@ -35,6 +35,34 @@ TEST(MessageRendering, EachTagRendersItsTextAndOnlyErrorTextsLoseLineEnds)
     EXPECT_EQ(Rendered("[%s]", VO_ARG_ERRTEXT, "Unspecified error \r\n"), "[Unspecified error]");
     EXPECT_EQ(Rendered("[%s]", VO_ARG_TEXT, "kept\r\n"), "[kept\r\n]");
     EXPECT_EQ(Rendered("[%s]", VO_ARG_NAME, " padded "), "[ padded ]");
+    EXPECT_EQ(Rendered("100%% of %s", VO_ARG_NAME, "C:\\"), "100% of C:\\");
+    EXPECT_EQ(Rendered("%k then %s", VO_ARG_TEXT, "text"), "%k then text");
+    EXPECT_EQ(Rendered("ends with %"), "ends with %");
+    EXPECT_EQ(Rendered("no conversions at all\n"), "no conversions at all\n");
+    EXPECT_EQ(Rendered("[%*d]", VO_ARG_INT, inttostr(5), VO_ARG_INT, inttostr(42)), "[   42]");
+    EXPECT_EQ(Rendered("[%*s]", VO_ARG_INT, inttostr(-4), VO_ARG_TEXT, "ab"), "[ab  ]");
+    EXPECT_EQ(Rendered("[%.*s]", VO_ARG_INT, inttostr(2), VO_ARG_TEXT, "abcdef"), "[ab]");
+    EXPECT_EQ(Rendered("[%-6s]", VO_ARG_TEXT, "ab"), "[ab    ]");
+    EXPECT_EQ(Rendered("[%6s]", VO_ARG_TEXT, "ab"), "[    ab]");
+    EXPECT_EQ(Rendered("[%.3s]", VO_ARG_TEXT, "abcdef"), "[abc]");
+    // "\xC3\xA9" is one character of two bytes: a precision of 2 cuts before it.
+    EXPECT_EQ(Rendered("[%.2s]", VO_ARG_TEXT, "a\xC3\xA9z"), "[a]");
+    EXPECT_EQ(Rendered("[%.3s]", VO_ARG_TEXT, "a\xC3\xA9z"), "[a\xC3\xA9]");
+    EXPECT_EQ(Rendered("a%nb%s", VO_ARG_TEXT, "ignored", VO_ARG_TEXT, "c"), "abc");
+    {
+        EXPECT_EQ(Rendered("%s and %d and %x", VO_ARG_TEXT, static_cast<const char *>(nullptr), VO_ARG_INT,
+                           static_cast<const char *>(nullptr), VO_ARG_INT, static_cast<const char *>(nullptr)),
+                  "(null) and (null) and (null)");
+        const char *noFormat = nullptr;
+        MessagePtr message(msg_create(5, 55000, noFormat));
+        ASSERT_NE(message, nullptr) << "a NULL handle would read as success";
+        EXPECT_STREQ(msg_text(message.get()), "(null)");
+        EXPECT_EQ(msg_number(message.get()), 5);
+        const char *name = "Sauvegarde \xC3\xA0 chaud \xE2\x80\x94 \xD0\x94\xD0\xB8\xD1\x81\xD0\xBA \xF0\x9F\x98\x80";
+        EXPECT_EQ(Rendered("Writer '%s' failed.\n", VO_ARG_NAME, name), std::string("Writer '") + name + "' failed.\n");
+        const std::string path(20000, 'p');
+        EXPECT_EQ(Rendered("<%s>", VO_ARG_PATH, path.c_str()), "<" + path + ">");
+    }
 }
 
 TEST(MessageRendering, NumericConversionsParseTheTextWithWindowsSizes)
@@ -74,41 +102,7 @@ TEST(MessageRendering, NumericConversionsParseTheTextWithWindowsSizes)
     EXPECT_EQ(Rendered("%c|%c", VO_ARG_TEXT, "\xC3\xA9t\xC3\xA9", VO_ARG_TEXT, "233"), "\xC3\xA9|\xC3\xA9");
 }
 
-TEST(MessageRendering, PercentStarCountAndStringConversions)
-{
-    EXPECT_EQ(Rendered("100%% of %s", VO_ARG_NAME, "C:\\"), "100% of C:\\");
-    EXPECT_EQ(Rendered("%k then %s", VO_ARG_TEXT, "text"), "%k then text");
-    EXPECT_EQ(Rendered("ends with %"), "ends with %");
-    EXPECT_EQ(Rendered("no conversions at all\n"), "no conversions at all\n");
-    EXPECT_EQ(Rendered("[%*d]", VO_ARG_INT, inttostr(5), VO_ARG_INT, inttostr(42)), "[   42]");
-    EXPECT_EQ(Rendered("[%*s]", VO_ARG_INT, inttostr(-4), VO_ARG_TEXT, "ab"), "[ab  ]");
-    EXPECT_EQ(Rendered("[%.*s]", VO_ARG_INT, inttostr(2), VO_ARG_TEXT, "abcdef"), "[ab]");
-    EXPECT_EQ(Rendered("[%-6s]", VO_ARG_TEXT, "ab"), "[ab    ]");
-    EXPECT_EQ(Rendered("[%6s]", VO_ARG_TEXT, "ab"), "[    ab]");
-    EXPECT_EQ(Rendered("[%.3s]", VO_ARG_TEXT, "abcdef"), "[abc]");
-    // "\xC3\xA9" is one character of two bytes: a precision of 2 cuts before it.
-    EXPECT_EQ(Rendered("[%.2s]", VO_ARG_TEXT, "a\xC3\xA9z"), "[a]");
-    EXPECT_EQ(Rendered("[%.3s]", VO_ARG_TEXT, "a\xC3\xA9z"), "[a\xC3\xA9]");
-    EXPECT_EQ(Rendered("a%nb%s", VO_ARG_TEXT, "ignored", VO_ARG_TEXT, "c"), "abc");
-}
-
-TEST(MessageRendering, NullLongAndUtf8Texts)
-{
-    EXPECT_EQ(Rendered("%s and %d and %x", VO_ARG_TEXT, static_cast<const char *>(nullptr), VO_ARG_INT,
-                       static_cast<const char *>(nullptr), VO_ARG_INT, static_cast<const char *>(nullptr)),
-              "(null) and (null) and (null)");
-    const char *noFormat = nullptr;
-    MessagePtr message(msg_create(5, 55000, noFormat));
-    ASSERT_NE(message, nullptr) << "a NULL handle would read as success";
-    EXPECT_STREQ(msg_text(message.get()), "(null)");
-    EXPECT_EQ(msg_number(message.get()), 5);
-    const char *name = "Sauvegarde \xC3\xA0 chaud \xE2\x80\x94 \xD0\x94\xD0\xB8\xD1\x81\xD0\xBA \xF0\x9F\x98\x80";
-    EXPECT_EQ(Rendered("Writer '%s' failed.\n", VO_ARG_NAME, name), std::string("Writer '") + name + "' failed.\n");
-    const std::string path(20000, 'p');
-    EXPECT_EQ(Rendered("<%s>", VO_ARG_PATH, path.c_str()), "<" + path + ">");
-}
-
-TEST(MessageHandles, NullIsHarmlessAndEachCreateGivesItsOwn)
+TEST(MessageHandles, NullIsHarmlessEachCreateGivesItsOwnAndNumberTextsLastSixteen)
 {
     msg_free(nullptr);
     EXPECT_STREQ(msg_text(nullptr), "");
@@ -123,10 +117,6 @@ TEST(MessageHandles, NullIsHarmlessAndEachCreateGivesItsOwn)
     EXPECT_STREQ(msg_text(first.get()), "one");
     EXPECT_STREQ(msg_text(second.get()), "two");
     EXPECT_EQ(msg_code(second.get()), 55000);
-}
-
-TEST(NumberTexts, SixteenResultsCanBeUsedTogether)
-{
     const char *texts[TV_NUMBER_TEXT_SLOTS];
     for (int i = 0; i < TV_NUMBER_TEXT_SLOTS; ++i)
         texts[i] = inttostr(-i * 1000);

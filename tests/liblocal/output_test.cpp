@@ -28,7 +28,7 @@ protected:
     std::string logsDir_;
 };
 
-TEST_F(LogOutput, PrintedMessageReachesTheHookWithAllItsParts)
+TEST_F(LogOutput, PrintedOrCreatedMessageReachesTheHookWithAllItsParts)
 {
     tvtest::OutputCapture capture;
     const int length = msg_print(94740, 55000, 2, "Storage Spaces: error=0x%x: %s.\n", VO_ARG_INT,
@@ -42,6 +42,20 @@ TEST_F(LogOutput, PrintedMessageReachesTheHookWithAllItsParts)
     EXPECT_EQ(messages[0].severity, 2);
     EXPECT_EQ(messages[0].text, expected);
     EXPECT_TRUE(capture.debugLines().empty());
+    {
+        tvtest::OutputCapture capture;
+        vo_msg *message = msg_create(108256, 55000, "CSV '%s' is in maintenance mode.\n", VO_ARG_NAME, "Volume1");
+        ASSERT_NE(message, nullptr);
+        EXPECT_TRUE(capture.messages().empty()) << "creating does not print";
+        EXPECT_EQ(msg_print_handle(message, VO_SEV_ERROR), int(std::string(msg_text(message)).size()));
+        msg_free(message);
+        const auto messages = capture.messages();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].number, 108256);
+        EXPECT_EQ(messages[0].code, 55000);
+        EXPECT_EQ(messages[0].severity, VO_SEV_ERROR);
+        EXPECT_EQ(messages[0].text, "CSV 'Volume1' is in maintenance mode.\n");
+    }
 }
 
 TEST_F(LogOutput, PrintedMessageGoesToStandardErrorAndTheMessageLog)
@@ -59,22 +73,6 @@ TEST_F(LogOutput, PrintedMessageGoesToStandardErrorAndTheMessageLog)
     EXPECT_NE(log.find(" warning 94035 52000: first warning\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" info 1 51000: moved\n"), std::string::npos) << log;
     EXPECT_LT(log.find("108257"), log.find("94035")) << "appended in order";
-}
-
-TEST_F(LogOutput, CreatedMessageIsPrintedThroughItsHandle)
-{
-    tvtest::OutputCapture capture;
-    vo_msg *message = msg_create(108256, 55000, "CSV '%s' is in maintenance mode.\n", VO_ARG_NAME, "Volume1");
-    ASSERT_NE(message, nullptr);
-    EXPECT_TRUE(capture.messages().empty()) << "creating does not print";
-    EXPECT_EQ(msg_print_handle(message, VO_SEV_ERROR), int(std::string(msg_text(message)).size()));
-    msg_free(message);
-    const auto messages = capture.messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].number, 108256);
-    EXPECT_EQ(messages[0].code, 55000);
-    EXPECT_EQ(messages[0].severity, VO_SEV_ERROR);
-    EXPECT_EQ(messages[0].text, "CSV 'Volume1' is in maintenance mode.\n");
 }
 
 TEST_F(LogOutput, DebugLinesGoToTheHookAndTheDebugLogUnlessTheFormatIsNull)

@@ -34,7 +34,7 @@ std::string Joined(const char *dir, const char *name)
     return joined ? joined.get() : "";
 }
 
-TEST(Separators, AddedOnlyWhenMissingAndOneRemoved)
+TEST(Separators, AddedOnlyWhenMissingOneRemovedAndExactlyOneWhenJoining)
 {
     EXPECT_EQ(WithSeparator("C:"), "C:\\");
     EXPECT_EQ(WithSeparator("C:\\"), "C:\\");
@@ -57,10 +57,6 @@ TEST(Separators, AddedOnlyWhenMissingAndOneRemoved)
     EXPECT_EQ(WithoutSeparator("dir/", '/'), "dir");
     EXPECT_EQ(WithoutSeparator(""), "");
     EXPECT_EQ(rmdirsep(nullptr, '\\'), nullptr);
-}
-
-TEST(PathJoin, ExactlyOneSeparatorBetweenTheParts)
-{
     EXPECT_EQ(Joined("C:\\Program Files\\Tolvane", "bin\\writerlist.txt"),
               "C:\\Program Files\\Tolvane\\bin\\writerlist.txt");
     EXPECT_EQ(Joined("C:\\logs\\", "vsscr.log"), "C:\\logs\\vsscr.log");

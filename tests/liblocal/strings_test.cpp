@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(BoundedCopy, CopiesWhatFitsWholeCharactersOnlyAndReturnsTheSourceLength)
+TEST(BoundedCopy, CopiesAndAppendsWhatFitsInWholeCharacters)
 {
     char buffer[8];
     EXPECT_EQ(vo_strlcpy(buffer, "abc", sizeof buffer), 3u);
@@ -37,50 +37,46 @@ TEST(BoundedCopy, CopiesWhatFitsWholeCharactersOnlyAndReturnsTheSourceLength)
     char one[1];
     vo_strlcpy(one, text, sizeof one);
     EXPECT_STREQ(one, "");
-}
+    {
+        char buffer[10] = "C:";
+        EXPECT_EQ(vo_strlcat(buffer, "\\dir", sizeof buffer), 6u);
+        EXPECT_STREQ(buffer, "C:\\dir");
+        EXPECT_EQ(vo_strlcat(buffer, "\\longer", sizeof buffer), 13u);
+        EXPECT_STREQ(buffer, "C:\\dir\\lo");
+        EXPECT_EQ(vo_strlcat(buffer, nullptr, sizeof buffer), 9u);
+        EXPECT_STREQ(buffer, "C:\\dir\\lo");
+        char full[4] = {'a', 'b', 'c', 'd'};
+        EXPECT_EQ(vo_strlcat(full, "xy", sizeof full), 6u);
+        EXPECT_EQ(std::memcmp(full, "abcd", 4), 0);
+        EXPECT_EQ(vo_strlcat(nullptr, "xy", 5), 7u);
+        char room[4] = "ab";
+        EXPECT_EQ(vo_strlcat(room, "xy", 0), 2u);
+        EXPECT_STREQ(room, "ab");
+        EXPECT_EQ(vo_strlcat(room, "\xC3\xA9", sizeof room), 4u);
+        EXPECT_STREQ(room, "ab") << "the two-byte character does not fit in the one byte left";
+    }
+    {
+        WCHAR buffer[6];
+        EXPECT_EQ(vo_wcslcpy(buffer, W("abc"), 6), 3u);
+        EXPECT_EQ(wstr(buffer), W("abc"));
+        EXPECT_EQ(vo_wcslcat(buffer, W("defgh"), 6), 8u);
+        EXPECT_EQ(wstr(buffer), W("abcde"));
 
-TEST(BoundedAppend, AppendsWhatFitsAndLeavesBadDestinationsAlone)
-{
-    char buffer[10] = "C:";
-    EXPECT_EQ(vo_strlcat(buffer, "\\dir", sizeof buffer), 6u);
-    EXPECT_STREQ(buffer, "C:\\dir");
-    EXPECT_EQ(vo_strlcat(buffer, "\\longer", sizeof buffer), 13u);
-    EXPECT_STREQ(buffer, "C:\\dir\\lo");
-    EXPECT_EQ(vo_strlcat(buffer, nullptr, sizeof buffer), 9u);
-    EXPECT_STREQ(buffer, "C:\\dir\\lo");
-    char full[4] = {'a', 'b', 'c', 'd'};
-    EXPECT_EQ(vo_strlcat(full, "xy", sizeof full), 6u);
-    EXPECT_EQ(std::memcmp(full, "abcd", 4), 0);
-    EXPECT_EQ(vo_strlcat(nullptr, "xy", 5), 7u);
-    char room[4] = "ab";
-    EXPECT_EQ(vo_strlcat(room, "xy", 0), 2u);
-    EXPECT_STREQ(room, "ab");
-    EXPECT_EQ(vo_strlcat(room, "\xC3\xA9", sizeof room), 4u);
-    EXPECT_STREQ(room, "ab") << "the two-byte character does not fit in the one byte left";
-}
-
-TEST(BoundedWide, CopyAndAppendKeepSurrogatePairsWholeAndWriteNothingWithoutRoom)
-{
-    WCHAR buffer[6];
-    EXPECT_EQ(vo_wcslcpy(buffer, W("abc"), 6), 3u);
-    EXPECT_EQ(wstr(buffer), W("abc"));
-    EXPECT_EQ(vo_wcslcat(buffer, W("defgh"), 6), 8u);
-    EXPECT_EQ(wstr(buffer), W("abcde"));
-
-    const WCHAR pair[] = {'x', 0xD83D, 0xDE00, 'y', 0};
-    EXPECT_EQ(vo_wcslcpy(buffer, pair, 3), 4u);
-    EXPECT_EQ(wstr(buffer), W("x")) << "half of a surrogate pair is never copied";
-    EXPECT_EQ(vo_wcslcpy(buffer, pair, 4), 4u);
-    EXPECT_EQ(wstr(buffer), wstr(pair, 3));
-    WCHAR small[4] = {'q', 'q', 'q', 'q'};
-    EXPECT_EQ(vo_wcslcpy(small, W("abc"), 0), 3u);
-    EXPECT_EQ(small[0], WCHAR('q'));
-    EXPECT_EQ(vo_wcslcpy(nullptr, W("abc"), 4), 3u);
-    EXPECT_EQ(vo_wcslcat(small, W("ab"), 4), 6u) << "no terminator within the size";
-    EXPECT_EQ(small[3], WCHAR('q'));
-    EXPECT_EQ(vo_wcslcpy(small, nullptr, 4), 0u);
-    EXPECT_EQ(small[0], WCHAR(0));
-    EXPECT_EQ(vo_wcslcat(small, nullptr, 4), 0u);
+        const WCHAR pair[] = {'x', 0xD83D, 0xDE00, 'y', 0};
+        EXPECT_EQ(vo_wcslcpy(buffer, pair, 3), 4u);
+        EXPECT_EQ(wstr(buffer), W("x")) << "half of a surrogate pair is never copied";
+        EXPECT_EQ(vo_wcslcpy(buffer, pair, 4), 4u);
+        EXPECT_EQ(wstr(buffer), wstr(pair, 3));
+        WCHAR small[4] = {'q', 'q', 'q', 'q'};
+        EXPECT_EQ(vo_wcslcpy(small, W("abc"), 0), 3u);
+        EXPECT_EQ(small[0], WCHAR('q'));
+        EXPECT_EQ(vo_wcslcpy(nullptr, W("abc"), 4), 3u);
+        EXPECT_EQ(vo_wcslcat(small, W("ab"), 4), 6u) << "no terminator within the size";
+        EXPECT_EQ(small[3], WCHAR('q'));
+        EXPECT_EQ(vo_wcslcpy(small, nullptr, 4), 0u);
+        EXPECT_EQ(small[0], WCHAR(0));
+        EXPECT_EQ(vo_wcslcat(small, nullptr, 4), 0u);
+    }
 }
 
 TEST(StringComparison, ByteOrderAndCaseFoldingWithNulls)
