@@ -73,7 +73,7 @@ struct Buffer {
     std::string bytes;
 };
 
-TEST(ShadowPathTests, PathInsideAShadowCopyAndNumberedDevicesKeptApart)
+TEST(ShadowPathTests, PathInsideAShadowCopyRootAndLiveVolume)
 {
     const VolSnapMapList list = {Entry("C:\\", S1, "C:\\")};
     const auto view = MakeVolSnapMapView(list);
@@ -121,41 +121,39 @@ TEST(ShadowPathTests, PathInsideAShadowCopyAndNumberedDevicesKeptApart)
         TranslateToPhysical(*noShadow, "C:\\dir", buffer.data(), 512);
         EXPECT_TRUE(buffer.untouched());
     }
-}
-
-TEST(ShadowPathTests, RootTestWritesTheLiveVolumeOfTheLastHit)
-{
-    const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1), Entry("D:\\", S2)});
-    Buffer buffer;
-    EXPECT_EQ(1, IsSnapshotRoot(*view, S1.c_str(), buffer.data(), 512));
-    EXPECT_EQ("C:\\", buffer.text());
-    Buffer lower;
-    EXPECT_EQ(1, IsSnapshotRoot(*view, Lower(S3).c_str(), lower.data(), 512));
-    EXPECT_EQ("D:\\Mount\\Archive\\", lower.text());
-
-    Buffer below;
-    EXPECT_EQ(0, IsSnapshotRoot(*view, (S1 + "dir").c_str(), below.data(), 512));
-    EXPECT_EQ(0, IsSnapshotRoot(*view, S1.substr(0, S1.size() - 1).c_str(), below.data(), 512));
-    EXPECT_TRUE(below.untouched());
-
-    // No buffer, or no room: the answer alone.
-    EXPECT_EQ(1, IsSnapshotRoot(*view, S2.c_str(), NULL, 512));
-    Buffer noRoom;
-    EXPECT_EQ(1, IsSnapshotRoot(*view, S2.c_str(), noRoom.data(), 0));
-    EXPECT_TRUE(noRoom.untouched());
-    Buffer small;
-    EXPECT_EQ(1, IsSnapshotRoot(*view, S3.c_str(), small.data(), 6));
-    EXPECT_EQ("D:\\Mo", small.text());
-    EXPECT_EQ('#', small.bytes[6]);
     {
-        // Two volumes given the same shadow path by a caller: every entry is asked.
-        const auto view = MakeVolSnapMapView({Entry("E:\\first\\", S1), Entry("C:\\", S2), Entry("F:\\", S1)});
+        const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1), Entry("D:\\", S2)});
         Buffer buffer;
         EXPECT_EQ(1, IsSnapshotRoot(*view, S1.c_str(), buffer.data(), 512));
-        EXPECT_EQ("F:\\", buffer.text());
-        Buffer translated;
-        TranslateToPhysical(*view, (S1 + "a").c_str(), translated.data(), 512);
-        EXPECT_EQ("E:\\first\\a", translated.text()) << "translation takes the first hit";
+        EXPECT_EQ("C:\\", buffer.text());
+        Buffer lower;
+        EXPECT_EQ(1, IsSnapshotRoot(*view, Lower(S3).c_str(), lower.data(), 512));
+        EXPECT_EQ("D:\\Mount\\Archive\\", lower.text());
+
+        Buffer below;
+        EXPECT_EQ(0, IsSnapshotRoot(*view, (S1 + "dir").c_str(), below.data(), 512));
+        EXPECT_EQ(0, IsSnapshotRoot(*view, S1.substr(0, S1.size() - 1).c_str(), below.data(), 512));
+        EXPECT_TRUE(below.untouched());
+
+        // No buffer, or no room: the answer alone.
+        EXPECT_EQ(1, IsSnapshotRoot(*view, S2.c_str(), NULL, 512));
+        Buffer noRoom;
+        EXPECT_EQ(1, IsSnapshotRoot(*view, S2.c_str(), noRoom.data(), 0));
+        EXPECT_TRUE(noRoom.untouched());
+        Buffer small;
+        EXPECT_EQ(1, IsSnapshotRoot(*view, S3.c_str(), small.data(), 6));
+        EXPECT_EQ("D:\\Mo", small.text());
+        EXPECT_EQ('#', small.bytes[6]);
+        {
+            // Two volumes given the same shadow path by a caller: every entry is asked.
+            const auto view = MakeVolSnapMapView({Entry("E:\\first\\", S1), Entry("C:\\", S2), Entry("F:\\", S1)});
+            Buffer buffer;
+            EXPECT_EQ(1, IsSnapshotRoot(*view, S1.c_str(), buffer.data(), 512));
+            EXPECT_EQ("F:\\", buffer.text());
+            Buffer translated;
+            TranslateToPhysical(*view, (S1 + "a").c_str(), translated.data(), 512);
+            EXPECT_EQ("E:\\first\\a", translated.text()) << "translation takes the first hit";
+        }
     }
 }
 
@@ -226,7 +224,7 @@ TEST(ShadowPathTests, TranslationToTheLivePathWithAnyPrefixAndLength)
     }
 }
 
-TEST(ShadowPathTests, MountPointForm)
+TEST(ShadowPathTests, MountPointFormAndShadowCopyRootPath)
 {
     const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("E:\\Deep\\Dir\\", S12),
                                           Entry("C:\\", S1), Entry("D:\\", S2), Entry("E:\\", "")});
@@ -252,39 +250,37 @@ TEST(ShadowPathTests, MountPointForm)
     Buffer small;
     EXPECT_EQ(1, IsSnapshotMountpointRoot(*view, S3.c_str(), small.data(), 8));
     EXPECT_EQ(S2.substr(0, 7), small.text());
+    {
+        const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1)});
+        WCHAR buffer[300];
+        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+        EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(Lower(S1) + "dir\\f").c_str(), buffer, 300));
+        EXPECT_EQ(Wide(S1.substr(0, S1.size() - 1)), wstr(buffer));
+        EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(S3).c_str(), buffer, 300));
+        EXPECT_EQ(Wide(S3.substr(0, S3.size() - 1)), wstr(buffer));
+
+        // Cut to the buffer.
+        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+        EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(S1).c_str(), buffer, 10));
+        EXPECT_EQ(Wide(S1.substr(0, 9)), wstr(buffer));
+        EXPECT_EQ(WCHAR('#'), buffer[10]);
+
+        // No match: 0 and the buffer cleared. A path shorter than a shadow path is not in it.
+        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide("C:\\dir").c_str(), buffer, 300));
+        EXPECT_EQ(0, buffer[0]);
+        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S1.substr(0, S1.size() - 1)).c_str(), buffer, 300));
+        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S12).c_str(), buffer, 300));
+
+        // NULL path or no room: 0, nothing written.
+        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+        EXPECT_EQ(0, GetShadowCopyRootPath(*view, NULL, buffer, 300));
+        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S1).c_str(), buffer, 0));
+        EXPECT_EQ(WCHAR('#'), buffer[0]);
+    }
 }
 
 // ---- the wide root path ----
-
-TEST(ShadowPathTests, ShadowCopyRootPath)
-{
-    const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1)});
-    WCHAR buffer[300];
-    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-    EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(Lower(S1) + "dir\\f").c_str(), buffer, 300));
-    EXPECT_EQ(Wide(S1.substr(0, S1.size() - 1)), wstr(buffer));
-    EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(S3).c_str(), buffer, 300));
-    EXPECT_EQ(Wide(S3.substr(0, S3.size() - 1)), wstr(buffer));
-
-    // Cut to the buffer.
-    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-    EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(S1).c_str(), buffer, 10));
-    EXPECT_EQ(Wide(S1.substr(0, 9)), wstr(buffer));
-    EXPECT_EQ(WCHAR('#'), buffer[10]);
-
-    // No match: 0 and the buffer cleared. A path shorter than a shadow path is not in it.
-    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-    EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide("C:\\dir").c_str(), buffer, 300));
-    EXPECT_EQ(0, buffer[0]);
-    EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S1.substr(0, S1.size() - 1)).c_str(), buffer, 300));
-    EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S12).c_str(), buffer, 300));
-
-    // NULL path or no room: 0, nothing written.
-    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-    EXPECT_EQ(0, GetShadowCopyRootPath(*view, NULL, buffer, 300));
-    EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S1).c_str(), buffer, 0));
-    EXPECT_EQ(WCHAR('#'), buffer[0]);
-}
 
 // ---- live path to its pieces ----
 
