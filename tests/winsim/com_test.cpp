@@ -21,7 +21,7 @@ HRESULT InitializeSecurity()
                                 EOAC_NONE, NULL);
 }
 
-TEST(ComApartment, RepeatsAreCountedAndTheOtherModelRefused)
+TEST(ComApartment, RepeatsAreCountedTheOtherModelRefusedAndEachThreadHasItsOwn)
 {
     EXPECT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
     EXPECT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_FALSE);
@@ -46,17 +46,6 @@ TEST(ComApartment, RepeatsAreCountedAndTheOtherModelRefused)
     CoUninitialize();
     EXPECT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
     CoUninitialize();
-}
-
-TEST(ComApartment, TheReservedArgumentMustBeNull)
-{
-    TV_SKIP_UNDER_WINE("Wine ignores the reserved argument");
-    int reserved = 0;
-    EXPECT_EQ(CoInitializeEx(&reserved, COINIT_MULTITHREADED), E_INVALIDARG);
-}
-
-TEST(ComApartment, EachThreadHasItsOwn)
-{
     ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
     HRESULT other = E_FAIL;
     std::thread worker([&other] {
@@ -67,6 +56,13 @@ TEST(ComApartment, EachThreadHasItsOwn)
     worker.join();
     EXPECT_EQ(other, S_OK);
     CoUninitialize();
+}
+
+TEST(ComApartment, TheReservedArgumentMustBeNull)
+{
+    TV_SKIP_UNDER_WINE("Wine ignores the reserved argument");
+    int reserved = 0;
+    EXPECT_EQ(CoInitializeEx(&reserved, COINIT_MULTITHREADED), E_INVALIDARG);
 }
 
 TEST(ComSecurity, NeedsAnApartmentAndIsSetOncePerProcess)

@@ -107,17 +107,7 @@ TEST(SafeCopyAndAppend, MissingAndUnterminatedBuffersAreEinval)
     EXPECT_EQ(errno, EINVAL);
 }
 
-TEST(Wcsdup, MakesAMallocedCopy)
-{
-    const WCHAR *original = W("C:\\Program Files\\Tolvane");
-    WCHAR *copy = _wcsdup(original);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_NE(copy, original);
-    EXPECT_EQ(wstr(copy), wstr(original));
-    free(copy);
-}
-
-TEST(Strtoi64, ParsesClampsAndReportsWhereItStopped)
+TEST(Strtoi64AndWcsdup, ParseClampReportWhereTheyStoppedAndCopy)
 {
     const struct {
         const char *text;
@@ -145,6 +135,12 @@ TEST(Strtoi64, ParsesClampsAndReportsWhereItStopped)
             EXPECT_EQ(errno, c.error);
         }
     }
+    const WCHAR *original = W("C:\\Program Files\\Tolvane");
+    WCHAR *copy = _wcsdup(original);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_NE(copy, original);
+    EXPECT_EQ(wstr(copy), wstr(original));
+    free(copy);
 }
 
 } // namespace
