@@ -48,16 +48,12 @@ TEST_F(ErrorText, WindowsCodeGivesTheSystemText)
     EXPECT_EQ(text, "The system cannot find the file specified.");
 }
 
-TEST_F(ErrorText, CodeWithoutATextNamesItselfInHex)
+TEST_F(ErrorText, CodeWithoutATextNamesItselfInHexAndItsKindFollowsTheFacilityBits)
 {
     FormatErrorText(0x20001234, 1024, buffer_);
     EXPECT_STREQ(buffer_, "Unknown error (Error code 0x20001234)");
     FormatErrorText(0x2000000A, 1024, buffer_);
     EXPECT_STREQ(buffer_, "Unknown error (Error code 0x2000000a)") << "lower case, no leading zeros";
-}
-
-TEST_F(ErrorText, CodeKindFollowsTheFacilityBits)
-{
     struct Case {
         uint32_t code;
         int kind;

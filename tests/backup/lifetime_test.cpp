@@ -4,6 +4,7 @@
 #include <libwinclass/backup.h>
 
 #include <liblocal/local.h>
+#include <backup/messagecheck.h>
 #include <support/capture.h>
 #include <writers/installdir.h>
 
@@ -19,12 +20,6 @@ namespace {
 
 const WCHAR kShadowDevice[] = W("\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy77\\");
 const char kShadowFile[] = "\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy77\\Windows\\win.ini";
-
-void ExpectSuccess(vo_msg *handle)
-{
-    EXPECT_EQ(handle, nullptr) << msg_text(handle);
-    msg_free(handle);
-}
 
 class Lifetime : public tvtest::InstallDirFixture {
 protected:
@@ -43,16 +38,16 @@ protected:
     void MapSystemVolume()
     {
         uint32_t alreadyPresent = tvtest::kMarker;
-        ExpectSuccess(vsscr_add_to_volume_table_EX(W("C:\\"), 1, nullptr, &alreadyPresent, 1, kShadowDevice));
+        EXPECT_SUCCESS(vsscr_add_to_volume_table_EX(W("C:\\"), 1, nullptr, &alreadyPresent, 1, kShadowDevice));
     }
 
     // Snapshots the system volume and answers the context the service recorded for it.
     LONG SnapshotContext()
     {
-        ExpectSuccess(vsscr_add_savepath("C:\\Windows"));
+        EXPECT_SUCCESS(vsscr_add_savepath("C:\\Windows"));
         WCHAR document[1024] = {};
         GUID snapshotSetId = {};
-        ExpectSuccess(vsscr_process_snap(1024, document, &snapshotSetId));
+        EXPECT_SUCCESS(vsscr_process_snap(1024, document, &snapshotSetId));
         const std::vector<winsim::VssSnapshotInfo> snapshots = winsim::VssSnapshots();
         if (snapshots.empty())
             return -1;
@@ -63,7 +58,7 @@ protected:
 TEST_F(Lifetime, RuntimeAsksTheLibraryFromLoadUntilTheSnapshotSetIsDestroyed)
 {
     EXPECT_EQ(vo_is_snapshot_path(kShadowFile), 0) << "nothing mapped yet";
-    ExpectSuccess(vsscr_init_backup(1, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(1, 0));
     MapSystemVolume();
     EXPECT_EQ(vo_is_snapshot_path(kShadowFile), 1) << "the library's test, registered at load, answers";
     char live[512] = {};
@@ -74,47 +69,41 @@ TEST_F(Lifetime, RuntimeAsksTheLibraryFromLoadUntilTheSnapshotSetIsDestroyed)
     EXPECT_EQ(vo_is_snapshot_path(kShadowFile), 0);
 
     // Not registered again by a new session: only a new load would.
-    ExpectSuccess(vsscr_init_backup(1, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(1, 0));
     MapSystemVolume();
     EXPECT_EQ(vo_is_snapshot_path(kShadowFile), 0);
 }
 
 TEST_F(Lifetime, UninitAlsoUnregistersTheShadowPathTests)
 {
-    ExpectSuccess(vsscr_init_backup(1, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(1, 0));
     MapSystemVolume();
     ASSERT_EQ(vo_is_snapshot_path(kShadowFile), 1);
     vsscr_uninit_backup();
     EXPECT_EQ(vo_is_snapshot_path(kShadowFile), 0);
 }
 
-TEST_F(Lifetime, SnapshotsAreTakenInTheBackupContext)
-{
-    ExpectSuccess(vsscr_init_backup(3, 0));
-    EXPECT_EQ(SnapshotContext(), LONG(VSS_CTX_BACKUP));
-}
-
 TEST_F(Lifetime, BlockBasedBackupTakesApplicationRollbackSnapshots)
 {
     vsscr_set_bbb_backup();
-    ExpectSuccess(vsscr_init_backup(3, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(3, 0));
     EXPECT_EQ(SnapshotContext(), LONG(VSS_CTX_APP_ROLLBACK));
 }
 
 TEST_F(Lifetime, BlockBasedBackupAfterInitKeepsTheSessionsContext)
 {
-    ExpectSuccess(vsscr_init_backup(3, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(3, 0));
     vsscr_set_bbb_backup();
     EXPECT_EQ(SnapshotContext(), LONG(VSS_CTX_BACKUP));
 }
 
-TEST_F(Lifetime, DestroyDeletesTheSnapshotSet)
+TEST_F(Lifetime, SnapshotsAreTakenInTheBackupContextAndDestroyDeletesTheSet)
 {
-    ExpectSuccess(vsscr_init_backup(3, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(3, 0));
     ASSERT_EQ(SnapshotContext(), LONG(VSS_CTX_BACKUP));
     const size_t before = winsim::VssSnapshots().size();
     ASSERT_GT(before, 0u);
-    ExpectSuccess(vsscr_backup_complete());
+    EXPECT_SUCCESS(vsscr_backup_complete());
     vsscr_destroy_snapshot_set();
     EXPECT_LT(winsim::VssSnapshots().size(), before);
 }

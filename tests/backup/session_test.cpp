@@ -4,6 +4,7 @@
 #include <libwinclass/backup.h>
 
 #include <liblocal/local.h>
+#include <backup/messagecheck.h>
 #include <support/capture.h>
 #include <writers/installdir.h>
 
@@ -17,36 +18,8 @@
 
 namespace {
 
-bool Logged(const tvtest::OutputCapture &capture, const std::string &line)
-{
-    const std::vector<std::string> lines = capture.debugLines();
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string &text) { return text.find(line) != std::string::npos; });
-}
-
-// A message handle, freed when the check is done.
-struct Message {
-    explicit Message(vo_msg *handle) : handle(handle) {}
-    ~Message() { msg_free(handle); }
-    Message(const Message &) = delete;
-    Message &operator=(const Message &) = delete;
-    vo_msg *handle;
-};
-
-void ExpectMessage(vo_msg *handle, int number, const char *text)
-{
-    Message message(handle);
-    ASSERT_NE(message.handle, nullptr) << "expected message " << number;
-    EXPECT_EQ(msg_number(message.handle), number);
-    EXPECT_EQ(msg_code(message.handle), 53000);
-    EXPECT_STREQ(msg_text(message.handle), text);
-}
-
-void ExpectSuccess(vo_msg *handle)
-{
-    Message message(handle);
-    EXPECT_EQ(message.handle, nullptr) << msg_text(message.handle);
-}
+using tvtest::ExpectMessage;
+using tvtest::Logged;
 
 class Session : public tvtest::InstallDirFixture {
 protected:
@@ -68,7 +41,7 @@ protected:
 TEST_F(Session, InitSetsUpComSecurityTheRequesterAndItsLog)
 {
     UseInstallDir();
-    ExpectSuccess(vsscr_init_backup(2, 1));
+    EXPECT_SUCCESS(vsscr_init_backup(2, 1));
 
     EXPECT_EQ(winsim::CurrentComApartment(), winsim::ComApartment::MultiThreaded);
     EXPECT_EQ(winsim::ComInitCount(), 1u);
@@ -91,9 +64,9 @@ TEST_F(Session, InitSetsUpComSecurityTheRequesterAndItsLog)
 TEST_F(Session, SecondInitInOneSessionChangesNothing)
 {
     UseInstallDir();
-    ExpectSuccess(vsscr_init_backup(2, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
     capture_.clear();
-    ExpectSuccess(vsscr_init_backup(0, 1));
+    EXPECT_SUCCESS(vsscr_init_backup(0, 1));
     EXPECT_TRUE(capture_.debugLines().empty()) << "nothing is done again";
     EXPECT_EQ(winsim::ComInitCount(), 1u);
 }
@@ -102,7 +75,7 @@ TEST_F(Session, BlockBasedBackupBeforeInitChoosesApplicationRollback)
 {
     UseInstallDir();
     vsscr_set_bbb_backup();
-    ExpectSuccess(vsscr_init_backup(1, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(1, 0));
     EXPECT_TRUE(Logged(capture_, "VSS .. Setting context to VSS_CTX_APP_ROLLBACK .. "));
     EXPECT_FALSE(Logged(capture_, "VSS_CTX_BACKUP"));
 }
@@ -110,15 +83,15 @@ TEST_F(Session, BlockBasedBackupBeforeInitChoosesApplicationRollback)
 TEST_F(Session, BlockBasedBackupAfterInitLeavesTheSessionAlone)
 {
     UseInstallDir();
-    ExpectSuccess(vsscr_init_backup(1, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(1, 0));
     vsscr_set_bbb_backup();
-    ExpectSuccess(vsscr_init_backup(1, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(1, 0));
     EXPECT_FALSE(Logged(capture_, "VSS_CTX_APP_ROLLBACK"));
 
     // A teardown clears the setting with the rest of the session.
     vsscr_uninit_backup();
     capture_.clear();
-    ExpectSuccess(vsscr_init_backup(1, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(1, 0));
     EXPECT_TRUE(Logged(capture_, "VSS .. Setting context to VSS_CTX_BACKUP .. "));
 }
 
@@ -129,7 +102,7 @@ TEST_F(Session, SecuritySetByTheHostProgramFirstIsKept)
                                    nullptr, EOAC_NONE, nullptr),
               S_OK);
     UseInstallDir();
-    ExpectSuccess(vsscr_init_backup(2, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
     EXPECT_EQ(winsim::ComInitCount(), 2u) << "the library's own CoInitializeEx, balanced at teardown";
     EXPECT_TRUE(Logged(capture_, "VSS .. CoInitializeSecurity succeeded .. ")) << "RPC_E_TOO_LATE is success";
     const winsim::ComSecurity security = winsim::ComProcessSecurity();
@@ -145,23 +118,23 @@ TEST_F(Session, ThreadInAnotherApartmentFailsThenInitCanBeRepeated)
     UseInstallDir();
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     // The set-up's own failure stays inside: the caller learns that there is no requester.
-    ExpectMessage(vsscr_init_backup(2, 0), 113658, "VSS common requester is not initialized.\n");
+    ExpectMessage(vsscr_init_backup(2, 0), 113658, 53000, "VSS common requester is not initialized.\n");
     EXPECT_FALSE(winsim::ComProcessSecurity().initialized) << "security comes after COM";
     EXPECT_EQ(winsim::ComInitCount(), 1u) << "only the test's own apartment";
     CoUninitialize();
 
-    ExpectSuccess(vsscr_init_backup(2, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
     EXPECT_EQ(winsim::CurrentComApartment(), winsim::ComApartment::MultiThreaded);
 }
 
 TEST_F(Session, MissingInstallDirFailsThenTheEmptyListStands)
 {
-    ExpectMessage(vsscr_init_backup(2, 0), 153921, "Unable to Populate Windows VSS supported writer list\n");
+    ExpectMessage(vsscr_init_backup(2, 0), 153921, 53000, "Unable to Populate Windows VSS supported writer list\n");
     EXPECT_TRUE(Logged(capture_, "Unable to find Tolvane install directory."));
 
     UseInstallDir();
     capture_.clear();
-    ExpectSuccess(vsscr_init_backup(2, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
     EXPECT_TRUE(Logged(capture_, "Supported writer list is already populated."));
     EXPECT_FALSE(Logged(capture_, "VSS .. COM library initialized.")) << "COM was set up by the first call";
 }
@@ -170,21 +143,21 @@ TEST_F(Session, RequesterRefusingTheBackupFailsAndInitCanBeRepeated)
 {
     UseInstallDir();
     winsim::InjectHresult("IVssBackupComponents::InitializeForBackup", u"", E_ACCESSDENIED);
-    ExpectMessage(vsscr_init_backup(2, 0), 113655, "Unable to initialize VSS common requester for backup.\n");
+    ExpectMessage(vsscr_init_backup(2, 0), 113655, 53000, "Unable to initialize VSS common requester for backup.\n");
     capture_.clear();
-    ExpectSuccess(vsscr_init_backup(2, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
     EXPECT_TRUE(Logged(capture_, "VSS .. Setting context to VSS_CTX_BACKUP .. ")) << "the session was not open";
 }
 
 TEST_F(Session, UninitThenInitSkipsComSetUp)
 {
     UseInstallDir();
-    ExpectSuccess(vsscr_init_backup(2, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
     vsscr_uninit_backup();
     EXPECT_EQ(winsim::ComInitCount(), 0u) << "COM released with the session";
 
     capture_.clear();
-    ExpectSuccess(vsscr_init_backup(2, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
     EXPECT_FALSE(Logged(capture_, "VSS .. COM library initialized."));
     EXPECT_FALSE(Logged(capture_, "CoInitializeSecurity"));
     EXPECT_EQ(winsim::ComInitCount(), 0u) << "no new CoInitializeEx";
@@ -194,19 +167,19 @@ TEST_F(Session, UninitThenInitSkipsComSetUp)
 TEST_F(Session, DestroyReleasesComAndAllowsANewSession)
 {
     UseInstallDir();
-    ExpectSuccess(vsscr_init_backup(2, 0));
-    ExpectSuccess(vsscr_backup_complete());
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
+    EXPECT_SUCCESS(vsscr_backup_complete());
     vsscr_destroy_snapshot_set();
     EXPECT_EQ(winsim::ComInitCount(), 0u);
     capture_.clear();
-    ExpectSuccess(vsscr_init_backup(2, 0));
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
     EXPECT_TRUE(Logged(capture_, "VSS .. Setting context to VSS_CTX_BACKUP .. ")) << "a new session opened";
 }
 
 TEST_F(Session, TeardownBeforeAnySessionIsHarmless)
 {
-    ExpectSuccess(vsscr_backup_complete());
-    ExpectSuccess(vsscr_select_for_backup());
+    EXPECT_SUCCESS(vsscr_backup_complete());
+    EXPECT_SUCCESS(vsscr_select_for_backup());
     vsscr_destroy_snapshot_set();
     vsscr_uninit_backup();
     vsscr_free_writercomponent_struct(nullptr);

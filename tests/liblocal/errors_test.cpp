@@ -20,7 +20,7 @@ std::string LastErrorText()
     return buffer;
 }
 
-TEST(LastError, KeepsCodeAndKindPerThread)
+TEST(LastError, KeepsCodeAndKindPerThreadAndGivesTheirText)
 {
     vo_error_set_last(int(0x80042306), VO_ERR_HRESULT);
     int otherCode = -1, otherKind = -1;
@@ -34,10 +34,6 @@ TEST(LastError, KeepsCodeAndKindPerThread)
     EXPECT_EQ(otherKind, VO_ERR_NONE);
     EXPECT_EQ(vo_error_get_last(), int(0x80042306));
     EXPECT_EQ(vo_error_get_last_kind(), VO_ERR_HRESULT);
-}
-
-TEST(LastError, SystemTextsComeWithoutTheirLineEnd)
-{
     for (const int code : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER}) {
         vo_error_set_last(code, VO_ERR_WIN32);
         const std::string text = LastErrorText();
@@ -48,19 +44,6 @@ TEST(LastError, SystemTextsComeWithoutTheirLineEnd)
     }
     vo_error_set_last(int(E_INVALIDARG), VO_ERR_HRESULT);
     EXPECT_NE(LastErrorText(), "Unknown error");
-}
-
-TEST(LastError, SystemTextsAreTheOnesWindowsGives)
-{
-    TV_SKIP_UNDER_WINE("Wine words several system texts differently");
-    vo_error_set_last(ERROR_FILE_NOT_FOUND, VO_ERR_WIN32);
-    EXPECT_EQ(LastErrorText(), "The system cannot find the file specified.");
-    vo_error_set_last(int(E_FAIL), VO_ERR_HRESULT);
-    EXPECT_EQ(LastErrorText(), "Unspecified error");
-}
-
-TEST(LastError, CodesWithoutATextAreUnknownErrors)
-{
     // The system's message table has no VSS codes (facility 4).
     vo_error_set_last(int(0x80042301), VO_ERR_HRESULT);
     EXPECT_EQ(LastErrorText(), "Unknown error");
@@ -72,10 +55,6 @@ TEST(LastError, CodesWithoutATextAreUnknownErrors)
     const std::string text = LastErrorText();
     EXPECT_FALSE(text.empty());
     EXPECT_NE(text, "Unknown error");
-}
-
-TEST(LastError, MessageBufferIsBoundedAndNullSafe)
-{
     vo_error_set_last(int(0x80042301), VO_ERR_HRESULT);
     char small[8];
     EXPECT_EQ(vo_error_get_message(small, sizeof small), small);
@@ -86,8 +65,41 @@ TEST(LastError, MessageBufferIsBoundedAndNullSafe)
     EXPECT_EQ(vo_error_get_message(nullptr, 100), nullptr);
 }
 
-TEST(ErrnoMapping, WindowsCodesAndHresults)
+TEST(LastError, SystemTextsAreTheOnesWindowsGives)
 {
+    TV_SKIP_UNDER_WINE("Wine words several system texts differently");
+    vo_error_set_last(ERROR_FILE_NOT_FOUND, VO_ERR_WIN32);
+    EXPECT_EQ(LastErrorText(), "The system cannot find the file specified.");
+    vo_error_set_last(int(E_FAIL), VO_ERR_HRESULT);
+    EXPECT_EQ(LastErrorText(), "Unspecified error");
+}
+
+TEST(SystemErrorText, TextOfGetLastErrorRecordedUsableTogetherAndMappedToErrno)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    const std::string text = nt_syserror();
+    const DWORD error = GetLastError();
+    EXPECT_EQ(error, DWORD(ERROR_ACCESS_DENIED)) << "reading the text keeps the code";
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE(text, "Unknown error");
+    EXPECT_EQ(vo_error_get_last(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(vo_error_get_last_kind(), VO_ERR_WIN32);
+    EXPECT_EQ(LastErrorText(), text);
+    const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER,
+                           ERROR_NOT_ENOUGH_MEMORY};
+    const char *texts[4];
+    std::string copies[4];
+    for (int i = 0; i < 4; ++i) {
+        SetLastError(codes[i]);
+        texts[i] = nt_syserror();
+        copies[i] = texts[i];
+    }
+    std::set<std::string> distinct;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(std::string(texts[i]), copies[i]);
+        distinct.insert(copies[i]);
+    }
+    EXPECT_EQ(distinct.size(), 4u);
     EXPECT_EQ(vo_error_to_errno(0, VO_ERR_NONE), 0);
     EXPECT_EQ(vo_error_to_errno(ERROR_SUCCESS, VO_ERR_WIN32), 0);
     EXPECT_EQ(vo_error_to_errno(ERROR_FILE_NOT_FOUND, VO_ERR_WIN32), ENOENT);
@@ -106,38 +118,6 @@ TEST(ErrnoMapping, WindowsCodesAndHresults)
     EXPECT_EQ(vo_error_to_errno(S_FALSE, VO_ERR_HRESULT), 0);
     EXPECT_EQ(vo_error_to_errno(EEXIST, VO_ERR_ERRNO), EEXIST);
     EXPECT_EQ(vo_error_to_errno(1, 99), EIO);
-}
-
-TEST(SystemErrorText, TextOfGetLastErrorRecordedAsTheLastError)
-{
-    SetLastError(ERROR_ACCESS_DENIED);
-    const std::string text = nt_syserror();
-    const DWORD error = GetLastError();
-    EXPECT_EQ(error, DWORD(ERROR_ACCESS_DENIED)) << "reading the text keeps the code";
-    EXPECT_FALSE(text.empty());
-    EXPECT_NE(text, "Unknown error");
-    EXPECT_EQ(vo_error_get_last(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(vo_error_get_last_kind(), VO_ERR_WIN32);
-    EXPECT_EQ(LastErrorText(), text);
-}
-
-TEST(SystemErrorText, FourResultsCanBeUsedTogether)
-{
-    const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER,
-                           ERROR_NOT_ENOUGH_MEMORY};
-    const char *texts[4];
-    std::string copies[4];
-    for (int i = 0; i < 4; ++i) {
-        SetLastError(codes[i]);
-        texts[i] = nt_syserror();
-        copies[i] = texts[i];
-    }
-    std::set<std::string> distinct;
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(std::string(texts[i]), copies[i]);
-        distinct.insert(copies[i]);
-    }
-    EXPECT_EQ(distinct.size(), 4u);
 }
 
 } // namespace

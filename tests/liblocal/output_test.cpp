@@ -28,7 +28,7 @@ protected:
     std::string logsDir_;
 };
 
-TEST_F(LogOutput, PrintedMessageReachesTheHookWithAllItsParts)
+TEST_F(LogOutput, PrintedOrCreatedMessageReachesTheHookWithAllItsParts)
 {
     tvtest::OutputCapture capture;
     const int length = msg_print(94740, 55000, 2, "Storage Spaces: error=0x%x: %s.\n", VO_ARG_INT,
@@ -42,18 +42,28 @@ TEST_F(LogOutput, PrintedMessageReachesTheHookWithAllItsParts)
     EXPECT_EQ(messages[0].severity, 2);
     EXPECT_EQ(messages[0].text, expected);
     EXPECT_TRUE(capture.debugLines().empty());
+    {
+        tvtest::OutputCapture capture;
+        vo_msg *message = msg_create(108256, 55000, "CSV '%s' is in maintenance mode.\n", VO_ARG_NAME, "Volume1");
+        ASSERT_NE(message, nullptr);
+        EXPECT_TRUE(capture.messages().empty()) << "creating does not print";
+        EXPECT_EQ(msg_print_handle(message, VO_SEV_ERROR), int(std::string(msg_text(message)).size()));
+        msg_free(message);
+        const auto messages = capture.messages();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].number, 108256);
+        EXPECT_EQ(messages[0].code, 55000);
+        EXPECT_EQ(messages[0].severity, VO_SEV_ERROR);
+        EXPECT_EQ(messages[0].text, "CSV 'Volume1' is in maintenance mode.\n");
+    }
 }
 
-TEST_F(LogOutput, PrintedMessageGoesToStandardErrorWithALineEnd)
+TEST_F(LogOutput, PrintedMessageGoesToStandardErrorAndTheMessageLog)
 {
     ::testing::internal::CaptureStderr();
     msg_print(0, 2, 1, "no line end %s", VO_ARG_TEXT, "here");
     msg_print(0, 2, 1, "with line end\n");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "no line end here\nwith line end\n");
-}
-
-TEST_F(LogOutput, PrintedMessageIsAppendedToTheMessageLog)
-{
     msg_print(108257, 55000, VO_SEV_ERROR, "Target cluster node was not specified for '%s'.\n", VO_ARG_TEXT, "CSV1");
     msg_print(94035, 52000, 18, "first warning\n");
     msg_print(1, 51000, VO_SEV_INFO, "moved");
@@ -65,25 +75,13 @@ TEST_F(LogOutput, PrintedMessageIsAppendedToTheMessageLog)
     EXPECT_LT(log.find("108257"), log.find("94035")) << "appended in order";
 }
 
-TEST_F(LogOutput, CreatedMessageIsPrintedThroughItsHandle)
+TEST_F(LogOutput, DebugLinesGoToTheHookAndTheDebugLogUnlessTheFormatIsNull)
 {
     tvtest::OutputCapture capture;
-    vo_msg *message = msg_create(108256, 55000, "CSV '%s' is in maintenance mode.\n", VO_ARG_NAME, "Volume1");
-    ASSERT_NE(message, nullptr);
-    EXPECT_TRUE(capture.messages().empty()) << "creating does not print";
-    EXPECT_EQ(msg_print_handle(message, VO_SEV_ERROR), int(std::string(msg_text(message)).size()));
-    msg_free(message);
-    const auto messages = capture.messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].number, 108256);
-    EXPECT_EQ(messages[0].code, 55000);
-    EXPECT_EQ(messages[0].severity, VO_SEV_ERROR);
-    EXPECT_EQ(messages[0].text, "CSV 'Volume1' is in maintenance mode.\n");
-}
-
-TEST_F(LogOutput, DebugLinesGoToTheHookAndTheDebugLog)
-{
-    tvtest::OutputCapture capture;
+    const char *noFormat = nullptr;
+    debugprintf(noFormat);
+    EXPECT_TRUE(capture.debugLines().empty());
+    EXPECT_EQ(tvtest::Attributes(LogFile(VO_DEBUG_LOG_NAME)), INVALID_FILE_ATTRIBUTES);
     debugprintf("VSS Writer %s is %s\n", "{e8132975-6f93-4464-a53e-1050253ae220}", "supported");
     debugprintf("count=%d size=%llu", 3, 8589934592ULL);
     const auto lines = capture.debugLines();
@@ -99,16 +97,7 @@ TEST_F(LogOutput, DebugLinesGoToTheHookAndTheDebugLog)
     EXPECT_TRUE(tvtest::ReadWholeFile(LogFile(VO_MESSAGE_LOG_NAME)).empty()) << "debug lines stay out of it";
 }
 
-TEST_F(LogOutput, DebugLineWithNullFormatWritesNothing)
-{
-    tvtest::OutputCapture capture;
-    const char *noFormat = nullptr;
-    debugprintf(noFormat);
-    EXPECT_TRUE(capture.debugLines().empty());
-    EXPECT_EQ(tvtest::Attributes(LogFile(VO_DEBUG_LOG_NAME)), INVALID_FILE_ATTRIBUTES);
-}
-
-TEST_F(LogOutput, PrintingKeepsTheCallersErrorState)
+TEST_F(LogOutput, PrintingKeepsTheCallersErrorStateAndAClearedHookSeesNothing)
 {
     SetLastError(ERROR_SHARING_VIOLATION);
     errno = ERANGE;
@@ -121,10 +110,6 @@ TEST_F(LogOutput, PrintingKeepsTheCallersErrorState)
     EXPECT_EQ(errnoValue, ERANGE);
     EXPECT_EQ(vo_error_get_last(), int(0x80042301));
     EXPECT_EQ(vo_error_get_last_kind(), VO_ERR_HRESULT);
-}
-
-TEST_F(LogOutput, HookSeesNothingOnceCleared)
-{
     std::vector<tvtest::CapturedMessage> seen;
     {
         tvtest::OutputCapture capture;

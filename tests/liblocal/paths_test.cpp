@@ -34,7 +34,7 @@ std::string Joined(const char *dir, const char *name)
     return joined ? joined.get() : "";
 }
 
-TEST(Separators, AddedOnlyWhenMissing)
+TEST(Separators, AddedOnlyWhenMissingOneRemovedAndExactlyOneWhenJoining)
 {
     EXPECT_EQ(WithSeparator("C:"), "C:\\");
     EXPECT_EQ(WithSeparator("C:\\"), "C:\\");
@@ -48,10 +48,6 @@ TEST(Separators, AddedOnlyWhenMissing)
     EXPECT_EQ(wstr(adddirsepw(wide, '\\')), W("C:\\"));
     EXPECT_EQ(wstr(adddirsepw(wide, '\\')), W("C:\\"));
     EXPECT_EQ(adddirsepw(nullptr, '\\'), nullptr);
-}
-
-TEST(Separators, OneTrailingSeparatorRemoved)
-{
     EXPECT_EQ(WithoutSeparator("\\\\?\\Volume{1b2c3d4e-0000-0000-0000-100000000000}\\"),
               "\\\\?\\Volume{1b2c3d4e-0000-0000-0000-100000000000}");
     EXPECT_EQ(WithoutSeparator("C:\\"), "C:");
@@ -61,10 +57,6 @@ TEST(Separators, OneTrailingSeparatorRemoved)
     EXPECT_EQ(WithoutSeparator("dir/", '/'), "dir");
     EXPECT_EQ(WithoutSeparator(""), "");
     EXPECT_EQ(rmdirsep(nullptr, '\\'), nullptr);
-}
-
-TEST(PathJoin, ExactlyOneSeparatorBetweenTheParts)
-{
     EXPECT_EQ(Joined("C:\\Program Files\\Tolvane", "bin\\writerlist.txt"),
               "C:\\Program Files\\Tolvane\\bin\\writerlist.txt");
     EXPECT_EQ(Joined("C:\\logs\\", "vsscr.log"), "C:\\logs\\vsscr.log");
@@ -78,7 +70,7 @@ TEST(PathJoin, ExactlyOneSeparatorBetweenTheParts)
     EXPECT_EQ(path_concat(nullptr, nullptr), nullptr);
 }
 
-TEST(WildcardMatch, StarAndQuestionMark)
+TEST(WildcardMatch, StarAndQuestionMarkIgnoringCaseByCharacter)
 {
     EXPECT_EQ(fmatch("*.mdf", "master.mdf"), 1);
     EXPECT_EQ(fmatch("*.mdf", "master.mdf.bak"), 0);
@@ -95,10 +87,6 @@ TEST(WildcardMatch, StarAndQuestionMark)
     EXPECT_EQ(fmatch("data.mdf", "data.mdf"), 1);
     EXPECT_EQ(fmatch(nullptr, "a"), 0);
     EXPECT_EQ(fmatch("*", nullptr), 0);
-}
-
-TEST(WildcardMatch, IgnoresCaseAndCountsCharactersNotBytes)
-{
     EXPECT_EQ(fmatch("*.MDF", "Master.mdf"), 1);
     EXPECT_EQ(fmatch("\xC3\xA9t\xC3\xA9*", "\xC3\x89T\xC3\x89-2024.txt"), 1);
     EXPECT_EQ(fmatch("?.txt", "\xC3\xA9.txt"), 1) << "one ? for one two-byte character";
@@ -106,7 +94,7 @@ TEST(WildcardMatch, IgnoresCaseAndCountsCharactersNotBytes)
     EXPECT_EQ(fmatch("\xD0\xB0\xD1\x80\xD1\x85\xD0\xB8\xD0\xB2*", "\xD0\x90\xD0\xA0\xD0\xA5\xD0\x98\xD0\x92.zip"), 1);
 }
 
-TEST(DirectoryCreation, CreatesEveryMissingParent)
+TEST(DirectoryCreation, CreatesEveryMissingParentOrFailsWithTheReason)
 {
     const std::string base = tvtest::UniqueDirectory("mkdir");
     const std::string deep = base + "\\a\\b\\c";
@@ -123,27 +111,18 @@ TEST(DirectoryCreation, CreatesEveryMissingParent)
     const std::string unicode = base + "\\\xD0\x94\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\xD0\xB5";
     EXPECT_EQ(vo_mkdirpath(unicode.c_str(), 1023), 1);
     EXPECT_TRUE(tvtest::IsDirectory(unicode));
-}
-
-TEST(DirectoryCreation, FailsWithTheReasonWhenAFileIsInTheWay)
-{
-    const std::string base = tvtest::UniqueDirectory("mkdir-file");
-    ASSERT_EQ(vo_mkdirpath(base.c_str(), 1023), 1);
+    // A file in the way fails with the reason; so do NULL and empty paths.
     ASSERT_TRUE(tvtest::WriteWholeFile(base + "\\plain", "x"));
     SetLastError(0);
-    const int result = vo_mkdirpath((base + "\\plain\\sub").c_str(), 1023);
-    const DWORD error = GetLastError();
+    int result = vo_mkdirpath((base + "\\plain\\sub").c_str(), 1023);
+    DWORD error = GetLastError();
     EXPECT_EQ(result, 0);
     EXPECT_EQ(error, DWORD(ERROR_ALREADY_EXISTS));
     EXPECT_EQ(vo_error_get_last(), ERROR_ALREADY_EXISTS);
     EXPECT_EQ(vo_error_get_last_kind(), VO_ERR_WIN32);
     EXPECT_EQ(vo_mkdirpath((base + "\\plain").c_str(), 1023), 0);
-}
-
-TEST(DirectoryCreation, RefusesNullAndEmptyPaths)
-{
-    const int result = vo_mkdirpath(nullptr, 1023);
-    const DWORD error = GetLastError();
+    result = vo_mkdirpath(nullptr, 1023);
+    error = GetLastError();
     EXPECT_EQ(result, 0);
     EXPECT_EQ(error, DWORD(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(vo_mkdirpath("", 1023), 0);
@@ -176,7 +155,7 @@ TEST(ClientDirectories, DefaultsAreUnderProgramData)
     EXPECT_TRUE(tvtest::IsDirectory(programData + "\\Tolvane\\tmp"));
 }
 
-TEST(Environment, ValuesAsUtf8OwnedByTheRuntime)
+TEST(Environment, ValuesAsUtf8OwnedByTheRuntimeAndNullWhenUnset)
 {
     tvtest::SetEnvironment("TVTEST_VALUE", "C:\\Donn\xC3\xA9" "es");
     const char *value = vo_getenv("TVTEST_VALUE");
@@ -188,15 +167,11 @@ TEST(Environment, ValuesAsUtf8OwnedByTheRuntime)
     const std::string longValue(5000, 'v');
     tvtest::SetEnvironment("TVTEST_VALUE", longValue.c_str());
     EXPECT_EQ(std::string(vo_getenv("TVTEST_VALUE")), longValue);
-}
-
-TEST(Environment, UnsetAndNullNamesGiveNull)
-{
     tvtest::SetEnvironment("TVTEST_UNSET", nullptr);
     SetLastError(ERROR_SHARING_VIOLATION);
-    const char *value = vo_getenv("TVTEST_UNSET");
+    const char *unset = vo_getenv("TVTEST_UNSET");
     const DWORD error = GetLastError();
-    EXPECT_EQ(value, nullptr);
+    EXPECT_EQ(unset, nullptr);
     EXPECT_EQ(error, DWORD(ERROR_SHARING_VIOLATION)) << "the caller's error stays";
     EXPECT_EQ(vo_getenv(nullptr), nullptr);
 }

@@ -75,7 +75,7 @@ std::string Live(const std::string &path, size_t size = 512)
     return buffer.c_str();
 }
 
-TEST_F(SnapshotPaths, RegisteredTestsAnswer)
+TEST_F(SnapshotPaths, RegisteredTestsAnswerAndGiveTheLiveForm)
 {
     EXPECT_EQ(vo_is_snapshot_path((std::string(kCopy1) + "dir").c_str()), 1);
     EXPECT_EQ(vo_is_snapshot_path("C:\\dir"), 0);
@@ -87,19 +87,11 @@ TEST_F(SnapshotPaths, RegisteredTestsAnswer)
     EXPECT_STREQ(live, "mount-point form");
     EXPECT_EQ(vo_is_snapshot_path(nullptr), 0);
     EXPECT_EQ(vo_is_snapshot_root(nullptr, live, sizeof live), 0);
-}
-
-TEST_F(SnapshotPaths, LiveFormOfASnapshotPath)
-{
     EXPECT_EQ(Live(std::string(kCopy1) + "Windows\\System32\\config\\SYSTEM"), "C:\\Windows\\System32\\config\\SYSTEM");
     EXPECT_EQ(Live(std::string(kCopy2) + "2024\\report.pdf"), "D:\\Mount\\Archive\\2024\\report.pdf");
     EXPECT_EQ(Live(kCopy1), "C:\\") << "a root is its volume";
     EXPECT_EQ(Live("\\\\?\\globalroot\\device\\harddiskvolumeshadowcopy1\\x"), "C:\\x")
         << "the registered test decides about case";
-}
-
-TEST_F(SnapshotPaths, RootIsFoundAtTheSeparatorsOnly)
-{
     EXPECT_EQ(Live("\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy12\\file"), "<none: ####>")
         << "ShadowCopy1 is not a prefix of ShadowCopy12";
     EXPECT_EQ(Live("\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1"), "<none: ####>");
@@ -109,10 +101,6 @@ TEST_F(SnapshotPaths, RootIsFoundAtTheSeparatorsOnly)
     ASSERT_FALSE(g_rootQueries.empty());
     EXPECT_EQ(g_rootQueries.front(), "\\") << "the shortest leading part is asked first";
     EXPECT_EQ(g_rootQueries.back(), kCopy1) << "and the walk stops at the root";
-}
-
-TEST_F(SnapshotPaths, UndersizedBufferIsLeftUntouched)
-{
     const std::string path = std::string(kCopy1) + "dir\\file";
     EXPECT_EQ(Live(path, 11), "<none: ####>") << "C:\\dir\\file needs 12 bytes";
     EXPECT_EQ(Live(path, 12), "C:\\dir\\file");
@@ -171,7 +159,7 @@ protected:
     std::string root_;
 };
 
-TEST_F(SnapshotBackup, SavesTheSnapshotFileUnderItsLiveName)
+TEST_F(SnapshotBackup, SavesTheSnapshotFileUnderItsLiveNameAndAnswersAsTheSaveRoutine)
 {
     SaveCall call;
     int item = 0;
@@ -186,11 +174,8 @@ TEST_F(SnapshotBackup, SavesTheSnapshotFileUnderItsLiveName)
     EXPECT_EQ(nt_do_snap_backup((root_ + "Users").c_str(), RecordSave, &call, nullptr), 1);
     EXPECT_EQ(call.livePath, "E:\\Users");
     EXPECT_NE(call.attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
-}
-
-TEST_F(SnapshotBackup, ResultIsTheSaveRoutinesAnswer)
-{
-    SaveCall call;
+    // The result is the save routine's answer.
+    call = SaveCall();
     call.answer = 0;
     vo_error_set_last(ERROR_DISK_FULL, VO_ERR_WIN32);
     EXPECT_EQ(nt_do_snap_backup((root_ + "Users\\data\\book.xlsx").c_str(), RecordSave, &call, nullptr), 0);

@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(BoundedCopy, CopiesWhatFitsAndReturnsTheSourceLength)
+TEST(BoundedCopy, CopiesAndAppendsWhatFitsInWholeCharacters)
 {
     char buffer[8];
     EXPECT_EQ(vo_strlcpy(buffer, "abc", sizeof buffer), 3u);
@@ -19,87 +19,67 @@ TEST(BoundedCopy, CopiesWhatFitsAndReturnsTheSourceLength)
     EXPECT_STREQ(buffer, "abcdefg");
     EXPECT_EQ(vo_strlcpy(buffer, "12345678", sizeof buffer), 8u);
     EXPECT_STREQ(buffer, "1234567");
-}
-
-TEST(BoundedCopy, NullAndZeroSizeWriteNothing)
-{
-    char buffer[4] = {'x', 'x', 'x', 'x'};
-    EXPECT_EQ(vo_strlcpy(buffer, "abc", 0), 3u);
-    EXPECT_EQ(buffer[0], 'x');
+    char small[4] = {'x', 'x', 'x', 'x'};
+    EXPECT_EQ(vo_strlcpy(small, "abc", 0), 3u);
+    EXPECT_EQ(small[0], 'x');
     EXPECT_EQ(vo_strlcpy(nullptr, "abc", 4), 3u);
-    EXPECT_EQ(vo_strlcpy(buffer, nullptr, sizeof buffer), 0u);
-    EXPECT_STREQ(buffer, "");
-    EXPECT_EQ(vo_strlcpy(buffer, "", 1), 0u);
-    EXPECT_STREQ(buffer, "");
-}
-
-TEST(BoundedCopy, NeverSplitsAUtf8Character)
-{
-    char buffer[4];
+    EXPECT_EQ(vo_strlcpy(small, nullptr, sizeof small), 0u);
+    EXPECT_STREQ(small, "");
+    EXPECT_EQ(vo_strlcpy(small, "", 1), 0u);
+    EXPECT_STREQ(small, "");
+    char cut[4];
     // "a" + U+00E9 (2 bytes) + U+20AC (3 bytes)
     const char *text = "a\xC3\xA9\xE2\x82\xAC";
-    EXPECT_EQ(vo_strlcpy(buffer, text, 3), 6u);
-    EXPECT_STREQ(buffer, "a") << "only one byte of the second character would fit";
-    EXPECT_EQ(vo_strlcpy(buffer, text, 4), 6u);
-    EXPECT_STREQ(buffer, "a\xC3\xA9");
+    EXPECT_EQ(vo_strlcpy(cut, text, 3), 6u);
+    EXPECT_STREQ(cut, "a") << "only one byte of the second character would fit";
+    EXPECT_EQ(vo_strlcpy(cut, text, 4), 6u);
+    EXPECT_STREQ(cut, "a\xC3\xA9");
     char one[1];
     vo_strlcpy(one, text, sizeof one);
     EXPECT_STREQ(one, "");
+    {
+        char buffer[10] = "C:";
+        EXPECT_EQ(vo_strlcat(buffer, "\\dir", sizeof buffer), 6u);
+        EXPECT_STREQ(buffer, "C:\\dir");
+        EXPECT_EQ(vo_strlcat(buffer, "\\longer", sizeof buffer), 13u);
+        EXPECT_STREQ(buffer, "C:\\dir\\lo");
+        EXPECT_EQ(vo_strlcat(buffer, nullptr, sizeof buffer), 9u);
+        EXPECT_STREQ(buffer, "C:\\dir\\lo");
+        char full[4] = {'a', 'b', 'c', 'd'};
+        EXPECT_EQ(vo_strlcat(full, "xy", sizeof full), 6u);
+        EXPECT_EQ(std::memcmp(full, "abcd", 4), 0);
+        EXPECT_EQ(vo_strlcat(nullptr, "xy", 5), 7u);
+        char room[4] = "ab";
+        EXPECT_EQ(vo_strlcat(room, "xy", 0), 2u);
+        EXPECT_STREQ(room, "ab");
+        EXPECT_EQ(vo_strlcat(room, "\xC3\xA9", sizeof room), 4u);
+        EXPECT_STREQ(room, "ab") << "the two-byte character does not fit in the one byte left";
+    }
+    {
+        WCHAR buffer[6];
+        EXPECT_EQ(vo_wcslcpy(buffer, W("abc"), 6), 3u);
+        EXPECT_EQ(wstr(buffer), W("abc"));
+        EXPECT_EQ(vo_wcslcat(buffer, W("defgh"), 6), 8u);
+        EXPECT_EQ(wstr(buffer), W("abcde"));
+
+        const WCHAR pair[] = {'x', 0xD83D, 0xDE00, 'y', 0};
+        EXPECT_EQ(vo_wcslcpy(buffer, pair, 3), 4u);
+        EXPECT_EQ(wstr(buffer), W("x")) << "half of a surrogate pair is never copied";
+        EXPECT_EQ(vo_wcslcpy(buffer, pair, 4), 4u);
+        EXPECT_EQ(wstr(buffer), wstr(pair, 3));
+        WCHAR small[4] = {'q', 'q', 'q', 'q'};
+        EXPECT_EQ(vo_wcslcpy(small, W("abc"), 0), 3u);
+        EXPECT_EQ(small[0], WCHAR('q'));
+        EXPECT_EQ(vo_wcslcpy(nullptr, W("abc"), 4), 3u);
+        EXPECT_EQ(vo_wcslcat(small, W("ab"), 4), 6u) << "no terminator within the size";
+        EXPECT_EQ(small[3], WCHAR('q'));
+        EXPECT_EQ(vo_wcslcpy(small, nullptr, 4), 0u);
+        EXPECT_EQ(small[0], WCHAR(0));
+        EXPECT_EQ(vo_wcslcat(small, nullptr, 4), 0u);
+    }
 }
 
-TEST(BoundedAppend, AppendsWhatFitsAndReturnsTheLengthItTriedToCreate)
-{
-    char buffer[10] = "C:";
-    EXPECT_EQ(vo_strlcat(buffer, "\\dir", sizeof buffer), 6u);
-    EXPECT_STREQ(buffer, "C:\\dir");
-    EXPECT_EQ(vo_strlcat(buffer, "\\longer", sizeof buffer), 13u);
-    EXPECT_STREQ(buffer, "C:\\dir\\lo");
-    EXPECT_EQ(vo_strlcat(buffer, nullptr, sizeof buffer), 9u);
-    EXPECT_STREQ(buffer, "C:\\dir\\lo");
-}
-
-TEST(BoundedAppend, UnterminatedOrMissingDestinationIsLeftAlone)
-{
-    char full[4] = {'a', 'b', 'c', 'd'};
-    EXPECT_EQ(vo_strlcat(full, "xy", sizeof full), 6u);
-    EXPECT_EQ(std::memcmp(full, "abcd", 4), 0);
-    EXPECT_EQ(vo_strlcat(nullptr, "xy", 5), 7u);
-    char buffer[4] = "ab";
-    EXPECT_EQ(vo_strlcat(buffer, "xy", 0), 2u);
-    EXPECT_STREQ(buffer, "ab");
-    EXPECT_EQ(vo_strlcat(buffer, "\xC3\xA9", sizeof buffer), 4u);
-    EXPECT_STREQ(buffer, "ab") << "the two-byte character does not fit in the one byte left";
-}
-
-TEST(BoundedWide, CopyAndAppendKeepSurrogatePairsWhole)
-{
-    WCHAR buffer[6];
-    EXPECT_EQ(vo_wcslcpy(buffer, W("abc"), 6), 3u);
-    EXPECT_EQ(wstr(buffer), W("abc"));
-    EXPECT_EQ(vo_wcslcat(buffer, W("defgh"), 6), 8u);
-    EXPECT_EQ(wstr(buffer), W("abcde"));
-
-    const WCHAR pair[] = {'x', 0xD83D, 0xDE00, 'y', 0};
-    EXPECT_EQ(vo_wcslcpy(buffer, pair, 3), 4u);
-    EXPECT_EQ(wstr(buffer), W("x")) << "half of a surrogate pair is never copied";
-    EXPECT_EQ(vo_wcslcpy(buffer, pair, 4), 4u);
-    EXPECT_EQ(wstr(buffer), wstr(pair, 3));
-}
-
-TEST(BoundedWide, NullAndZeroSizeWriteNothing)
-{
-    WCHAR buffer[4] = {'q', 'q', 'q', 'q'};
-    EXPECT_EQ(vo_wcslcpy(buffer, W("abc"), 0), 3u);
-    EXPECT_EQ(buffer[0], WCHAR('q'));
-    EXPECT_EQ(vo_wcslcpy(nullptr, W("abc"), 4), 3u);
-    EXPECT_EQ(vo_wcslcat(buffer, W("ab"), 4), 6u) << "no terminator within the size";
-    EXPECT_EQ(buffer[3], WCHAR('q'));
-    EXPECT_EQ(vo_wcslcpy(buffer, nullptr, 4), 0u);
-    EXPECT_EQ(buffer[0], WCHAR(0));
-    EXPECT_EQ(vo_wcslcat(buffer, nullptr, 4), 0u);
-}
-
-TEST(StringComparison, LengthAndByteOrderWithNulls)
+TEST(StringComparison, ByteOrderAndCaseFoldingWithNulls)
 {
     EXPECT_EQ(vo_strlen(nullptr), 0u);
     EXPECT_EQ(vo_strlen("\xC3\xA9"), 2u);
@@ -110,10 +90,6 @@ TEST(StringComparison, LengthAndByteOrderWithNulls)
     EXPECT_EQ(vo_strcmp("abc", "abc"), 0);
     EXPECT_GT(vo_strcmp("\xC3\xA9", "z"), 0) << "UTF-8 bytes compare unsigned, so by code point";
     EXPECT_NE(vo_strcmp("ABC", "abc"), 0);
-}
-
-TEST(StringComparison, IgnoringCaseFoldsLatinGreekAndCyrillic)
-{
     EXPECT_EQ(vo_strcasecmp("System Writer", "SYSTEM WRITER"), 0);
     EXPECT_EQ(vo_strcasecmp("\xC3\x89" "cole", "\xC3\xA9" "COLE"), 0);             // École
     EXPECT_EQ(vo_strcasecmp("\xC5\x81\xC3\xB3" "d\xC5\xBA", "\xC5\x82\xC3\x93" "D\xC5\xB9"), 0); // Łódź
@@ -127,7 +103,7 @@ TEST(StringComparison, IgnoringCaseFoldsLatinGreekAndCyrillic)
     EXPECT_NE(vo_strcasecmp("a\xC3\xB7", "a\xC3\x97"), 0) << "division and multiplication signs are not a case pair";
 }
 
-TEST(PrintfIntoBuffers, SnprintfCutsLikeStrlcpyAndReturnsTheFullLength)
+TEST(PrintfIntoBuffers, CutsLikeStrlcpyAndFormatsC99Conversions)
 {
     char buffer[8];
     EXPECT_EQ(vo_snprintf(buffer, sizeof buffer, "%s-%d", "abc", 42), 6);
@@ -143,21 +119,16 @@ TEST(PrintfIntoBuffers, SnprintfCutsLikeStrlcpyAndReturnsTheFullLength)
     const char *noFormat = nullptr;
     EXPECT_EQ(vo_snprintf(buffer, sizeof buffer, noFormat), -1);
     EXPECT_STREQ(buffer, "");
-}
-
-TEST(PrintfIntoBuffers, SprintfFormatsC99Conversions)
-{
-    char buffer[64];
-    EXPECT_EQ(vo_sprintf(buffer, "%.2f %s", 1536.0 / 1024.0, "KBytes"), 11);
-    EXPECT_STREQ(buffer, "1.50 KBytes");
-    EXPECT_EQ(vo_sprintf(buffer, "%llu %zu %hhd", 18446744073709551615ULL, size_t(3), 'a'), 25);
-    EXPECT_STREQ(buffer, "18446744073709551615 3 97");
-    const char *noFormat = nullptr;
-    EXPECT_EQ(vo_sprintf(buffer, noFormat), -1);
+    char formatted[64];
+    EXPECT_EQ(vo_sprintf(formatted, "%.2f %s", 1536.0 / 1024.0, "KBytes"), 11);
+    EXPECT_STREQ(formatted, "1.50 KBytes");
+    EXPECT_EQ(vo_sprintf(formatted, "%llu %zu %hhd", 18446744073709551615ULL, size_t(3), 'a'), 25);
+    EXPECT_STREQ(formatted, "18446744073709551615 3 97");
+    EXPECT_EQ(vo_sprintf(formatted, noFormat), -1);
     EXPECT_EQ(vo_sprintf(nullptr, "x"), -1);
 }
 
-TEST(Conversions, Utf8ToWideConvertsAndCutsBetweenCharacters)
+TEST(Conversions, ConvertCutBetweenCharactersAndRefuseBadInput)
 {
     WCHAR buffer[8];
     EXPECT_EQ(vo_utf8s_to_wcs(buffer, "caf\xC3\xA9", 8), 4);
@@ -172,36 +143,24 @@ TEST(Conversions, Utf8ToWideConvertsAndCutsBetweenCharacters)
     EXPECT_EQ(buffer[0], WCHAR(0));
     EXPECT_EQ(vo_utf8s_to_wcs(buffer, "", 8), 0);
     EXPECT_EQ(buffer[0], WCHAR(0));
-}
-
-TEST(Conversions, WideToUtf8ConvertsAndCutsBetweenCharacters)
-{
-    char buffer[16];
-    EXPECT_EQ(vo_wcs_to_utf8s(buffer, W("caf\u00E9 \u20AC"), sizeof buffer, 0), 9);
-    EXPECT_STREQ(buffer, "caf\xC3\xA9 \xE2\x82\xAC");
-    EXPECT_EQ(vo_wcs_to_utf8s(buffer, W("a\u20AC"), 3, 0), 4);
-    EXPECT_STREQ(buffer, "a");
+    char narrow[16];
+    EXPECT_EQ(vo_wcs_to_utf8s(narrow, W("caf\u00E9 \u20AC"), sizeof narrow, 0), 9);
+    EXPECT_STREQ(narrow, "caf\xC3\xA9 \xE2\x82\xAC");
+    EXPECT_EQ(vo_wcs_to_utf8s(narrow, W("a\u20AC"), 3, 0), 4);
+    EXPECT_STREQ(narrow, "a");
     EXPECT_EQ(vo_wcs_to_utf8s(nullptr, W("\u20AC"), 0, 0), 3);
-}
-
-TEST(Conversions, WideToUtf8RefusesBadInputAndUnknownFlags)
-{
-    char buffer[16] = "marker";
+    char marked[16] = "marker";
     const WCHAR loneHigh[] = {'a', 0xD800, 'b', 0};
-    EXPECT_EQ(vo_wcs_to_utf8s(buffer, loneHigh, sizeof buffer, 0), 5);
-    EXPECT_STREQ(buffer, "a\xEF\xBF\xBD" "b");
-    std::strcpy(buffer, "marker");
-    EXPECT_EQ(vo_wcs_to_utf8s(buffer, loneHigh, sizeof buffer, VO_CONV_STRICT), -1);
-    EXPECT_STREQ(buffer, "");
-    std::strcpy(buffer, "marker");
-    EXPECT_EQ(vo_wcs_to_utf8s(buffer, W("ok"), sizeof buffer, 0x40), -1);
-    EXPECT_STREQ(buffer, "");
-    EXPECT_EQ(vo_wcs_to_utf8s(buffer, nullptr, sizeof buffer, 0), -1);
-    EXPECT_EQ(vo_wcs_to_utf8s(buffer, W(""), sizeof buffer, VO_CONV_STRICT), 0);
-}
-
-TEST(Conversions, AllocatingConversion)
-{
+    EXPECT_EQ(vo_wcs_to_utf8s(marked, loneHigh, sizeof marked, 0), 5);
+    EXPECT_STREQ(marked, "a\xEF\xBF\xBD" "b");
+    std::strcpy(marked, "marker");
+    EXPECT_EQ(vo_wcs_to_utf8s(marked, loneHigh, sizeof marked, VO_CONV_STRICT), -1);
+    EXPECT_STREQ(marked, "");
+    std::strcpy(marked, "marker");
+    EXPECT_EQ(vo_wcs_to_utf8s(marked, W("ok"), sizeof marked, 0x40), -1);
+    EXPECT_STREQ(marked, "");
+    EXPECT_EQ(vo_wcs_to_utf8s(marked, nullptr, sizeof marked, 0), -1);
+    EXPECT_EQ(vo_wcs_to_utf8s(marked, W(""), sizeof marked, VO_CONV_STRICT), 0);
     EXPECT_EQ(vo_alloc_wcs_to_utf8s(nullptr), nullptr);
     char *text = vo_alloc_wcs_to_utf8s(W("\u0414\u0438\u0441\u043A C:\\"));
     ASSERT_NE(text, nullptr);

@@ -45,7 +45,7 @@ TEST(MountTable, EveryEntryNamesAVolumeAndWhereItIsMounted)
     vo_free_fstab(NULL);
 }
 
-TEST(VolumeTests, DriveRootsAreMountPointsAndDirectoriesAreNot)
+TEST(VolumeTests, DriveRootsAreMountPointsWithTheFileSystemOfTheirMountTableEntry)
 {
     EXPECT_EQ(is_mount_point("C:\\"), 1);
     EXPECT_EQ(is_mount_point("C:"), 1);
@@ -56,10 +56,6 @@ TEST(VolumeTests, DriveRootsAreMountPointsAndDirectoriesAreNot)
     EXPECT_EQ(isfilesystemtype("C:\\Windows", "no such file system"), 0);
     EXPECT_EQ(clu_is_cluster_disk(NULL), 0);
     EXPECT_EQ(clu_is_cluster_disk(""), 0);
-}
-
-TEST(VolumeTests, TheSystemDriveHasTheFileSystemOfItsMountTableEntry)
-{
     vo_fstab_entry *table = getfstab();
     ASSERT_NE(table, nullptr);
     std::string fileSystem;

@@ -103,17 +103,13 @@ std::string InstallDir()
     return directory ? directory.get() : "<null>";
 }
 
-TEST_F(Settings, InstallDirAsUtf8)
+TEST_F(Settings, InstallDirAsUtf8ExpandedOrAbsent)
 {
     EXPECT_EQ(InstallDir(), "<null>") << "absent";
     SetString(W("InstallDir"), W("C:\\Program Files\\Tolvane\\Backup Client"));
     EXPECT_EQ(InstallDir(), "C:\\Program Files\\Tolvane\\Backup Client");
     SetString(W("InstallDir"), W("D:\\Logiciels\\Sauvegarde \u00E0 chaud"));
     EXPECT_EQ(InstallDir(), "D:\\Logiciels\\Sauvegarde \xC3\xA0 chaud");
-}
-
-TEST_F(Settings, InstallDirStoredWithoutTerminatorOrExpandable)
-{
     const wstr text = W("C:\\Tolvane");
     SetBytes(W("InstallDir"), REG_SZ, text.data(), text.size() * sizeof(WCHAR));
     EXPECT_EQ(InstallDir(), "C:\\Tolvane") << "no terminator stored";
@@ -121,10 +117,6 @@ TEST_F(Settings, InstallDirStoredWithoutTerminatorOrExpandable)
     SetEnvironmentVariableW(W("TVTEST_DRIVE"), W("E:"));
     SetString(W("InstallDir"), W("%TVTEST_DRIVE%\\Tolvane"), REG_EXPAND_SZ);
     EXPECT_EQ(InstallDir(), "E:\\Tolvane");
-}
-
-TEST_F(Settings, InstallDirOfAnotherTypeOrEmptyIsAbsent)
-{
     SetDword(W("InstallDir"), 1);
     EXPECT_EQ(InstallDir(), "<null>");
     SetString(W("InstallDir"), W(""));
@@ -143,10 +135,6 @@ TEST_F(Settings, DisabledWritersMatchWithoutRegardToCase)
     EXPECT_EQ(is_writer_disabled("System"), 0) << "whole names only";
     EXPECT_EQ(is_writer_disabled(""), 0) << "an empty entry disables nothing";
     EXPECT_EQ(is_writer_disabled(nullptr), 0);
-}
-
-TEST_F(Settings, DisabledWritersAsOneString)
-{
     SetString(W("DisabledWriters"), W("WMI Writer"));
     EXPECT_EQ(is_writer_disabled("wmi writer"), 1);
     EXPECT_EQ(is_writer_disabled("System Writer"), 0);

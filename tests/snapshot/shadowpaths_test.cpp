@@ -73,7 +73,7 @@ struct Buffer {
     std::string bytes;
 };
 
-TEST(ShadowPathTests, PathInsideAShadowCopy)
+TEST(ShadowPathTests, PathInsideAShadowCopyRootAndLiveVolume)
 {
     const VolSnapMapList list = {Entry("C:\\", S1, "C:\\")};
     const auto view = MakeVolSnapMapView(list);
@@ -85,10 +85,6 @@ TEST(ShadowPathTests, PathInsideAShadowCopy)
     EXPECT_EQ(0, IsSnapshotPath(*view, "C:\\"));
     EXPECT_EQ(0, IsSnapshotPath(*view, ""));
     EXPECT_EQ(0, IsSnapshotPath(*view, NULL));
-}
-
-TEST(ShadowPathTests, TrailingBackslashKeepsNumberedDevicesApart)
-{
     const auto only12 = MakeVolSnapMapView({Entry("C:\\", S12)});
     EXPECT_EQ(0, IsSnapshotPath(*only12, (S1 + "dir").c_str()));
     EXPECT_EQ(1, IsSnapshotPath(*only12, (S12 + "dir").c_str()));
@@ -107,67 +103,61 @@ TEST(ShadowPathTests, TrailingBackslashKeepsNumberedDevicesApart)
     TranslateToPhysical(*both, (S1 + "x").c_str(), second.data(), 512);
     EXPECT_EQ("F:\\x", first.text());
     EXPECT_EQ("E:\\x", second.text());
+    {
+        const auto empty = MakeVolSnapMapView({});
+        Buffer buffer;
+        EXPECT_EQ(0, IsSnapshotPath(*empty, S1.c_str()));
+        EXPECT_EQ(0, IsSnapshotRoot(*empty, S1.c_str(), buffer.data(), 512));
+        EXPECT_EQ(0, IsSnapshotMountpointRoot(*empty, S1.c_str(), buffer.data(), 512));
+        TranslateToPhysical(*empty, (S1 + "x").c_str(), buffer.data(), 512);
+        EXPECT_TRUE(buffer.untouched());
+
+        // Before the snapshot the entries have no shadow path: an empty path must not match
+        // them as an empty prefix would.
+        const auto noShadow = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", ""), Entry("C:\\", "")});
+        EXPECT_EQ(0, IsSnapshotPath(*noShadow, ""));
+        EXPECT_EQ(0, IsSnapshotPath(*noShadow, "C:\\dir"));
+        EXPECT_EQ(0, IsSnapshotRoot(*noShadow, "", buffer.data(), 512));
+        TranslateToPhysical(*noShadow, "C:\\dir", buffer.data(), 512);
+        EXPECT_TRUE(buffer.untouched());
+    }
+    {
+        const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1), Entry("D:\\", S2)});
+        Buffer buffer;
+        EXPECT_EQ(1, IsSnapshotRoot(*view, S1.c_str(), buffer.data(), 512));
+        EXPECT_EQ("C:\\", buffer.text());
+        Buffer lower;
+        EXPECT_EQ(1, IsSnapshotRoot(*view, Lower(S3).c_str(), lower.data(), 512));
+        EXPECT_EQ("D:\\Mount\\Archive\\", lower.text());
+
+        Buffer below;
+        EXPECT_EQ(0, IsSnapshotRoot(*view, (S1 + "dir").c_str(), below.data(), 512));
+        EXPECT_EQ(0, IsSnapshotRoot(*view, S1.substr(0, S1.size() - 1).c_str(), below.data(), 512));
+        EXPECT_TRUE(below.untouched());
+
+        // No buffer, or no room: the answer alone.
+        EXPECT_EQ(1, IsSnapshotRoot(*view, S2.c_str(), NULL, 512));
+        Buffer noRoom;
+        EXPECT_EQ(1, IsSnapshotRoot(*view, S2.c_str(), noRoom.data(), 0));
+        EXPECT_TRUE(noRoom.untouched());
+        Buffer small;
+        EXPECT_EQ(1, IsSnapshotRoot(*view, S3.c_str(), small.data(), 6));
+        EXPECT_EQ("D:\\Mo", small.text());
+        EXPECT_EQ('#', small.bytes[6]);
+        {
+            // Two volumes given the same shadow path by a caller: every entry is asked.
+            const auto view = MakeVolSnapMapView({Entry("E:\\first\\", S1), Entry("C:\\", S2), Entry("F:\\", S1)});
+            Buffer buffer;
+            EXPECT_EQ(1, IsSnapshotRoot(*view, S1.c_str(), buffer.data(), 512));
+            EXPECT_EQ("F:\\", buffer.text());
+            Buffer translated;
+            TranslateToPhysical(*view, (S1 + "a").c_str(), translated.data(), 512);
+            EXPECT_EQ("E:\\first\\a", translated.text()) << "translation takes the first hit";
+        }
+    }
 }
 
-TEST(ShadowPathTests, EmptyMapsAndEntriesWithoutShadowPaths)
-{
-    const auto empty = MakeVolSnapMapView({});
-    Buffer buffer;
-    EXPECT_EQ(0, IsSnapshotPath(*empty, S1.c_str()));
-    EXPECT_EQ(0, IsSnapshotRoot(*empty, S1.c_str(), buffer.data(), 512));
-    EXPECT_EQ(0, IsSnapshotMountpointRoot(*empty, S1.c_str(), buffer.data(), 512));
-    TranslateToPhysical(*empty, (S1 + "x").c_str(), buffer.data(), 512);
-    EXPECT_TRUE(buffer.untouched());
-
-    // Before the snapshot the entries have no shadow path: an empty path must not match
-    // them as an empty prefix would.
-    const auto noShadow = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", ""), Entry("C:\\", "")});
-    EXPECT_EQ(0, IsSnapshotPath(*noShadow, ""));
-    EXPECT_EQ(0, IsSnapshotPath(*noShadow, "C:\\dir"));
-    EXPECT_EQ(0, IsSnapshotRoot(*noShadow, "", buffer.data(), 512));
-    TranslateToPhysical(*noShadow, "C:\\dir", buffer.data(), 512);
-    EXPECT_TRUE(buffer.untouched());
-}
-
-TEST(ShadowPathTests, RootTestWritesTheLiveVolume)
-{
-    const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1), Entry("D:\\", S2)});
-    Buffer buffer;
-    EXPECT_EQ(1, IsSnapshotRoot(*view, S1.c_str(), buffer.data(), 512));
-    EXPECT_EQ("C:\\", buffer.text());
-    Buffer lower;
-    EXPECT_EQ(1, IsSnapshotRoot(*view, Lower(S3).c_str(), lower.data(), 512));
-    EXPECT_EQ("D:\\Mount\\Archive\\", lower.text());
-
-    Buffer below;
-    EXPECT_EQ(0, IsSnapshotRoot(*view, (S1 + "dir").c_str(), below.data(), 512));
-    EXPECT_EQ(0, IsSnapshotRoot(*view, S1.substr(0, S1.size() - 1).c_str(), below.data(), 512));
-    EXPECT_TRUE(below.untouched());
-
-    // No buffer, or no room: the answer alone.
-    EXPECT_EQ(1, IsSnapshotRoot(*view, S2.c_str(), NULL, 512));
-    Buffer noRoom;
-    EXPECT_EQ(1, IsSnapshotRoot(*view, S2.c_str(), noRoom.data(), 0));
-    EXPECT_TRUE(noRoom.untouched());
-    Buffer small;
-    EXPECT_EQ(1, IsSnapshotRoot(*view, S3.c_str(), small.data(), 6));
-    EXPECT_EQ("D:\\Mo", small.text());
-    EXPECT_EQ('#', small.bytes[6]);
-}
-
-TEST(ShadowPathTests, RootTestKeepsTheLastOfSeveralHits)
-{
-    // Two volumes given the same shadow path by a caller: every entry is asked.
-    const auto view = MakeVolSnapMapView({Entry("E:\\first\\", S1), Entry("C:\\", S2), Entry("F:\\", S1)});
-    Buffer buffer;
-    EXPECT_EQ(1, IsSnapshotRoot(*view, S1.c_str(), buffer.data(), 512));
-    EXPECT_EQ("F:\\", buffer.text());
-    Buffer translated;
-    TranslateToPhysical(*view, (S1 + "a").c_str(), translated.data(), 512);
-    EXPECT_EQ("E:\\first\\a", translated.text()) << "translation takes the first hit";
-}
-
-TEST(ShadowPathTests, TranslationToTheLivePath)
+TEST(ShadowPathTests, TranslationToTheLivePathWithAnyPrefixAndLength)
 {
     const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1)});
     Buffer buffer;
@@ -192,53 +182,49 @@ TEST(ShadowPathTests, TranslationToTheLivePath)
     TranslateToPhysical(*view, (S1 + "x").c_str(), untouched.data(), 0);
     TranslateToPhysical(*view, (S1 + "x").c_str(), NULL, 512);
     EXPECT_TRUE(untouched.untouched());
+    {
+        const auto view = MakeVolSnapMapView({Entry("C:\\", S1)});
+        // 13312 bytes below the shadow root: inside, translated and cut to the buffer.
+        const std::string deep = S1 + std::string(13312 - S1.size(), 'a');
+        EXPECT_EQ(1, IsSnapshotPath(*view, deep.c_str()));
+        Buffer buffer(260);
+        TranslateToPhysical(*view, deep.c_str(), buffer.data(), 260);
+        EXPECT_EQ("C:\\" + std::string(256, 'a'), buffer.text());
+        EXPECT_EQ(0, IsSnapshotRoot(*view, deep.c_str(), buffer.data(), 260));
+
+        // The equality test looks at 259 bytes: a shadow path of exactly 259 bytes equals a
+        // longer path that begins with it, and one of 260 bytes equals nothing.
+        const std::string at259 = kDevice + std::string(259 - kDevice.size() - 1, '7') + "\\";
+        const std::string at260 = kDevice + std::string(260 - kDevice.size() - 1, '7') + "\\";
+        ASSERT_EQ(259u, at259.size());
+        const auto longShadows = MakeVolSnapMapView({Entry("X:\\", at259), Entry("Y:\\", at260)});
+        Buffer root259;
+        EXPECT_EQ(1, IsSnapshotRoot(*longShadows, (at259 + "tail").c_str(), root259.data(), 512));
+        EXPECT_EQ("X:\\tail", root259.text());
+        EXPECT_EQ(0, IsSnapshotRoot(*longShadows, at260.c_str(), NULL, 0));
+        EXPECT_EQ(1, IsSnapshotPath(*longShadows, (at260 + "f").c_str()));
+        EXPECT_EQ(0, IsSnapshotPath(*longShadows, at260.c_str())) << "no longer than the shadow path: equality, cut";
+    }
+    {
+        // Shadow paths given by callers need not share the device prefix, nor its case.
+        const auto view = MakeVolSnapMapView({Entry("G:\\", "\\\\?\\globalroot\\device\\harddiskvolumeshadowcopy9\\"),
+                                              Entry("H:\\", ""), Entry("C:\\", "\\\\server\\share\\snap\\"),
+                                              Entry("D:\\", S2)});
+        Buffer buffer;
+        TranslateToPhysical(*view, (S2 + "f").c_str(), buffer.data(), 512);
+        EXPECT_EQ("D:\\f", buffer.text());
+        Buffer other;
+        TranslateToPhysical(*view, "\\\\SERVER\\share\\SNAP\\f", other.data(), 512);
+        EXPECT_EQ("C:\\f", other.text());
+        Buffer upper;
+        TranslateToPhysical(*view, (kDevice + "9\\f").c_str(), upper.data(), 512);
+        EXPECT_EQ("G:\\f", upper.text());
+        EXPECT_EQ(0, IsSnapshotPath(*view, "\\\\?\\"));
+        EXPECT_EQ(0, IsSnapshotPath(*view, "\\\\server\\share\\snapx"));
+    }
 }
 
-TEST(ShadowPathTests, LongPaths)
-{
-    const auto view = MakeVolSnapMapView({Entry("C:\\", S1)});
-    // 13312 bytes below the shadow root: inside, translated and cut to the buffer.
-    const std::string deep = S1 + std::string(13312 - S1.size(), 'a');
-    EXPECT_EQ(1, IsSnapshotPath(*view, deep.c_str()));
-    Buffer buffer(260);
-    TranslateToPhysical(*view, deep.c_str(), buffer.data(), 260);
-    EXPECT_EQ("C:\\" + std::string(256, 'a'), buffer.text());
-    EXPECT_EQ(0, IsSnapshotRoot(*view, deep.c_str(), buffer.data(), 260));
-
-    // The equality test looks at 259 bytes: a shadow path of exactly 259 bytes equals a
-    // longer path that begins with it, and one of 260 bytes equals nothing.
-    const std::string at259 = kDevice + std::string(259 - kDevice.size() - 1, '7') + "\\";
-    const std::string at260 = kDevice + std::string(260 - kDevice.size() - 1, '7') + "\\";
-    ASSERT_EQ(259u, at259.size());
-    const auto longShadows = MakeVolSnapMapView({Entry("X:\\", at259), Entry("Y:\\", at260)});
-    Buffer root259;
-    EXPECT_EQ(1, IsSnapshotRoot(*longShadows, (at259 + "tail").c_str(), root259.data(), 512));
-    EXPECT_EQ("X:\\tail", root259.text());
-    EXPECT_EQ(0, IsSnapshotRoot(*longShadows, at260.c_str(), NULL, 0));
-    EXPECT_EQ(1, IsSnapshotPath(*longShadows, (at260 + "f").c_str()));
-    EXPECT_EQ(0, IsSnapshotPath(*longShadows, at260.c_str())) << "no longer than the shadow path: equality, cut";
-}
-
-TEST(ShadowPathTests, ShadowPathsWithoutACommonDevicePrefix)
-{
-    // Shadow paths given by callers need not share the device prefix, nor its case.
-    const auto view = MakeVolSnapMapView({Entry("G:\\", "\\\\?\\globalroot\\device\\harddiskvolumeshadowcopy9\\"),
-                                          Entry("H:\\", ""), Entry("C:\\", "\\\\server\\share\\snap\\"),
-                                          Entry("D:\\", S2)});
-    Buffer buffer;
-    TranslateToPhysical(*view, (S2 + "f").c_str(), buffer.data(), 512);
-    EXPECT_EQ("D:\\f", buffer.text());
-    Buffer other;
-    TranslateToPhysical(*view, "\\\\SERVER\\share\\SNAP\\f", other.data(), 512);
-    EXPECT_EQ("C:\\f", other.text());
-    Buffer upper;
-    TranslateToPhysical(*view, (kDevice + "9\\f").c_str(), upper.data(), 512);
-    EXPECT_EQ("G:\\f", upper.text());
-    EXPECT_EQ(0, IsSnapshotPath(*view, "\\\\?\\"));
-    EXPECT_EQ(0, IsSnapshotPath(*view, "\\\\server\\share\\snapx"));
-}
-
-TEST(ShadowPathTests, MountPointForm)
+TEST(ShadowPathTests, MountPointFormAndShadowCopyRootPath)
 {
     const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("E:\\Deep\\Dir\\", S12),
                                           Entry("C:\\", S1), Entry("D:\\", S2), Entry("E:\\", "")});
@@ -264,39 +250,37 @@ TEST(ShadowPathTests, MountPointForm)
     Buffer small;
     EXPECT_EQ(1, IsSnapshotMountpointRoot(*view, S3.c_str(), small.data(), 8));
     EXPECT_EQ(S2.substr(0, 7), small.text());
+    {
+        const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1)});
+        WCHAR buffer[300];
+        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+        EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(Lower(S1) + "dir\\f").c_str(), buffer, 300));
+        EXPECT_EQ(Wide(S1.substr(0, S1.size() - 1)), wstr(buffer));
+        EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(S3).c_str(), buffer, 300));
+        EXPECT_EQ(Wide(S3.substr(0, S3.size() - 1)), wstr(buffer));
+
+        // Cut to the buffer.
+        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+        EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(S1).c_str(), buffer, 10));
+        EXPECT_EQ(Wide(S1.substr(0, 9)), wstr(buffer));
+        EXPECT_EQ(WCHAR('#'), buffer[10]);
+
+        // No match: 0 and the buffer cleared. A path shorter than a shadow path is not in it.
+        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide("C:\\dir").c_str(), buffer, 300));
+        EXPECT_EQ(0, buffer[0]);
+        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S1.substr(0, S1.size() - 1)).c_str(), buffer, 300));
+        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S12).c_str(), buffer, 300));
+
+        // NULL path or no room: 0, nothing written.
+        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+        EXPECT_EQ(0, GetShadowCopyRootPath(*view, NULL, buffer, 300));
+        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S1).c_str(), buffer, 0));
+        EXPECT_EQ(WCHAR('#'), buffer[0]);
+    }
 }
 
 // ---- the wide root path ----
-
-TEST(ShadowPathTests, ShadowCopyRootPath)
-{
-    const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1)});
-    WCHAR buffer[300];
-    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-    EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(Lower(S1) + "dir\\f").c_str(), buffer, 300));
-    EXPECT_EQ(Wide(S1.substr(0, S1.size() - 1)), wstr(buffer));
-    EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(S3).c_str(), buffer, 300));
-    EXPECT_EQ(Wide(S3.substr(0, S3.size() - 1)), wstr(buffer));
-
-    // Cut to the buffer.
-    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-    EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(S1).c_str(), buffer, 10));
-    EXPECT_EQ(Wide(S1.substr(0, 9)), wstr(buffer));
-    EXPECT_EQ(WCHAR('#'), buffer[10]);
-
-    // No match: 0 and the buffer cleared. A path shorter than a shadow path is not in it.
-    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-    EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide("C:\\dir").c_str(), buffer, 300));
-    EXPECT_EQ(0, buffer[0]);
-    EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S1.substr(0, S1.size() - 1)).c_str(), buffer, 300));
-    EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S12).c_str(), buffer, 300));
-
-    // NULL path or no room: 0, nothing written.
-    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-    EXPECT_EQ(0, GetShadowCopyRootPath(*view, NULL, buffer, 300));
-    EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S1).c_str(), buffer, 0));
-    EXPECT_EQ(WCHAR('#'), buffer[0]);
-}
 
 // ---- live path to its pieces ----
 
@@ -328,7 +312,7 @@ protected:
     }
 };
 
-TEST_F(GetMappingTests, FillsVolumeShadowAndDriveRoot)
+TEST_F(GetMappingTests, FillsVolumeShadowAndDriveRootOrLeavesThemAlone)
 {
     const auto view = MakeVolSnapMapView({Entry("C:\\", S1, "C:\\")});
     MappingBuffers buffers;
@@ -351,48 +335,44 @@ TEST_F(GetMappingTests, FillsVolumeShadowAndDriveRoot)
     EXPECT_EQ(Wide(S1.substr(0, 4)), wstr(buffers.shadow));
     EXPECT_EQ(WCHAR('#'), buffers.shadow[5]);
     EXPECT_EQ(wstr(W("C:")), wstr(buffers.driveRoot));
-}
+    {
+        MappingBuffers buffers;
+        const auto otherVolume = MakeVolSnapMapView({Entry("D:\\", S2, "D:\\")});
+        EXPECT_EQ(0, buffers.Map(*otherVolume, W("C:\\dir\\file")));
+        // Keys compare exactly: the letter case of a volume counts.
+        const auto lowerKey = MakeVolSnapMapView({Entry("c:\\", S1, "C:\\")});
+        EXPECT_EQ(0, buffers.Map(*lowerKey, W("C:\\dir\\file")));
+        const auto view = MakeVolSnapMapView({Entry("C:\\", S1, "C:\\")});
+        EXPECT_EQ(0, buffers.Map(*view, NULL));
+        EXPECT_EQ(0, buffers.Map(*view, W("C:\\dir"), 0, 300, 8));
+        EXPECT_EQ(0, buffers.Map(*view, W("C:\\dir"), 300, 0, 8));
+        EXPECT_EQ(0, GetMapping(*view, W("C:\\dir"), NULL, 300, buffers.shadow, 300, buffers.driveRoot, 8));
+        EXPECT_EQ(0, GetMapping(*view, W("C:\\dir"), buffers.volume, 300, NULL, 300, buffers.driveRoot, 8));
+        for (WCHAR c : buffers.volume)
+            ASSERT_EQ(WCHAR('#'), c);
+        for (WCHAR c : buffers.shadow)
+            ASSERT_EQ(WCHAR('#'), c);
+        for (WCHAR c : buffers.driveRoot)
+            ASSERT_EQ(WCHAR('#'), c);
 
-TEST_F(GetMappingTests, LeavesBuffersAloneWithoutAMatchOrWithBadArguments)
-{
-    MappingBuffers buffers;
-    const auto otherVolume = MakeVolSnapMapView({Entry("D:\\", S2, "D:\\")});
-    EXPECT_EQ(0, buffers.Map(*otherVolume, W("C:\\dir\\file")));
-    // Keys compare exactly: the letter case of a volume counts.
-    const auto lowerKey = MakeVolSnapMapView({Entry("c:\\", S1, "C:\\")});
-    EXPECT_EQ(0, buffers.Map(*lowerKey, W("C:\\dir\\file")));
-    const auto view = MakeVolSnapMapView({Entry("C:\\", S1, "C:\\")});
-    EXPECT_EQ(0, buffers.Map(*view, NULL));
-    EXPECT_EQ(0, buffers.Map(*view, W("C:\\dir"), 0, 300, 8));
-    EXPECT_EQ(0, buffers.Map(*view, W("C:\\dir"), 300, 0, 8));
-    EXPECT_EQ(0, GetMapping(*view, W("C:\\dir"), NULL, 300, buffers.shadow, 300, buffers.driveRoot, 8));
-    EXPECT_EQ(0, GetMapping(*view, W("C:\\dir"), buffers.volume, 300, NULL, 300, buffers.driveRoot, 8));
-    for (WCHAR c : buffers.volume)
-        ASSERT_EQ(WCHAR('#'), c);
-    for (WCHAR c : buffers.shadow)
-        ASSERT_EQ(WCHAR('#'), c);
-    for (WCHAR c : buffers.driveRoot)
-        ASSERT_EQ(WCHAR('#'), c);
-
-    // Before the snapshot the entry has no shadow path: only the volume is known.
-    const auto noShadow = MakeVolSnapMapView({Entry("C:\\", "", "C:\\")});
-    EXPECT_EQ(0, buffers.Map(*noShadow, W("C:\\dir")));
-    EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
-    EXPECT_EQ(WCHAR('#'), buffers.shadow[0]);
-    EXPECT_EQ(WCHAR('#'), buffers.driveRoot[0]);
-}
-
-TEST_F(GetMappingTests, LongPathsAndDriveRelativePaths)
-{
-    const auto view = MakeVolSnapMapView({Entry("C:\\", S1, "C:\\")});
-    MappingBuffers buffers;
-    wstr deep = W("C:\\");
-    deep.append(13312 - 4, WCHAR('d'));
-    EXPECT_EQ(0, buffers.Map(*view, deep.c_str()));
-    EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
-    buffers.Fill();
-    EXPECT_EQ(0, buffers.Map(*view, W("C:")));
-    EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
+        // Before the snapshot the entry has no shadow path: only the volume is known.
+        const auto noShadow = MakeVolSnapMapView({Entry("C:\\", "", "C:\\")});
+        EXPECT_EQ(0, buffers.Map(*noShadow, W("C:\\dir")));
+        EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
+        EXPECT_EQ(WCHAR('#'), buffers.shadow[0]);
+        EXPECT_EQ(WCHAR('#'), buffers.driveRoot[0]);
+    }
+    {
+        const auto view = MakeVolSnapMapView({Entry("C:\\", S1, "C:\\")});
+        MappingBuffers buffers;
+        wstr deep = W("C:\\");
+        deep.append(13312 - 4, WCHAR('d'));
+        EXPECT_EQ(0, buffers.Map(*view, deep.c_str()));
+        EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
+        buffers.Fill();
+        EXPECT_EQ(0, buffers.Map(*view, W("C:")));
+        EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
+    }
 }
 
 TEST_F(GetMappingTests, AnotherDriveLetterThanTheRootIsAVolumeCrossing)

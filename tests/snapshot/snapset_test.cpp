@@ -8,6 +8,7 @@
 #include <libwinclass/hostinfo.h>
 
 #include <liblocal/local.h>
+#include <backup/messagecheck.h>
 #include <support/capture.h>
 
 #include <winsim/host.h>
@@ -26,29 +27,8 @@ namespace {
 
 const std::string kDevice = "\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy";
 
-// A message handle, freed when the check is done.
-struct Message {
-    explicit Message(vo_msg *handle) : handle(handle) {}
-    ~Message() { msg_free(handle); }
-    Message(const Message &) = delete;
-    Message &operator=(const Message &) = delete;
-    vo_msg *handle;
-};
-
-#define EXPECT_SUCCESS(call)                                                      \
-    do {                                                                          \
-        Message message_(call);                                                   \
-        EXPECT_EQ(nullptr, message_.handle) << msg_text(message_.handle);         \
-    } while (0)
-
-void ExpectMessage(vo_msg *handle, int number, int code, const std::string &text)
-{
-    Message message(handle);
-    ASSERT_NE(nullptr, message.handle) << "expected message " << number;
-    EXPECT_EQ(number, msg_number(message.handle));
-    EXPECT_EQ(code, msg_code(message.handle));
-    EXPECT_EQ(text, msg_text(message.handle));
-}
+using tvtest::ExpectMessage;
+using tvtest::Message;
 
 std::string Utf8(const WCHAR *text)
 {

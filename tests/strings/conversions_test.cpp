@@ -17,14 +17,10 @@ bool SameGuid(const GUID &a, const GUID &b) { return std::memcmp(&a, &b, sizeof(
 
 } // namespace
 
-TEST(Utf8Conversions, EmptyInEmptyOut)
+TEST(Utf8Conversions, EachUnitIsEncodedOnItsOwnAndDecodedBack)
 {
     EXPECT_EQ(from_utf8(std::string()), wstr());
     EXPECT_EQ(to_utf8(wstr()), std::string());
-}
-
-TEST(Utf8Conversions, EachUnitIsEncodedOnItsOwn)
-{
     EXPECT_EQ(to_utf8(wstr(W("A\u00E9"))), "A\xC3\xA9");
     EXPECT_EQ(to_utf8(wstr(W("\u20AC"))), "\xE2\x82\xAC");
     EXPECT_EQ(to_utf8(wstr(W("\u07FF\u0800\uFFFF"))), "\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF");
@@ -32,10 +28,6 @@ TEST(Utf8Conversions, EachUnitIsEncodedOnItsOwn)
     EXPECT_EQ(to_utf8(wstr(1, WCHAR(0xD800))), "\xED\xA0\x80");
     EXPECT_EQ(to_utf8(wstr(W("\xD83D\xDE00"))), "\xED\xA0\xBD\xED\xB8\x80");
     EXPECT_EQ(to_utf8(wstr(1, WCHAR(0))), std::string(1, '\0'));
-}
-
-TEST(Utf8Conversions, DecodesOneUnitPerCharacter)
-{
     EXPECT_EQ(from_utf8("A\xC3\xA9\xE2\x82\xAC"), wstr(W("A\u00E9\u20AC")));
     // Overlong forms and encoded surrogates are taken for their value.
     EXPECT_EQ(from_utf8("\xC0\xAF"), wstr(W("/")));
@@ -47,14 +39,10 @@ TEST(Utf8Conversions, DecodesOneUnitPerCharacter)
     EXPECT_EQ(from_utf8(to_utf8(all)), all);
 }
 
-TEST(Utf8Conversions, CharacterBeyondSixteenBitsBecomesOneReplacementUnit)
+TEST(Utf8Conversions, BeyondSixteenBitsIsOneReplacementUnitAndAnyErrorEmptiesTheResult)
 {
     EXPECT_EQ(from_utf8("a\xF0\x9F\x98\x80" "b"), wstr(W("a\uFFFDb")));
     EXPECT_EQ(from_utf8("\xF4\x8F\xBF\xBF"), wstr(W("\uFFFD")));
-}
-
-TEST(Utf8Conversions, AnyErrorEmptiesTheWholeResult)
-{
     const char *const illFormed[] = {
         "abc\x80",          // stray continuation byte after letters
         "\xBF" "abc",       // continuation byte in lead position
@@ -70,15 +58,18 @@ TEST(Utf8Conversions, AnyErrorEmptiesTheWholeResult)
     EXPECT_EQ(from_utf8(std::string("a\0b", 3)), wstr(W("a\0b"), 3));
 }
 
-TEST(GuidConversions, FormatsWithoutBracesInUpperCase)
+TEST(GuidConversions, FormatsInUpperCaseParsesEitherCaseAndRoundTrips)
 {
     EXPECT_EQ(guid2str(GUID_NULL), wstr(W("00000000-0000-0000-0000-000000000000")));
     EXPECT_EQ(guid2str(kSample), wstr(kSampleText));
     EXPECT_EQ(guid2str(kSample).size(), 36u);
-}
-
-TEST(GuidConversions, ParsesWithOrWithoutBracesInEitherCase)
-{
+    GUID guid = kSample;
+    for (int i = 0; i < 16; ++i) {
+        reinterpret_cast<unsigned char *>(&guid)[i] = static_cast<unsigned char>(i * 17 + 3);
+        bool failed = true;
+        EXPECT_TRUE(SameGuid(str2guid(guid2str(guid), &failed), guid));
+        EXPECT_FALSE(failed);
+    }
     const wstr plain = kSampleText;
     wstr lower = plain;
     for (WCHAR &unit : lower) {
@@ -91,17 +82,6 @@ TEST(GuidConversions, ParsesWithOrWithoutBracesInEitherCase)
         EXPECT_FALSE(failed);
     }
     EXPECT_TRUE(SameGuid(str2guid(plain, NULL), kSample));
-}
-
-TEST(GuidConversions, RoundTrips)
-{
-    GUID guid = kSample;
-    for (int i = 0; i < 16; ++i) {
-        reinterpret_cast<unsigned char *>(&guid)[i] = static_cast<unsigned char>(i * 17 + 3);
-        bool failed = true;
-        EXPECT_TRUE(SameGuid(str2guid(guid2str(guid), &failed), guid));
-        EXPECT_FALSE(failed);
-    }
 }
 
 TEST(GuidConversions, BadTextGivesGuidNullAndRaisesTheFlag)

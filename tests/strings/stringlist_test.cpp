@@ -32,7 +32,7 @@ using Texts = std::vector<std::string>;
 
 } // namespace
 
-TEST(StringListEmpty, ListWithoutStorageReadsAsEmpty)
+TEST(StringListEmpty, ListWithoutStorageAndSharedEmptyStringsReadAsEmpty)
 {
     stringlist list;
     EXPECT_EQ(list.get_data(), nullptr);
@@ -48,11 +48,7 @@ TEST(StringListEmpty, ListWithoutStorageReadsAsEmpty)
     list.pop_back();
     list.clear();
     EXPECT_EQ(list.get_data(), nullptr);
-}
-
-TEST(StringListEmpty, SharedEmptyStringsComeBackEmpty)
-{
-    stringlist list;
+    // Shared empty strings come back empty.
     list[3] = W("scribbled");
     list.front() += W("x");
     EXPECT_TRUE(list[3].is_empty());
@@ -67,16 +63,12 @@ TEST(StringListEmpty, SharedEmptyStringsComeBackEmpty)
     EXPECT_EQ(list.size(), 0);
 }
 
-TEST(StringListCopy, CopyOfAnEmptyListHasStorage)
-{
-    const stringlist empty;
-    stringlist copy(empty);
-    EXPECT_NE(copy.get_data(), nullptr);
-    EXPECT_EQ(copy.size(), 0);
-}
-
 TEST(StringListCopy, CopiesAreIndependentAndShareTheTexts)
 {
+    const stringlist empty;
+    stringlist emptyCopy(empty);
+    EXPECT_NE(emptyCopy.get_data(), nullptr) << "a copy of an empty list has storage";
+    EXPECT_EQ(emptyCopy.size(), 0);
     stringlist original = ListOf({W("a"), W("b")});
     stringlist copy(original);
     EXPECT_EQ(static_cast<const WCHAR *>(copy[0]), static_cast<const WCHAR *>(original[0]));
@@ -95,7 +87,7 @@ TEST(StringListCopy, CopiesAreIndependentAndShareTheTexts)
     EXPECT_EQ(Items(assigned), (Texts{"a", "b"}));
 }
 
-TEST(StringListGrowth, AppendingAListToItselfDoublesIt)
+TEST(StringListGrowth, AppendPushInsertAndClear)
 {
     stringlist list = ListOf({W("a"), W("b"), W("c")});
     list += list;
@@ -107,53 +99,45 @@ TEST(StringListGrowth, AppendingAListToItselfDoublesIt)
     EXPECT_EQ(none.get_data(), nullptr);
     none += list;
     EXPECT_EQ(none.size(), 6);
-}
-
-TEST(StringListGrowth, PushingAnElementOfTheSameListSurvivesGrowth)
-{
-    stringlist list;
-    list.push_back(tv_str(W("a text long enough for a heap mirror")));
+    // Pushing an element of the same list survives its growth.
+    stringlist grown;
+    grown.push_back(tv_str(W("a text long enough for a heap mirror")));
     for (int i = 0; i < 100; ++i)
-        list.push_back(list[0]);
-    EXPECT_EQ(list.size(), 101);
-    EXPECT_STREQ(list.back().get_utf8(), "a text long enough for a heap mirror");
-    list.insert(50, list.back());
-    EXPECT_EQ(list.size(), 102);
-    EXPECT_STREQ(list[50].get_utf8(), "a text long enough for a heap mirror");
+        grown.push_back(grown[0]);
+    EXPECT_EQ(grown.size(), 101);
+    EXPECT_STREQ(grown.back().get_utf8(), "a text long enough for a heap mirror");
+    grown.insert(50, grown.back());
+    EXPECT_EQ(grown.size(), 102);
+    EXPECT_STREQ(grown[50].get_utf8(), "a text long enough for a heap mirror");
+    {
+        stringlist list;
+        list.insert(0, tv_str(W("b")));
+        EXPECT_EQ(Items(list), (Texts{"b"}));
+        list.insert(0, tv_str(W("a")));
+        list.insert(unsigned(list.size()), tv_str(W("d")));
+        list.insert(2, tv_str(W("c")));
+        EXPECT_EQ(Items(list), (Texts{"a", "b", "c", "d"}));
+        list.insert(9, tv_str(W("x")));
+        EXPECT_EQ(list.size(), 4);
+        EXPECT_EQ(Wide(list.front()), wstr(W("a")));
+        EXPECT_EQ(Wide(list.back()), wstr(W("d")));
+
+        stringlist none;
+        none.insert(1, tv_str(W("x")));
+        EXPECT_EQ(none.get_data(), nullptr);
+        // Clear keeps the storage.
+        list = ListOf({W("a"), W("b")});
+        stringlistimpl *storage = list.get_data();
+        list.clear();
+        EXPECT_EQ(list.get_data(), storage);
+        EXPECT_EQ(list.size(), 0);
+        EXPECT_TRUE(list.isempty());
+        list.push_back(tv_str(W("c")));
+        EXPECT_EQ(Items(list), (Texts{"c"}));
+    }
 }
 
-TEST(StringListGrowth, InsertAtFrontMiddleEndAndBeyond)
-{
-    stringlist list;
-    list.insert(0, tv_str(W("b")));
-    EXPECT_EQ(Items(list), (Texts{"b"}));
-    list.insert(0, tv_str(W("a")));
-    list.insert(unsigned(list.size()), tv_str(W("d")));
-    list.insert(2, tv_str(W("c")));
-    EXPECT_EQ(Items(list), (Texts{"a", "b", "c", "d"}));
-    list.insert(9, tv_str(W("x")));
-    EXPECT_EQ(list.size(), 4);
-    EXPECT_EQ(Wide(list.front()), wstr(W("a")));
-    EXPECT_EQ(Wide(list.back()), wstr(W("d")));
-
-    stringlist none;
-    none.insert(1, tv_str(W("x")));
-    EXPECT_EQ(none.get_data(), nullptr);
-}
-
-TEST(StringListGrowth, ClearKeepsTheStorage)
-{
-    stringlist list = ListOf({W("a"), W("b")});
-    stringlistimpl *storage = list.get_data();
-    list.clear();
-    EXPECT_EQ(list.get_data(), storage);
-    EXPECT_EQ(list.size(), 0);
-    EXPECT_TRUE(list.isempty());
-    list.push_back(tv_str(W("c")));
-    EXPECT_EQ(Items(list), (Texts{"c"}));
-}
-
-TEST(StringListSearch, ContainsIsExactIcontainsFoldsAsciiLetters)
+TEST(StringListSearch, ContainsIcontainsAndTheJoinedImage)
 {
     stringlist list = ListOf({W("System Writer"), W("Caf\u00E9")});
     tv_str upper(W("SYSTEM WRITER"));
@@ -171,10 +155,6 @@ TEST(StringListSearch, ContainsIsExactIcontainsFoldsAsciiLetters)
     EXPECT_FALSE(list.contains(empty));
     list.push_back(tv_str(W("")));
     EXPECT_TRUE(list.contains(empty));
-}
-
-TEST(StringListImage, JoinsTheUtf8TextsWithTheSeparator)
-{
     EXPECT_EQ(Wide(ListOf({W("a"), W(""), W("b")}).image(',')), wstr(W("a,,b")));
     EXPECT_EQ(Wide(ListOf({W("only")}).image(',')), wstr(W("only")));
     EXPECT_EQ(Wide(ListOf({W("caf\u00E9"), W("\u20AC")}).image(';')), wstr(W("caf\u00E9;\u20AC")));

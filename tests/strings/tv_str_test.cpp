@@ -39,7 +39,7 @@ bool SharesBuffer(const tv_str &a, const tv_str &b)
 // ---------------------------------------------------------------------------------------
 // Construction and the three views
 
-TEST(TvStrViews, DefaultObjectHasNoTextButAnEmptyMirror)
+TEST(TvStrViews, MissingEmptyWideNarrowAndUtf8TextsAndTheirSharedViews)
 {
     const tv_str s;
     EXPECT_EQ(static_cast<const WCHAR *>(s), nullptr);
@@ -51,10 +51,6 @@ TEST(TvStrViews, DefaultObjectHasNoTextButAnEmptyMirror)
     EXPECT_EQ(s.length(), 0);
     EXPECT_EQ(s.bytelength(), 0);
     EXPECT_TRUE(s == tv_str(W("")));
-}
-
-TEST(TvStrViews, NullAndEmptyWideTextDifferOnlyForOperatorNot)
-{
     const tv_str fromNull(static_cast<const WCHAR *>(NULL));
     const tv_str fromEmpty(W(""));
     EXPECT_TRUE(!fromNull);
@@ -65,76 +61,55 @@ TEST(TvStrViews, NullAndEmptyWideTextDifferOnlyForOperatorNot)
     EXPECT_TRUE(fromNull.is_empty());
     EXPECT_TRUE(fromEmpty.is_empty());
     EXPECT_TRUE(fromNull == fromEmpty);
-}
+    const tv_str narrowNull(static_cast<const char *>(NULL));
+    const tv_str narrowEmpty("");
+    EXPECT_TRUE(!narrowNull);
+    EXPECT_TRUE(!narrowEmpty);
+    EXPECT_STREQ(narrowEmpty.get_utf8(), "");
+    {
+        const tv_str s(W("caf\u00E9"));
+        EXPECT_EQ(Wide(s), wstr(W("caf\u00E9")));
+        EXPECT_EQ(Utf8(s), "caf\xC3\xA9");
+        ASSERT_EQ(GetACP(), 1252u) << "the narrow checks assume the Western ANSI code page";
+        EXPECT_STREQ(static_cast<const char *>(s), "caf\xE9");
+        EXPECT_EQ(s.length(), 4);
+        EXPECT_EQ(s.bytelength(), 5);
+        EXPECT_EQ(s.length_utf8(), 5);
+        const tv_str ansi("caf\xE9 \x80");
+        EXPECT_EQ(Wide(ansi), wstr(W("caf\u00E9 \u20AC")));
+        EXPECT_EQ(Utf8(ansi), "caf\xC3\xA9 \xE2\x82\xAC");
 
-TEST(TvStrViews, WideTextGivesAllThreeViews)
-{
-    const tv_str s(W("caf\u00E9"));
-    EXPECT_EQ(Wide(s), wstr(W("caf\u00E9")));
-    EXPECT_EQ(Utf8(s), "caf\xC3\xA9");
-    ASSERT_EQ(GetACP(), 1252u) << "the narrow checks assume the Western ANSI code page";
-    EXPECT_STREQ(static_cast<const char *>(s), "caf\xE9");
-    EXPECT_EQ(s.length(), 4);
-    EXPECT_EQ(s.bytelength(), 5);
-    EXPECT_EQ(s.length_utf8(), 5);
-}
-
-TEST(TvStrViews, NarrowBytesConvertFromTheAnsiOrTheGivenCodePage)
-{
-    ASSERT_EQ(GetACP(), 1252u);
-    const tv_str ansi("caf\xE9 \x80");
-    EXPECT_EQ(Wide(ansi), wstr(W("caf\u00E9 \u20AC")));
-    EXPECT_EQ(Utf8(ansi), "caf\xC3\xA9 \xE2\x82\xAC");
-
-    const tv_str utf8("caf\xC3\xA9", tv_str::TCS_CP_UTF8);
-    EXPECT_EQ(Wide(utf8), wstr(W("caf\u00E9")));
-}
-
-TEST(TvStrViews, NarrowNullOrEmptyLeavesNoBuffer)
-{
-    const tv_str fromNull(static_cast<const char *>(NULL));
-    const tv_str fromEmpty("");
-    EXPECT_TRUE(!fromNull);
-    EXPECT_TRUE(!fromEmpty);
-    EXPECT_STREQ(fromEmpty.get_utf8(), "");
-}
-
-TEST(TvStrViews, SetUtf8ReplacesTheTextAndNullMeansEmpty)
-{
-    tv_str s(W("old"));
-    EXPECT_EQ(&s.set_utf8("\xE2\x82\xAC" "5"), &s);
-    EXPECT_EQ(Wide(s), wstr(W("\u20AC5")));
-    EXPECT_EQ(Utf8(s), "\xE2\x82\xAC" "5");
-    s.set_utf8(NULL);
-    EXPECT_TRUE(s.is_empty());
-    EXPECT_STREQ(s.get_utf8(), "");
-}
-
-TEST(TvStrViews, NarrowViewIsBuiltOnceAndSharedByCopies)
-{
-    const tv_str s(W("abc"));
-    const char *first = s;
-    const char *again = s;
-    EXPECT_EQ(first, again);
-    const tv_str copy(s);
-    EXPECT_EQ(static_cast<const char *>(copy), first);
-}
-
-TEST(TvStrViews, BufferHandleIsTheSharedBuffer)
-{
-    tv_str s(W("abc"));
-    _bstr_t &handle = s;
-    EXPECT_EQ(handle.length(), 3u);
-    EXPECT_EQ(static_cast<const WCHAR *>(handle), static_cast<const WCHAR *>(s));
-    const tv_str copy(s);
-    const _bstr_t &copied = copy;
-    EXPECT_EQ(static_cast<const WCHAR *>(copied), static_cast<const WCHAR *>(handle));
+        const tv_str utf8("caf\xC3\xA9", tv_str::TCS_CP_UTF8);
+        EXPECT_EQ(Wide(utf8), wstr(W("caf\u00E9")));
+        tv_str replaced(W("old"));
+        EXPECT_EQ(&replaced.set_utf8("\xE2\x82\xAC" "5"), &replaced);
+        EXPECT_EQ(Wide(replaced), wstr(W("\u20AC5")));
+        EXPECT_EQ(Utf8(replaced), "\xE2\x82\xAC" "5");
+        replaced.set_utf8(NULL);
+        EXPECT_TRUE(replaced.is_empty());
+        EXPECT_STREQ(replaced.get_utf8(), "");
+    }
+    {
+        const tv_str s(W("abc"));
+        const char *first = s;
+        const char *again = s;
+        EXPECT_EQ(first, again);
+        const tv_str copy(s);
+        EXPECT_EQ(static_cast<const char *>(copy), first);
+        tv_str handled(W("abc"));
+        _bstr_t &handle = handled;
+        EXPECT_EQ(handle.length(), 3u);
+        EXPECT_EQ(static_cast<const WCHAR *>(handle), static_cast<const WCHAR *>(handled));
+        const tv_str handledCopy(handled);
+        const _bstr_t &copied = handledCopy;
+        EXPECT_EQ(static_cast<const WCHAR *>(copied), static_cast<const WCHAR *>(handle));
+    }
 }
 
 // ---------------------------------------------------------------------------------------
 // The UTF-8 mirror
 
-TEST(TvStrMirror, FifteenBytesStayInlineAndSixteenGoToTheHeap)
+TEST(TvStrMirror, InlineUpToFifteenBytesEncodedAsThePlatformDoesAndKeptByCopiesAndMoves)
 {
     const tv_str fifteen(W("123456789012345"));
     const tv_str sixteen(W("1234567890123456"));
@@ -146,10 +121,13 @@ TEST(TvStrMirror, FifteenBytesStayInlineAndSixteenGoToTheHeap)
     const tv_str moreEuros(W("\u20AC\u20AC\u20AC\u20AC\u20AC!"));
     EXPECT_FALSE(MirrorIsInline(moreEuros));
     EXPECT_EQ(moreEuros.bytelength(), 16);
-}
-
-TEST(TvStrMirror, InlineAndHeapMirrorsSurviveCopyAssignmentAndDestruction)
-{
+    const tv_str pair(W("\xD83D\xDE00"));
+    EXPECT_EQ(Utf8(pair), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(pair.length(), 2);
+    const WCHAR lone[] = {W('a'), 0xD800, W('b'), 0};
+    const tv_str s(lone);
+    EXPECT_EQ(s.length(), 3);  // the wide text keeps the unit
+    EXPECT_EQ(Utf8(s), "a\xEF\xBF\xBD" "b");
     const wstr shortText = W("123456789012345");
     const wstr longText = W("1234567890123456 and more");
     for (const wstr &source : {shortText, longText}) {
@@ -166,10 +144,6 @@ TEST(TvStrMirror, InlineAndHeapMirrorsSurviveCopyAssignmentAndDestruction)
             EXPECT_EQ(MirrorIsInline(*s), source.size() <= 15);
         }
     }
-}
-
-TEST(TvStrMirror, MovedObjectsKeepTheirMirrorAndLeaveAnEmptySource)
-{
     tv_str longSource(W("a text long enough for a heap mirror"));
     const char *heapMirror = longSource.get_utf8();
     tv_str moved(std::move(longSource));
@@ -183,17 +157,6 @@ TEST(TvStrMirror, MovedObjectsKeepTheirMirrorAndLeaveAnEmptySource)
     EXPECT_STREQ(target.get_utf8(), "short");
     EXPECT_TRUE(MirrorIsInline(target));
     EXPECT_TRUE(shortSource.is_empty());
-}
-
-TEST(TvStrMirror, EncodesSurrogatePairsAsOneCharacterAndLoneUnitsAsReplacement)
-{
-    const tv_str pair(W("\xD83D\xDE00"));
-    EXPECT_EQ(Utf8(pair), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(pair.length(), 2);
-    const WCHAR lone[] = {W('a'), 0xD800, W('b'), 0};
-    const tv_str s(lone);
-    EXPECT_EQ(s.length(), 3);  // the wide text keeps the unit
-    EXPECT_EQ(Utf8(s), "a\xEF\xBF\xBD" "b");
 }
 
 TEST(TvStrMirror, FollowsTheWideTextThroughEveryChange)
@@ -234,7 +197,7 @@ TEST(TvStrMirror, FollowsTheWideTextThroughEveryChange)
 // ---------------------------------------------------------------------------------------
 // Sharing between copies
 
-TEST(TvStrSharing, CopiesShareTheBufferUntilOneChanges)
+TEST(TvStrSharing, CopiesShareTheBufferUntilOneChangesAndSelfOperationsAreSafe)
 {
     const tv_str original(W("C:\\data\\file.txt"));
     tv_str copy(original);
@@ -243,27 +206,19 @@ TEST(TvStrSharing, CopiesShareTheBufferUntilOneChanges)
     EXPECT_FALSE(SharesBuffer(original, copy));
     EXPECT_EQ(Wide(original), wstr(W("C:\\data\\file.txt")));
     EXPECT_EQ(Wide(copy), wstr(W("C:\\data\\file.txt.bak")));
-}
-
-TEST(TvStrSharing, InPlaceEditsLeaveOtherCopiesAlone)
-{
-    const tv_str original(W("  abc\\  "));
-    tv_str truncated(original);
+    const tv_str padded(W("  abc\\  "));
+    tv_str truncated(padded);
     EXPECT_NE(truncated.truncate(1), 0);
-    tv_str trimmed(original);
+    tv_str trimmed(padded);
     trimmed.trim();
-    tv_str formatted(original);
+    tv_str formatted(padded);
     EXPECT_EQ(formatted.format(W("%d"), 5), 0);
-    tv_str reset(original);
+    tv_str reset(padded);
     reset.set_utf8("x");
-    EXPECT_EQ(Wide(original), wstr(W("  abc\\  ")));
-    EXPECT_STREQ(original.get_utf8(), "  abc\\  ");
+    EXPECT_EQ(Wide(padded), wstr(W("  abc\\  ")));
+    EXPECT_STREQ(padded.get_utf8(), "  abc\\  ");
     EXPECT_EQ(Wide(truncated), wstr(W("  abc\\ ")));
     EXPECT_EQ(Wide(trimmed), wstr(W("abc\\")));
-}
-
-TEST(TvStrSharing, OperationsOnThemselvesAreSafe)
-{
     tv_str s(W("a text long enough for a heap mirror"));
     const tv_str &alias = s;
     s = alias;
@@ -317,7 +272,7 @@ TEST(TvStrSharing, CopiesMayBeReleasedOnDifferentThreads)
 // ---------------------------------------------------------------------------------------
 // Comparisons
 
-TEST(TvStrCompare, MissingNullAndEmptyTextsAreAllTheEmptyString)
+TEST(TvStrCompare, OrdinalByCodeUnitWithMissingTextsAsEmpty)
 {
     const tv_str none;
     const tv_str null(static_cast<const WCHAR *>(NULL));
@@ -329,10 +284,6 @@ TEST(TvStrCompare, MissingNullAndEmptyTextsAreAllTheEmptyString)
     EXPECT_TRUE(none <= empty && none >= empty);
     EXPECT_TRUE(none < tv_str(W("a")));
     EXPECT_TRUE(tv_str(W("a")) > empty);
-}
-
-TEST(TvStrCompare, OrderIsByCodeUnitThenLength)
-{
     EXPECT_TRUE(tv_str(W("abc")) == tv_str(W("abc")));
     EXPECT_TRUE(tv_str(W("abc")) != tv_str(W("abd")));
     EXPECT_TRUE(tv_str(W("abc")) != tv_str(W("ABC")));
@@ -343,10 +294,6 @@ TEST(TvStrCompare, OrderIsByCodeUnitThenLength)
     EXPECT_TRUE(tv_str(W("\uFFFF")) > tv_str(W("\xD83D\xDE00")));  // units, not characters
     EXPECT_TRUE(tv_str(W("b")) >= tv_str(W("abc")));
     EXPECT_TRUE(tv_str(W("abc")) <= tv_str(W("abc")));
-}
-
-TEST(TvStrCompare, CharEqualityNeedsExactlyOneByte)
-{
     EXPECT_TRUE(tv_str(W("a")) == 'a');
     EXPECT_FALSE(tv_str(W("ab")) == 'a');
     EXPECT_FALSE(tv_str(W("b")) == 'a');
@@ -357,7 +304,7 @@ TEST(TvStrCompare, CharEqualityNeedsExactlyOneByte)
 // ---------------------------------------------------------------------------------------
 // Concatenation and paths
 
-TEST(TvStrPaths, PlusAndAppendJoinTheWideTexts)
+TEST(TvStrPaths, PlusAppendConcatAndSlashJoinTheTexts)
 {
     const tv_str a(W("C:"));
     const tv_str b(W("\\dir"));
@@ -369,10 +316,16 @@ TEST(TvStrPaths, PlusAndAppendJoinTheWideTexts)
     s += static_cast<const WCHAR *>(NULL);
     EXPECT_EQ(Wide(s), wstr(W("caf\u00E9!")));
     EXPECT_EQ(Utf8(s), "caf\xC3\xA9!");
-}
-
-TEST(TvStrPaths, SlashJoinsWithOneBackslash)
-{
+    const tv_str single(W("a"));
+    EXPECT_EQ(Wide(single.concat(tv_str(W("b")), ',')), wstr(W("a,b")));
+    EXPECT_EQ(Wide(tv_str(W("a,")).concat(tv_str(W("b")), ',')), wstr(W("a,b")));
+    EXPECT_EQ(Wide(single.concat(tv_str(W(",b")), ',')), wstr(W("a,b")));
+    EXPECT_EQ(Wide(single.concat(tv_str(W("b")), '\0')), wstr(W("ab")));
+    EXPECT_EQ(Wide(tv_str().concat(tv_str(W("b")), ',')), wstr(W("b")));
+    EXPECT_EQ(Wide(single.concat(tv_str(), ',')), wstr(W("a")));
+    // The join is made on the UTF-8 texts, so a lone surrogate comes back as U+FFFD.
+    const WCHAR lone[] = {0xD800, 0};
+    EXPECT_EQ(Wide(single.concat(tv_str(lone), ',')), wstr(W("a,\uFFFD")));
     const struct {
         const WCHAR *left;
         const WCHAR *right;
@@ -394,21 +347,7 @@ TEST(TvStrPaths, SlashJoinsWithOneBackslash)
         EXPECT_EQ(Wide(tv_str(c.left) / tv_str(c.right)), wstr(c.joined)) << Utf8(tv_str(c.left)) << " / " << Utf8(tv_str(c.right));
 }
 
-TEST(TvStrPaths, ConcatPutsTheSeparatorOnlyWhereNeitherSideHasIt)
-{
-    const tv_str a(W("a"));
-    EXPECT_EQ(Wide(a.concat(tv_str(W("b")), ',')), wstr(W("a,b")));
-    EXPECT_EQ(Wide(tv_str(W("a,")).concat(tv_str(W("b")), ',')), wstr(W("a,b")));
-    EXPECT_EQ(Wide(a.concat(tv_str(W(",b")), ',')), wstr(W("a,b")));
-    EXPECT_EQ(Wide(a.concat(tv_str(W("b")), '\0')), wstr(W("ab")));
-    EXPECT_EQ(Wide(tv_str().concat(tv_str(W("b")), ',')), wstr(W("b")));
-    EXPECT_EQ(Wide(a.concat(tv_str(), ',')), wstr(W("a")));
-    // The join is made on the UTF-8 texts, so a lone surrogate comes back as U+FFFD.
-    const WCHAR lone[] = {0xD800, 0};
-    EXPECT_EQ(Wide(a.concat(tv_str(lone), ',')), wstr(W("a,\uFFFD")));
-}
-
-TEST(TvStrPaths, TrailingSeparatorIsABackslashOnly)
+TEST(TvStrPaths, TrailingSeparatorStripdirDotdotExtensionAndUnc)
 {
     tv_str s(W("C:\\dir"));
     EXPECT_FALSE(s.has_trailing_dirsep());
@@ -435,10 +374,6 @@ TEST(TvStrPaths, TrailingSeparatorIsABackslashOnly)
     EXPECT_EQ(Wide(empty), wstr(W("\\")));
     empty.clear_trailing_dirsep();
     EXPECT_TRUE(empty.is_empty());
-}
-
-TEST(TvStrPaths, StripdirDotdotExtensionAndUnc)
-{
     EXPECT_EQ(Wide(tv_str(W("C:\\dir\\file")).stripdir()), wstr(W("file")));
     EXPECT_EQ(Wide(tv_str(W("C:\\dir\\")).stripdir()), wstr(W("dir\\")));
     EXPECT_EQ(Wide(tv_str(W("file")).stripdir()), wstr(W("file")));
@@ -463,7 +398,7 @@ TEST(TvStrPaths, StripdirDotdotExtensionAndUnc)
 // ---------------------------------------------------------------------------------------
 // Searches
 
-TEST(TvStrSearch, BytePositionsInBanana)
+TEST(TvStrSearch, PositionsContainsStartsWithAndEndsWith)
 {
     const tv_str banana(W("banana"));
     EXPECT_EQ(banana.find('a', 0), 5);
@@ -478,11 +413,7 @@ TEST(TvStrSearch, BytePositionsInBanana)
     EXPECT_EQ(banana.ffind('a', 4), 5);
     EXPECT_EQ(banana.find('n', 3), 4);
     EXPECT_EQ(banana.ffind('x', 0), -1);
-}
-
-TEST(TvStrSearch, OutOfRangeStartsFindNothing)
-{
-    const tv_str banana(W("banana"));
+    // Starts out of range find nothing.
     EXPECT_EQ(banana.ffind('a', -1), -1);
     EXPECT_EQ(banana.ffind('a', 6), -1);
     EXPECT_EQ(banana.ffind('a', INT_MAX), -1);
@@ -496,76 +427,68 @@ TEST(TvStrSearch, OutOfRangeStartsFindNothing)
     EXPECT_EQ(tv_str().rfind('a', 0), -1);
     EXPECT_EQ(tv_str().ffind(WCHAR('a'), 0), -1);
     EXPECT_EQ(banana.ffind(WCHAR('a'), 6), -1);
-}
-
-TEST(TvStrSearch, WideOverloadsCountUnitsNotBytes)
-{
     const tv_str s(W("b\u00E9b\u00E9"));  // bytes: b C3 A9 b C3 A9
     EXPECT_EQ(s.ffind('b', 1), 3);
     EXPECT_EQ(s.ffind(WCHAR('b'), 1), 2);
     EXPECT_EQ(s.find(WCHAR(0xE9), 0), 3);
     EXPECT_EQ(s.ffind_n(WCHAR(0xE9), 2, 0), 3);
     EXPECT_EQ(s.ffind_n(WCHAR(0xE9), 2, 2), -1);
-}
+    {
+        const tv_str s(W("C:\\Program Files\\Caf\u00E9"));
+        EXPECT_TRUE(s.contains(tv_str(W("Program"))));
+        EXPECT_FALSE(s.contains(tv_str(W("program"))));
+        EXPECT_TRUE(s.contains(tv_str(W("program")), false));
+        EXPECT_TRUE(s.contains(W("FILES"), false));
+        EXPECT_FALSE(s.contains(W("CAF\u00C9"), false));  // only ASCII letters fold
+        EXPECT_TRUE(s.contains(W("CAF\u00E9"), false));
+        EXPECT_TRUE(s.contains(tv_str(W(""))));
+        EXPECT_FALSE(s.contains(tv_str()));
+        EXPECT_FALSE(s.contains(static_cast<const WCHAR *>(NULL)));
+        EXPECT_FALSE(tv_str().contains(W("a")));
 
-TEST(TvStrSearch, ContainsByViewAndCase)
-{
-    const tv_str s(W("C:\\Program Files\\Caf\u00E9"));
-    EXPECT_TRUE(s.contains(tv_str(W("Program"))));
-    EXPECT_FALSE(s.contains(tv_str(W("program"))));
-    EXPECT_TRUE(s.contains(tv_str(W("program")), false));
-    EXPECT_TRUE(s.contains(W("FILES"), false));
-    EXPECT_FALSE(s.contains(W("CAF\u00C9"), false));  // only ASCII letters fold
-    EXPECT_TRUE(s.contains(W("CAF\u00E9"), false));
-    EXPECT_TRUE(s.contains(tv_str(W(""))));
-    EXPECT_FALSE(s.contains(tv_str()));
-    EXPECT_FALSE(s.contains(static_cast<const WCHAR *>(NULL)));
-    EXPECT_FALSE(tv_str().contains(W("a")));
+        ASSERT_EQ(GetACP(), 1252u);
+        EXPECT_TRUE(s.contains("Caf\xE9"));           // the narrow (ANSI) view
+        EXPECT_FALSE(s.contains("Caf\xC3\xA9"));
+        EXPECT_TRUE(s.contains_utf8("Caf\xC3\xA9"));   // converted from UTF-8
+        EXPECT_TRUE(s.contains_utf8("caf\xC3\xA9", false));
+        EXPECT_FALSE(s.contains(static_cast<const char *>(NULL)));
+        EXPECT_FALSE(s.contains_utf8(NULL));
+    }
+    {
+        const tv_str s(W("Backup.LOG"));
+        EXPECT_TRUE(s.starts_with(tv_str(W("Back"))));
+        EXPECT_TRUE(s.starts_with(W("")));
+        EXPECT_TRUE(s.starts_with(tv_str(W(""))));
+        EXPECT_FALSE(s.starts_with(W("back")));
+        EXPECT_TRUE(s.starts_with(W("back"), false));
+        EXPECT_TRUE(s.starts_with("BACKUP", false));
+        EXPECT_TRUE(s.starts_with_utf8("Backup."));
+        EXPECT_FALSE(s.starts_with(W("Backup.LOG.old")));
+        EXPECT_FALSE(s.starts_with(static_cast<const WCHAR *>(NULL)));
+        EXPECT_FALSE(s.starts_with(tv_str()));
+        EXPECT_FALSE(tv_str().starts_with(W("")));
 
-    ASSERT_EQ(GetACP(), 1252u);
-    EXPECT_TRUE(s.contains("Caf\xE9"));           // the narrow (ANSI) view
-    EXPECT_FALSE(s.contains("Caf\xC3\xA9"));
-    EXPECT_TRUE(s.contains_utf8("Caf\xC3\xA9"));   // converted from UTF-8
-    EXPECT_TRUE(s.contains_utf8("caf\xC3\xA9", false));
-    EXPECT_FALSE(s.contains(static_cast<const char *>(NULL)));
-    EXPECT_FALSE(s.contains_utf8(NULL));
-}
-
-TEST(TvStrSearch, StartsWithAcceptsAnEmptyPrefixEndsWithRejectsAnEmptySuffix)
-{
-    const tv_str s(W("Backup.LOG"));
-    EXPECT_TRUE(s.starts_with(tv_str(W("Back"))));
-    EXPECT_TRUE(s.starts_with(W("")));
-    EXPECT_TRUE(s.starts_with(tv_str(W(""))));
-    EXPECT_FALSE(s.starts_with(W("back")));
-    EXPECT_TRUE(s.starts_with(W("back"), false));
-    EXPECT_TRUE(s.starts_with("BACKUP", false));
-    EXPECT_TRUE(s.starts_with_utf8("Backup."));
-    EXPECT_FALSE(s.starts_with(W("Backup.LOG.old")));
-    EXPECT_FALSE(s.starts_with(static_cast<const WCHAR *>(NULL)));
-    EXPECT_FALSE(s.starts_with(tv_str()));
-    EXPECT_FALSE(tv_str().starts_with(W("")));
-
-    EXPECT_TRUE(s.ends_with(tv_str(W(".LOG"))));
-    EXPECT_FALSE(s.ends_with(W(".log")));
-    EXPECT_TRUE(s.ends_with(W(".log"), false));
-    EXPECT_TRUE(s.ends_with(".log", false));
-    EXPECT_TRUE(s.ends_with_utf8("p.LOG"));
-    EXPECT_FALSE(s.ends_with(W("")));
-    EXPECT_FALSE(s.ends_with(""));
-    EXPECT_FALSE(s.ends_with_utf8(""));
-    EXPECT_FALSE(s.ends_with(W("xBackup.LOG")));
-    EXPECT_FALSE(s.ends_with(static_cast<const char *>(NULL)));
-    EXPECT_FALSE(tv_str().ends_with(W("a")));
-    EXPECT_TRUE(s.has_char('.'));
-    EXPECT_FALSE(s.has_char('x'));
-    EXPECT_FALSE(s.has_char('\0'));
+        EXPECT_TRUE(s.ends_with(tv_str(W(".LOG"))));
+        EXPECT_FALSE(s.ends_with(W(".log")));
+        EXPECT_TRUE(s.ends_with(W(".log"), false));
+        EXPECT_TRUE(s.ends_with(".log", false));
+        EXPECT_TRUE(s.ends_with_utf8("p.LOG"));
+        EXPECT_FALSE(s.ends_with(W("")));
+        EXPECT_FALSE(s.ends_with(""));
+        EXPECT_FALSE(s.ends_with_utf8(""));
+        EXPECT_FALSE(s.ends_with(W("xBackup.LOG")));
+        EXPECT_FALSE(s.ends_with(static_cast<const char *>(NULL)));
+        EXPECT_FALSE(tv_str().ends_with(W("a")));
+        EXPECT_TRUE(s.has_char('.'));
+        EXPECT_FALSE(s.has_char('x'));
+        EXPECT_FALSE(s.has_char('\0'));
+    }
 }
 
 // ---------------------------------------------------------------------------------------
 // Pieces and edits
 
-TEST(TvStrEdits, SubstrCountsBytesAndClampsToTheText)
+TEST(TvStrEdits, SubstrSplitReplaceCaseTrimAndTruncate)
 {
     const tv_str s(W("hello"));
     EXPECT_EQ(Wide(s.substr(1, 3)), wstr(W("ell")));
@@ -578,10 +501,6 @@ TEST(TvStrEdits, SubstrCountsBytesAndClampsToTheText)
     EXPECT_TRUE(tv_str().substr(0).is_empty());
     // Cutting a multi-byte character leaves what the platform makes of the broken bytes.
     EXPECT_EQ(Wide(tv_str(W("\u00E9x")).substr(1)), wstr(W("\uFFFDx")));
-}
-
-TEST(TvStrEdits, SplitFromEitherSide)
-{
     tv_str before;
     tv_str after;
     EXPECT_TRUE(tv_str(W("\\dir")).split(before, after, false, '\\'));
@@ -601,10 +520,6 @@ TEST(TvStrEdits, SplitFromEitherSide)
     tv_str(W("key=")).split(before, after, false, '=');
     EXPECT_EQ(Wide(before), wstr(W("key")));
     EXPECT_TRUE(after.is_empty());
-}
-
-TEST(TvStrEdits, ReplaceTextAndBytes)
-{
     EXPECT_EQ(Wide(tv_str(W("a.b.c")).replace(tv_str(W(".")), tv_str(W("::")))), wstr(W("a::b::c")));
     EXPECT_EQ(Wide(tv_str(W("aaaa")).replace(tv_str(W("aa")), tv_str(W("b")))), wstr(W("bb")));
     EXPECT_EQ(Wide(tv_str(W("aaa")).replace(tv_str(W("aa")), tv_str(W("a")))), wstr(W("aa")));
@@ -614,67 +529,57 @@ TEST(TvStrEdits, ReplaceTextAndBytes)
     EXPECT_TRUE(tv_str().replace(tv_str(W("a")), tv_str(W("b"))).is_empty());
     EXPECT_EQ(Wide(tv_str(W("C:/a/b")).replace('/', '\\')), wstr(W("C:\\a\\b")));
     EXPECT_EQ(Wide(tv_str(W("abc")).replace('x', 'y')), wstr(W("abc")));
-}
-
-TEST(TvStrEdits, CaseMappingChangesAsciiLettersOnly)
-{
-    const tv_str s(W("\u00C9t\u00E9 Mix 42"));
-    EXPECT_EQ(Wide(s.upper()), wstr(W("\u00C9T\u00E9 MIX 42")));
-    EXPECT_EQ(Wide(s.lower()), wstr(W("\u00C9t\u00E9 mix 42")));
+    const tv_str mixed(W("\u00C9t\u00E9 Mix 42"));
+    EXPECT_EQ(Wide(mixed.upper()), wstr(W("\u00C9T\u00E9 MIX 42")));
+    EXPECT_EQ(Wide(mixed.lower()), wstr(W("\u00C9t\u00E9 mix 42")));
     EXPECT_TRUE(tv_str().upper().is_empty());
-}
-
-TEST(TvStrEdits, TrimSelectedEnds)
-{
-    const wstr padded = W(" \t\r\n\f\vtext \t\r\n\f\v");
-    tv_str both(padded.c_str());
-    EXPECT_EQ(&both.trim(), &both);
-    EXPECT_EQ(Wide(both), wstr(W("text")));
-    tv_str start(padded.c_str());
-    start.trim(TV_STR_TRIM_START);
-    EXPECT_EQ(Wide(start), wstr(W("text \t\r\n\f\v")));
-    tv_str end(padded.c_str());
-    end.trim(TV_STR_TRIM_END);
-    EXPECT_EQ(Wide(end), wstr(W(" \t\r\n\f\vtext")));
-    tv_str blanks(W("   "));
-    blanks.trim(TV_STR_TRIM_END);
-    EXPECT_TRUE(blanks.is_empty());
-    EXPECT_STREQ(blanks.get_utf8(), "");
-    tv_str single(W(" "));
-    single.trim(TV_STR_TRIM_START);
-    EXPECT_TRUE(single.is_empty());
-    tv_str custom(W("--==name==--"));
-    custom.trim(TV_STR_TRIM_BOTH, tv_str(W("-=")));
-    EXPECT_EQ(Wide(custom), wstr(W("name")));
-    tv_str inner(W("a b"));
-    inner.trim();
-    EXPECT_EQ(Wide(inner), wstr(W("a b")));
-    tv_str none;
-    none.trim();
-    EXPECT_TRUE(!none);
-}
-
-TEST(TvStrEdits, TruncateDropsUnitsButNeverTheWholeText)
-{
-    tv_str s(W("abc"));
-    EXPECT_EQ(s.truncate(3), 0);
-    EXPECT_EQ(Wide(s), wstr(W("abc")));
-    EXPECT_EQ(s.truncate(10), 0);
-    EXPECT_EQ(s.truncate(-1), 0);
-    EXPECT_EQ(Wide(s), wstr(W("abc")));
-    EXPECT_NE(s.truncate(1), 0);
-    EXPECT_EQ(Wide(s), wstr(W("ab")));
-    EXPECT_STREQ(s.get_utf8(), "ab");
-    EXPECT_EQ(tv_str().truncate(0), 0);
-    tv_str euro(W("x\u20AC"));
-    EXPECT_NE(euro.truncate(1), 0);
-    EXPECT_STREQ(euro.get_utf8(), "x");
+    {
+        const wstr padded = W(" \t\r\n\f\vtext \t\r\n\f\v");
+        tv_str both(padded.c_str());
+        EXPECT_EQ(&both.trim(), &both);
+        EXPECT_EQ(Wide(both), wstr(W("text")));
+        tv_str start(padded.c_str());
+        start.trim(TV_STR_TRIM_START);
+        EXPECT_EQ(Wide(start), wstr(W("text \t\r\n\f\v")));
+        tv_str end(padded.c_str());
+        end.trim(TV_STR_TRIM_END);
+        EXPECT_EQ(Wide(end), wstr(W(" \t\r\n\f\vtext")));
+        tv_str blanks(W("   "));
+        blanks.trim(TV_STR_TRIM_END);
+        EXPECT_TRUE(blanks.is_empty());
+        EXPECT_STREQ(blanks.get_utf8(), "");
+        tv_str single(W(" "));
+        single.trim(TV_STR_TRIM_START);
+        EXPECT_TRUE(single.is_empty());
+        tv_str custom(W("--==name==--"));
+        custom.trim(TV_STR_TRIM_BOTH, tv_str(W("-=")));
+        EXPECT_EQ(Wide(custom), wstr(W("name")));
+        tv_str inner(W("a b"));
+        inner.trim();
+        EXPECT_EQ(Wide(inner), wstr(W("a b")));
+        tv_str none;
+        none.trim();
+        EXPECT_TRUE(!none);
+        tv_str s(W("abc"));
+        EXPECT_EQ(s.truncate(3), 0);
+        EXPECT_EQ(Wide(s), wstr(W("abc")));
+        EXPECT_EQ(s.truncate(10), 0);
+        EXPECT_EQ(s.truncate(-1), 0);
+        EXPECT_EQ(Wide(s), wstr(W("abc")));
+        EXPECT_NE(s.truncate(1), 0);
+        EXPECT_EQ(Wide(s), wstr(W("ab")));
+        EXPECT_STREQ(s.get_utf8(), "ab");
+        EXPECT_EQ(tv_str().truncate(0), 0);
+        tv_str euro(W("x\u20AC"));
+        EXPECT_NE(euro.truncate(1), 0);
+        EXPECT_STREQ(euro.get_utf8(), "x");
+    }
 }
 
 // ---------------------------------------------------------------------------------------
 // Measures and single characters
 
-TEST(TvStrMeasures, UnitsBytesAndSingleBytes)
+TEST(TvStrMeasures, UnitsBytesCaseAndNumbers)
 {
     const tv_str s(W("\u00E9\u20AC"));
     EXPECT_EQ(s.length(), 2);
@@ -688,20 +593,12 @@ TEST(TvStrMeasures, UnitsBytesAndSingleBytes)
     EXPECT_EQ(tv_str().first(), '\0');
     EXPECT_EQ(tv_str().last(), '\0');
     EXPECT_EQ(tv_str().byteindex(40), '\0');
-}
-
-TEST(TvStrMeasures, IsupperWantsOnlyUpperCaseLetters)
-{
     EXPECT_TRUE(tv_str().isupper());
     EXPECT_TRUE(tv_str(W("ABC")).isupper());
     EXPECT_FALSE(tv_str(W("ABc")).isupper());
     EXPECT_FALSE(tv_str(W("AB1")).isupper());
     EXPECT_FALSE(tv_str(W("AB C")).isupper());
     EXPECT_FALSE(tv_str(W("\u00C9")).isupper());
-}
-
-TEST(TvStrMeasures, ToIntReadsBasesEightTenAndSixteen)
-{
     EXPECT_EQ(tv_str(W("42")).toint(), 42);
     EXPECT_EQ(tv_str(W("  -17 apples")).toint(10), -17);
     EXPECT_EQ(tv_str(W("+8")).toint(10), 8);
@@ -725,7 +622,7 @@ TEST(TvStrMeasures, ToIntReadsBasesEightTenAndSixteen)
 // ---------------------------------------------------------------------------------------
 // The static conversions
 
-TEST(TvStrStatic, Utf8ToWideAllocatedIntoABufferAndMeasured)
+TEST(TvStrStatic, ConversionsAllocatedIntoABufferAndMeasured)
 {
     EXPECT_EQ(tv_str::utf8_to_wcs(NULL), nullptr);
     WCHAR *wide = tv_str::utf8_to_wcs("caf\xC3\xA9");
@@ -744,10 +641,6 @@ TEST(TvStrStatic, Utf8ToWideAllocatedIntoABufferAndMeasured)
     EXPECT_EQ(tv_str::utf8_to_wcs(buffer, 0, "a"), 0u);
     EXPECT_EQ(tv_str::utf8_to_wcs(NULL, 8, "a"), 0u);
     EXPECT_EQ(tv_str::utf8_to_wcs(buffer, 8, NULL), 0u);
-}
-
-TEST(TvStrStatic, WideToUtf8AllocatedIntoABufferAndMeasured)
-{
     EXPECT_EQ(tv_str::wcs_to_utf8(static_cast<const WCHAR *>(NULL)), nullptr);
     char *utf8 = tv_str::wcs_to_utf8(W("\u20AC1"));
     ASSERT_NE(utf8, nullptr);
@@ -758,18 +651,18 @@ TEST(TvStrStatic, WideToUtf8AllocatedIntoABufferAndMeasured)
     EXPECT_EQ(tv_str::wcs_to_utf8_len(W("")), 1u);
     EXPECT_EQ(tv_str::wcs_to_utf8_len(NULL), 0u);
 
-    char buffer[8];
-    EXPECT_EQ(tv_str::wcs_to_utf8(buffer, 5, W("\u20AC1")), 5u);
-    EXPECT_STREQ(buffer, "\xE2\x82\xAC" "1");
-    EXPECT_EQ(tv_str::wcs_to_utf8(buffer, 4, W("\u20AC1")), 0u);
+    char narrow[8];
+    EXPECT_EQ(tv_str::wcs_to_utf8(narrow, 5, W("\u20AC1")), 5u);
+    EXPECT_STREQ(narrow, "\xE2\x82\xAC" "1");
+    EXPECT_EQ(tv_str::wcs_to_utf8(narrow, 4, W("\u20AC1")), 0u);
     EXPECT_EQ(tv_str::wcs_to_utf8(NULL, 8, W("a")), 0u);
-    EXPECT_EQ(tv_str::wcs_to_utf8(buffer, 8, NULL), 0u);
+    EXPECT_EQ(tv_str::wcs_to_utf8(narrow, 8, NULL), 0u);
 }
 
 // ---------------------------------------------------------------------------------------
 // Bad input
 
-TEST(TvStrBadInput, IllFormedUtf8BecomesReplacementCharacters)
+TEST(TvStrBadInput, IllFormedUtf8AndLongTexts)
 {
     // How many U+FFFD an ill-formed sequence becomes is the platform's choice (Windows
     // and Wine count some sequences differently); tv_str must agree with its platform.
@@ -800,30 +693,24 @@ TEST(TvStrBadInput, IllFormedUtf8BecomesReplacementCharacters)
         EXPECT_EQ(wstr(converted), platform);
         delete[] converted;
     }
-}
-
-TEST(TvStrBadInput, IllFormedUtf8KeepsTheCallersLastError)
-{
     SetLastError(ERROR_FILE_NOT_FOUND);
     tv_str s;
     s.set_utf8("bad \x80 byte");
     EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-}
-
-TEST(TvStrBadInput, LongTextsWorkThroughout)
-{
-    const wstr longText(200000, W('x'));
-    tv_str s(longText.c_str());
-    EXPECT_EQ(s.length(), 200000);
-    EXPECT_EQ(s.bytelength(), 200000);
-    const tv_str joined = s / s;
-    EXPECT_EQ(joined.length(), 400001);
-    EXPECT_EQ(joined.byteindex(200000), '\\');
-    EXPECT_EQ(joined.rfind('\\', 0), 200000);
-    EXPECT_EQ(s.substr(199999).length(), 1);
-    tv_str utf8;
-    utf8.set_utf8(std::string(150000, 'y').append("\xC3\xA9").c_str());
-    EXPECT_EQ(utf8.length(), 150001);
+    {
+        const wstr longText(200000, W('x'));
+        tv_str s(longText.c_str());
+        EXPECT_EQ(s.length(), 200000);
+        EXPECT_EQ(s.bytelength(), 200000);
+        const tv_str joined = s / s;
+        EXPECT_EQ(joined.length(), 400001);
+        EXPECT_EQ(joined.byteindex(200000), '\\');
+        EXPECT_EQ(joined.rfind('\\', 0), 200000);
+        EXPECT_EQ(s.substr(199999).length(), 1);
+        tv_str utf8;
+        utf8.set_utf8(std::string(150000, 'y').append("\xC3\xA9").c_str());
+        EXPECT_EQ(utf8.length(), 150001);
+    }
 }
 
 // ---------------------------------------------------------------------------------------

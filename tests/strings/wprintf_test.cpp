@@ -23,35 +23,29 @@ struct Buffer {
 
 } // namespace
 
-TEST(WideFormatting, ShortOutputIsTerminated)
+TEST(WideFormatting, TerminatedOnlyWhenShortCutAtTheCountAnsweringMinusOne)
 {
     Buffer b;
     EXPECT_EQ(_snwprintf(b.units, 8, W("%ls"), W("ab")), 2);
     EXPECT_EQ(b.units[0], W('a'));
     EXPECT_EQ(b.units[2], 0);
     EXPECT_EQ(b.units[3], kUntouched);
-}
-
-TEST(WideFormatting, OutputFillingTheCountIsNotTerminated)
-{
-    Buffer b;
-    EXPECT_EQ(_snwprintf(b.units, 4, W("%ls"), W("abcd")), 4);
-    EXPECT_EQ(b.units[3], W('d'));
-    EXPECT_EQ(b.units[4], kUntouched);
-}
-
-TEST(WideFormatting, LongerOutputIsCutAtTheCountAndAnswersMinusOne)
-{
-    Buffer b;
-    EXPECT_EQ(_snwprintf(b.units, 4, W("%ls%d"), W("abc"), 42), -1);
-    EXPECT_EQ(b.units[0], W('a'));
-    EXPECT_EQ(b.units[3], W('4'));
-    EXPECT_EQ(b.units[4], kUntouched);
-}
-
-TEST(WideFormatting, ZeroCountWritesNothing)
-{
-    Buffer b;
-    EXPECT_EQ(_snwprintf(b.units, 0, W("x")), -1);
-    EXPECT_EQ(b.units[0], kUntouched);
+    {
+        Buffer b;
+        EXPECT_EQ(_snwprintf(b.units, 4, W("%ls"), W("abcd")), 4);
+        EXPECT_EQ(b.units[3], W('d'));
+        EXPECT_EQ(b.units[4], kUntouched);
+    }
+    {
+        Buffer b;
+        EXPECT_EQ(_snwprintf(b.units, 4, W("%ls%d"), W("abc"), 42), -1);
+        EXPECT_EQ(b.units[0], W('a'));
+        EXPECT_EQ(b.units[3], W('4'));
+        EXPECT_EQ(b.units[4], kUntouched);
+    }
+    {
+        Buffer b;
+        EXPECT_EQ(_snwprintf(b.units, 0, W("x")), -1);
+        EXPECT_EQ(b.units[0], kUntouched);
+    }
 }

@@ -301,7 +301,7 @@ TEST_F(BackupSession, SelectingAWriterAddsItsTopLevelComponentsOnly)
     EXPECT_EQ(adds, 1u);
 }
 
-TEST_F(BackupSession, ComponentVolumesAreThoseItsFilesLiveOn)
+TEST_F(BackupSession, ComponentVolumesAreThoseItsFilesLiveOnDevicePathsIncludedMissingOnesRefused)
 {
     ASSERT_EQ(OpenBackup(requester_), 0);
     auto asr = WriterNamed(requester_, "ASR Writer");
@@ -346,37 +346,35 @@ TEST_F(BackupSession, ComponentVolumesAreThoseItsFilesLiveOn)
     ASSERT_EQ(systemFiles->GetVolumeMap(systemVolumes), 0);
     ASSERT_EQ(systemVolumes.count(W("C:\\")), 1u);
     EXPECT_EQ(systemVolumes.at(W("C:\\"))->GetVolumeGuid(), kSystemVolumeGuid);
-}
+    {
+        CVssWriterComp component;
+        auto onDevice = std::make_shared<CVssWriterFile>();
+        onDevice->path = W("\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Boot\\");
+        onDevice->fileSpec = W("*.*");
+        auto expanded = std::make_shared<CVssWriterFile>();
+        expanded->path = W("%SystemRoot%\\System32\\config");
+        expanded->fileSpec = W("SAM");
+        component.files = {onDevice, expanded};
+        CVssMountPointMap volumes;
+        ASSERT_EQ(component.GetVolumeMap(volumes), 0);
+        ASSERT_EQ(volumes.size(), 2u);
+        const wstr device = W("\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\");
+        ASSERT_EQ(volumes.count(device), 1u);
+        EXPECT_EQ(volumes.at(device)->GetVolumeGuid(), device);
+        ASSERT_EQ(volumes.count(W("C:\\")), 1u);
 
-TEST_F(BackupSession, ComponentVolumesOfDevicePathsAndMissingVolumes)
-{
-    CVssWriterComp component;
-    auto onDevice = std::make_shared<CVssWriterFile>();
-    onDevice->path = W("\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Boot\\");
-    onDevice->fileSpec = W("*.*");
-    auto expanded = std::make_shared<CVssWriterFile>();
-    expanded->path = W("%SystemRoot%\\System32\\config");
-    expanded->fileSpec = W("SAM");
-    component.files = {onDevice, expanded};
-    CVssMountPointMap volumes;
-    ASSERT_EQ(component.GetVolumeMap(volumes), 0);
-    ASSERT_EQ(volumes.size(), 2u);
-    const wstr device = W("\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\");
-    ASSERT_EQ(volumes.count(device), 1u);
-    EXPECT_EQ(volumes.at(device)->GetVolumeGuid(), device);
-    ASSERT_EQ(volumes.count(W("C:\\")), 1u);
-
-    // A file on a volume the host does not have: an error, and the caller's map untouched.
-    auto nowhere = std::make_shared<CVssWriterFile>();
-    nowhere->path = W("Q:\\Data\\");
-    nowhere->fileSpec = W("*");
-    component.databaseLogFiles = {nowhere};
-    CVssMountPointMap untouched;
-    EXPECT_NE(component.GetVolumeMap(untouched), 0);
-    EXPECT_TRUE(untouched.empty());
-    CVssMountPointList none;
-    EXPECT_NE(component.GetVolumeList(none), 0);
-    EXPECT_TRUE(none.empty());
+        // A file on a volume the host does not have: an error, and the caller's map untouched.
+        auto nowhere = std::make_shared<CVssWriterFile>();
+        nowhere->path = W("Q:\\Data\\");
+        nowhere->fileSpec = W("*");
+        component.databaseLogFiles = {nowhere};
+        CVssMountPointMap untouched;
+        EXPECT_NE(component.GetVolumeMap(untouched), 0);
+        EXPECT_TRUE(untouched.empty());
+        CVssMountPointList none;
+        EXPECT_NE(component.GetVolumeList(none), 0);
+        EXPECT_TRUE(none.empty());
+    }
 }
 
 TEST_F(BackupSession, VolumesTheHostLacksStayOutOfTheSet)

@@ -20,15 +20,11 @@ bool SessionOpen(CVssCr *requester)
     return requester->GetWriters(writers) == 0;
 }
 
-TEST(RequesterObject, IsOneObjectForTheProcess)
+TEST(RequesterObject, IsOneObjectForTheProcessAndWritesWriterIdsBracedInLowerCase)
 {
     CVssCr *first = CVssCr::Instance();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(CVssCr::Instance(), first);
-}
-
-TEST(RequesterObject, WriterIdTextIsBracedLowerCase)
-{
     CVssCr *requester = CVssCr::Instance();
     EXPECT_EQ(vsstest::Narrow(requester->WriterGUIDtoStr(kSystemWriterId)), "{e8132975-6f93-4464-a53e-1050253ae220}");
     const GUID allBits = {0xffffffff, 0xffff, 0xffff, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}};

@@ -28,22 +28,15 @@ std::string ToMultiByte(UINT codePage, const wstr &wide)
     return narrow;
 }
 
-TEST(Utf8Conversion, RoundTripsTheBasicPlaneAndSurrogatePairs)
+TEST(Utf8Conversion, RoundTripsReplacesIllFormedInputAndRejectsBadArguments)
 {
     const std::string utf8 = "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80";
     const wstr wide = FromMultiByte(CP_UTF8, utf8);
     EXPECT_EQ(wide, wstr(W("caf\u00E9 \u20AC \xD83D\xDE00")));
     EXPECT_EQ(ToMultiByte(CP_UTF8, wide), utf8);
-}
-
-TEST(Utf8Conversion, CountsTheTerminatorWhenTheLengthIsMinusOne)
-{
+    // A length of -1 counts the terminator.
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, NULL, 0), 4);
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, W("abc"), -1, NULL, 0, NULL, NULL), 4);
-}
-
-TEST(Utf8Conversion, ReplacesIllFormedInputUnlessAskedToFail)
-{
     const std::string stray = "ab\x80"
                               "c";
     EXPECT_EQ(FromMultiByte(CP_UTF8, stray), wstr(W("ab\uFFFDc")));
@@ -54,19 +47,16 @@ TEST(Utf8Conversion, ReplacesIllFormedInputUnlessAskedToFail)
 
     const WCHAR loneHigh[] = {0xD800, 'x', 0};
     EXPECT_EQ(ToMultiByte(CP_UTF8, loneHigh), "\xEF\xBF\xBDx");
-}
+    {
+        WCHAR wide[2];
+        SetLastError(0);
+        EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", 0, wide, 2), 0);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
 
-TEST(Utf8Conversion, RejectsBadArgumentsWithTheDocumentedErrors)
-{
-    WCHAR wide[2];
-    SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", 0, wide, 2), 0);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-
-    SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, wide, 2), 0);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-
+        SetLastError(0);
+        EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, wide, 2), 0);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    }
 }
 
 TEST(Utf8Conversion, RefusesFlagsAndDefaultsThatUtf8DoesNotTake)
@@ -83,15 +73,12 @@ TEST(Utf8Conversion, RefusesFlagsAndDefaultsThatUtf8DoesNotTake)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
 }
 
-TEST(AnsiConversion, UsesWindows1252)
+TEST(AnsiConversion, UsesWindows1252AndReportsTheDefault)
 {
     ASSERT_EQ(GetACP(), 1252u);
     EXPECT_EQ(FromMultiByte(CP_ACP, "\x80\xE9\x9F"), wstr(W("\u20AC\u00E9\u0178")));
     EXPECT_EQ(ToMultiByte(CP_ACP, W("\u20AC\u00E9")), "\x80\xE9");
-}
-
-TEST(AnsiConversion, ReportsCharactersOutsideThePageThroughTheDefault)
-{
+    // Characters outside the page become the default, and the caller is told.
     BOOL usedDefault = FALSE;
     char narrow[8] = {};
     const int written = WideCharToMultiByte(CP_ACP, 0, W("a\u4E2D"), 2, narrow, 8, NULL, &usedDefault);

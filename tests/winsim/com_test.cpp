@@ -21,7 +21,7 @@ HRESULT InitializeSecurity()
                                 EOAC_NONE, NULL);
 }
 
-TEST(ComApartment, RepeatsInTheSameModelAreCounted)
+TEST(ComApartment, RepeatsAreCountedTheOtherModelRefusedAndEachThreadHasItsOwn)
 {
     EXPECT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
     EXPECT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_FALSE);
@@ -29,48 +29,23 @@ TEST(ComApartment, RepeatsInTheSameModelAreCounted)
     // Still initialised once: the other model is refused.
     EXPECT_EQ(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
     CoUninitialize();
-    // Now the thread has left its apartment and may choose again.
-    EXPECT_EQ(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED), S_OK);
-    CoUninitialize();
-}
-
-TEST(ComApartment, CoInitializeIsTheSingleThreadedModel)
-{
+    // Now the thread has left its apartment and may choose again; CoInitialize is the
+    // single-threaded model.
     EXPECT_EQ(CoInitialize(NULL), S_OK);
     EXPECT_EQ(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED), S_FALSE);
     EXPECT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
     CoUninitialize();
     CoUninitialize();
-}
-
-TEST(ComApartment, AChangedModeCallNeedsNoBalancing)
-{
+    // A changed-mode call needed no balancing, and extra uninitialize calls are harmless.
     ASSERT_EQ(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED), S_OK);
     ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
     CoUninitialize();
-    EXPECT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
-    CoUninitialize();
-}
-
-TEST(ComApartment, ExtraUninitializeCallsAreHarmless)
-{
     CoUninitialize();
     EXPECT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
     CoUninitialize();
     CoUninitialize();
     EXPECT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
     CoUninitialize();
-}
-
-TEST(ComApartment, TheReservedArgumentMustBeNull)
-{
-    TV_SKIP_UNDER_WINE("Wine ignores the reserved argument");
-    int reserved = 0;
-    EXPECT_EQ(CoInitializeEx(&reserved, COINIT_MULTITHREADED), E_INVALIDARG);
-}
-
-TEST(ComApartment, EachThreadHasItsOwn)
-{
     ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
     HRESULT other = E_FAIL;
     std::thread worker([&other] {
@@ -83,59 +58,44 @@ TEST(ComApartment, EachThreadHasItsOwn)
     CoUninitialize();
 }
 
-TEST(ComSecurity, IsSetOncePerProcess)
+TEST(ComApartment, TheReservedArgumentMustBeNull)
 {
-    TV_SKIP_UNDER_WINE("Wine answers S_OK to every CoInitializeSecurity");
+    TV_SKIP_UNDER_WINE("Wine ignores the reserved argument");
+    int reserved = 0;
+    EXPECT_EQ(CoInitializeEx(&reserved, COINIT_MULTITHREADED), E_INVALIDARG);
+}
+
+TEST(ComSecurity, NeedsAnApartmentAndIsSetOncePerProcess)
+{
+    TV_SKIP_UNDER_WINE("Wine sets process security outside any apartment, and as often as asked");
+    EXPECT_EQ(InitializeSecurity(), CO_E_NOTINITIALIZED);
     ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
-    EXPECT_EQ(InitializeSecurity(), S_OK);
+    EXPECT_EQ(InitializeSecurity(), S_OK);  // the failed call did not count
     EXPECT_EQ(InitializeSecurity(), RPC_E_TOO_LATE);
     CoUninitialize();
 }
 
-TEST(ComSecurity, NeedsAnApartment)
-{
-    TV_SKIP_UNDER_WINE("Wine sets process security from a thread outside any apartment");
-    EXPECT_EQ(InitializeSecurity(), CO_E_NOTINITIALIZED);
-    ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
-    EXPECT_EQ(InitializeSecurity(), S_OK);  // the failed call did not count
-    CoUninitialize();
-}
-
-TEST(ComCreate, AnUnregisteredClassIsNotRegistered)
-{
-    ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
-    void *object = reinterpret_cast<void *>(1);
-    EXPECT_EQ(CoCreateInstance(kUnknownClass, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
-              REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(object, nullptr);
-    CoUninitialize();
-}
-
-TEST(ComCreate, NeedsAnApartment)
+TEST(ComCreate, NeedsAnApartmentAndReportsAnUnregisteredClass)
 {
     void *object = reinterpret_cast<void *>(1);
     EXPECT_EQ(CoCreateInstance(kUnknownClass, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
               CO_E_NOTINITIALIZED);
     EXPECT_EQ(object, nullptr);
-}
 
-TEST(ComCreate, ReachesTheImplicitMultithreadedApartment)
-{
     ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
+    object = reinterpret_cast<void *>(1);
+    EXPECT_EQ(CoCreateInstance(kUnknownClass, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(CoCreateInstance(kUnknownClass, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown, NULL), E_POINTER);
+    // A thread that never joined an apartment reaches the implicit multithreaded one.
     HRESULT fromWorker = S_OK;
     std::thread worker([&fromWorker] {
-        void *object = NULL;
-        fromWorker = CoCreateInstance(kUnknownClass, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown, &object);
+        void *created = NULL;
+        fromWorker = CoCreateInstance(kUnknownClass, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown, &created);
     });
     worker.join();
     EXPECT_EQ(fromWorker, REGDB_E_CLASSNOTREG);  // not CO_E_NOTINITIALIZED: the MTA is alive
-    CoUninitialize();
-}
-
-TEST(ComCreate, ANullOutputIsAPointerError)
-{
-    ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
-    EXPECT_EQ(CoCreateInstance(kUnknownClass, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown, NULL), E_POINTER);
     CoUninitialize();
 }
 

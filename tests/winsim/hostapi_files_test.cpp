@@ -36,16 +36,23 @@ protected:
     std::string root_;
 };
 
-TEST_F(Sandbox, DriveCIsADirectoryOfTheRootWithTheWindowsTemp)
+TEST_F(Sandbox, DriveCIsADirectoryOfTheRootAndOtherDrivesExistWhenTheirDirectoryDoes)
 {
     EXPECT_EQ(winsim::SandboxRoot(), root_);
     struct stat status;
     EXPECT_EQ(stat((root_ + "/C/Windows/Temp").c_str(), &status), 0);
     EXPECT_TRUE(S_ISDIR(status.st_mode));
     EXPECT_EQ(GetFileAttributesW(W("c:\\windows\\TEMP")) & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    // Other drives exist only when their directory does.
+    SetLastError(0);
+    EXPECT_FALSE(CreateDirectoryW(W("X:\\Data"), NULL));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+    ASSERT_EQ(mkdir((root_ + "/X").c_str(), 0777), 0);
+    EXPECT_TRUE(CreateDirectoryW(W("x:\\Data"), NULL));
+    EXPECT_EQ(stat((root_ + "/X/Data").c_str(), &status), 0);
 }
 
-TEST_F(Sandbox, FilesWrittenThroughKernel32LandUnderTheirDrive)
+TEST_F(Sandbox, FilesWrittenThroughKernel32LandUnderTheirDriveAndHandlesAreCounted)
 {
     HANDLE file = CreateFileW(W("C:\\report.txt"), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -53,9 +60,15 @@ TEST_F(Sandbox, FilesWrittenThroughKernel32LandUnderTheirDrive)
     ASSERT_TRUE(WriteFile(file, "hello", 5, &written, NULL));
     ASSERT_TRUE(CloseHandle(file));
     EXPECT_EQ(ReadHostFile(root_ + "/C/report.txt"), "hello");
+    const size_t before = winsim::OpenHandleCount();
+    file = CreateFileW(W("C:\\count.txt"), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(winsim::OpenHandleCount(), before + 1);
+    CloseHandle(file);
+    EXPECT_EQ(winsim::OpenHandleCount(), before);
 }
 
-TEST_F(Sandbox, NamesResolveToTheCaseOnDisk)
+TEST_F(Sandbox, NamesResolveToTheCaseOnDiskAndNetworkAndDevicePathsAreRefused)
 {
     ASSERT_EQ(mkdir((root_ + "/C/Shared Files").c_str(), 0777), 0);
     std::ofstream(root_ + "/C/Shared Files/Tolvane.ini") << "x";
@@ -65,54 +78,27 @@ TEST_F(Sandbox, NamesResolveToTheCaseOnDisk)
     // Names not on disk keep the case they were given.
     ASSERT_TRUE(winsim::HostPathOf(u"C:\\shared files\\New\\Thing.txt", &host));
     EXPECT_EQ(host, root_ + "/C/Shared Files/New/Thing.txt");
+    {
+        std::string host;
+        EXPECT_FALSE(winsim::HostPathOf(u"\\\\server\\share\\file", &host));
+        SetLastError(0);
+        EXPECT_EQ(GetFileAttributesW(W("\\\\server\\share\\file")), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_NETPATH));
+
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(GetFileAttributesW(W("\\\\.\\PhysicalDrive0")), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("not implemented"), std::string::npos);
+        testing::internal::CaptureStderr();
+        HANDLE directory = CreateFileW(W("C:\\Windows"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        EXPECT_EQ(directory, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("directory handles"), std::string::npos);
+    }
 }
 
-TEST_F(Sandbox, OtherDrivesExistOnlyWhenTheirDirectoryDoes)
-{
-    SetLastError(0);
-    EXPECT_FALSE(CreateDirectoryW(W("X:\\Data"), NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-    ASSERT_EQ(mkdir((root_ + "/X").c_str(), 0777), 0);
-    EXPECT_TRUE(CreateDirectoryW(W("x:\\Data"), NULL));
-    struct stat status;
-    EXPECT_EQ(stat((root_ + "/X/Data").c_str(), &status), 0);
-}
-
-TEST_F(Sandbox, NetworkAndDevicePathsAreRefused)
-{
-    std::string host;
-    EXPECT_FALSE(winsim::HostPathOf(u"\\\\server\\share\\file", &host));
-    SetLastError(0);
-    EXPECT_EQ(GetFileAttributesW(W("\\\\server\\share\\file")), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_NETPATH));
-
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(GetFileAttributesW(W("\\\\.\\PhysicalDrive0")), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("not implemented"), std::string::npos);
-}
-
-TEST_F(Sandbox, DirectoryHandlesAreRefusedLoudly)
-{
-    testing::internal::CaptureStderr();
-    HANDLE directory = CreateFileW(W("C:\\Windows"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    EXPECT_EQ(directory, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("directory handles"), std::string::npos);
-}
-
-TEST_F(Sandbox, OpenHandlesAreCountedUntilClosed)
-{
-    const size_t before = winsim::OpenHandleCount();
-    HANDLE file = CreateFileW(W("C:\\count.txt"), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(winsim::OpenHandleCount(), before + 1);
-    CloseHandle(file);
-    EXPECT_EQ(winsim::OpenHandleCount(), before);
-}
-
-TEST_F(Sandbox, AttributesAreKeptPerFileAndForgottenWithIt)
+TEST_F(Sandbox, AttributesAreKeptPerFileAndAHiddenFileMustBeNamedSo)
 {
     std::ofstream(root_ + "/C/made-on-linux.txt") << "x";
     // A file winsim did not make looks as a fresh Windows file does.
@@ -122,10 +108,6 @@ TEST_F(Sandbox, AttributesAreKeptPerFileAndForgottenWithIt)
     ASSERT_TRUE(DeleteFileW(W("C:\\made-on-linux.txt")));
     std::ofstream(root_ + "/C/made-on-linux.txt") << "again";
     EXPECT_EQ(GetFileAttributesW(W("C:\\made-on-linux.txt")), DWORD(FILE_ATTRIBUTE_ARCHIVE));
-}
-
-TEST_F(Sandbox, OverwritingAHiddenFileMustNameTheAttribute)
-{
     HANDLE file = CreateFileW(W("C:\\hidden.txt"), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, NULL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
@@ -159,23 +141,7 @@ TEST(SandboxRoot, ComesFromWinsimRootWhenSet)
     ASSERT_EQ(system((std::string("rm -rf '") + pattern + "'").c_str()), 0);
 }
 
-TEST(ComputerName, FollowsTheHostSettings)
-{
-    winsim::SetComputerName(u"BackupServer01-Long-Name", u"corp.example");
-    WCHAR name[64];
-    DWORD size = 64;
-    ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsFullyQualified, name, &size));
-    EXPECT_EQ(wstr(name), W("BackupServer01-Long-Name.corp.example"));
-    size = 64;
-    ASSERT_TRUE(GetComputerNameExW(ComputerNameNetBIOS, name, &size));
-    EXPECT_EQ(wstr(name), W("BACKUPSERVER01-"));
-    size = 64;
-    ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsDomain, name, &size));
-    EXPECT_EQ(wstr(name), W("corp.example"));
-    EXPECT_EQ(size, DWORD(12));
-}
-
-TEST(ComputerName, DefaultsToTheHostDescription)
+TEST(ComputerName, DefaultsToTheHostDescriptionAndFollowsTheHostSettings)
 {
     // The environment does not rename the machine; the default host is TVSRV01.
     ASSERT_TRUE(SetEnvironmentVariableW(W("COMPUTERNAME"), W("FROM-ENV")));
@@ -186,6 +152,17 @@ TEST(ComputerName, DefaultsToTheHostDescription)
     size = 64;
     ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsDomain, name, &size));
     EXPECT_EQ(wstr(name), W("corp.example.com"));
+    winsim::SetComputerName(u"BackupServer01-Long-Name", u"corp.example");
+    size = 64;
+    ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsFullyQualified, name, &size));
+    EXPECT_EQ(wstr(name), W("BackupServer01-Long-Name.corp.example"));
+    size = 64;
+    ASSERT_TRUE(GetComputerNameExW(ComputerNameNetBIOS, name, &size));
+    EXPECT_EQ(wstr(name), W("BACKUPSERVER01-"));
+    size = 64;
+    ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsDomain, name, &size));
+    EXPECT_EQ(wstr(name), W("corp.example"));
+    EXPECT_EQ(size, DWORD(12));
 }
 
 } // namespace

@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(FormatMessageLimits, MessagesFromStringsOrModulesAreRefusedLoudly)
+TEST(FormatMessageLimits, StringsModulesAndOtherLanguagesAreRefusedAndBuffersAreLocalBlocks)
 {
     WCHAR buffer[64];
     testing::internal::CaptureStderr();
@@ -15,20 +15,14 @@ TEST(FormatMessageLimits, MessagesFromStringsOrModulesAreRefusedLoudly)
     EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_STRING, W("%1"), 0, 0, buffer, 64, NULL), DWORD(0));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("FormatMessageW"), std::string::npos);
-}
-
-TEST(FormatMessageLimits, OnlyEnglishTextsExist)
-{
-    WCHAR buffer[64];
-    SetLastError(0);
-    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, NULL, ERROR_ACCESS_DENIED, MAKELANGID(0x07, 0x01), buffer,
-                             64, NULL),
-              DWORD(0));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_RESOURCE_LANG_NOT_FOUND));
-}
-
-TEST(FormatMessageLimits, TheAllocatedBufferIsALocalBlock)
-{
+    {
+        WCHAR buffer[64];
+        SetLastError(0);
+        EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, NULL, ERROR_ACCESS_DENIED, MAKELANGID(0x07, 0x01), buffer,
+                                 64, NULL),
+                  DWORD(0));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_RESOURCE_LANG_NOT_FOUND));
+    }
     const size_t before = winsim::LiveLocalAllocations();
     LPWSTR text = NULL;
     ASSERT_GT(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, ERROR_ACCESS_DENIED,

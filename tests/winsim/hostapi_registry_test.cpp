@@ -44,17 +44,19 @@ TEST_F(HostRegistry, ClientSettingsSetFromCppReadThroughAdvapi)
               ERROR_SUCCESS);
     EXPECT_EQ(flag, DWORD(1));
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-}
-
-TEST_F(HostRegistry, AnEmptyMultiStringIsOneTerminatorPair)
-{
+    // Open keys are counted until closed.
+    const size_t before = winsim::OpenRegistryKeyCount();
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClientKey.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(winsim::OpenRegistryKeyCount(), before + 1);
+    RegCloseKey(key);
+    EXPECT_EQ(winsim::OpenRegistryKeyCount(), before);
     ASSERT_TRUE(winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kClientKey, u"SaveOptions", {}));
     std::vector<BYTE> data;
     ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kClientKey, u"SaveOptions", NULL, &data));
     EXPECT_EQ(data, std::vector<BYTE>(4, 0));
 }
 
-TEST_F(HostRegistry, WritesThroughAdvapiAreVisibleToTheHost)
+TEST_F(HostRegistry, WritesThroughAdvapiAndClassesRootAreVisibleToTheHost)
 {
     HKEY key = NULL;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, W("Software\\Test"), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL),
@@ -69,9 +71,16 @@ TEST_F(HostRegistry, WritesThroughAdvapiAreVisibleToTheHost)
     EXPECT_EQ(type, DWORD(REG_DWORD));
     EXPECT_EQ(data, (std::vector<BYTE>{42, 0, 0, 0}));
     EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\TEST", u"answer", &type, &data));
+    // Classes root is the machine's classes key.
+    ASSERT_TRUE(winsim::SetRegistryString(HKEY_CLASSES_ROOT, u"CLSID\\{0}", u"", u"Test Class"));
+    EXPECT_TRUE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, u"Software\\Classes\\CLSID\\{0}"));
+    WCHAR text[16];
+    DWORD size = sizeof text;
+    ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, W("CLSID\\{0}"), NULL, RRF_RT_REG_SZ, NULL, text, &size), ERROR_SUCCESS);
+    EXPECT_EQ(wstr(text), W("Test Class"));
 }
 
-TEST_F(HostRegistry, ResetEmptiesTheHivesAndDeletesOpenKeys)
+TEST_F(HostRegistry, ResetEmptiesTheHivesAndKeysAndValuesCanBeRemoved)
 {
     ASSERT_TRUE(winsim::SetRegistryDword(HKEY_LOCAL_MACHINE, kClientKey, u"ListCriticalVolumes", 1));
     HKEY key = NULL;
@@ -83,40 +92,11 @@ TEST_F(HostRegistry, ResetEmptiesTheHivesAndDeletesOpenKeys)
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     HKEY again = NULL;
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClientKey.c_str(), 0, KEY_READ, &again), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(HostRegistry, OpenHandlesAreCountedUntilClosed)
-{
-    ASSERT_TRUE(winsim::SetRegistryDword(HKEY_LOCAL_MACHINE, kClientKey, u"X", 1));
-    const size_t before = winsim::OpenRegistryKeyCount();
-    HKEY key = NULL;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClientKey.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
-    EXPECT_EQ(winsim::OpenRegistryKeyCount(), before + 1);
-    RegCloseKey(key);
-    EXPECT_EQ(winsim::OpenRegistryKeyCount(), before);
-}
-
-TEST_F(HostRegistry, ClassesRootIsTheMachineClassesKey)
-{
-    ASSERT_TRUE(winsim::SetRegistryString(HKEY_CLASSES_ROOT, u"CLSID\\{0}", u"", u"Test Class"));
-    EXPECT_TRUE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, u"Software\\Classes\\CLSID\\{0}"));
-    WCHAR text[16];
-    DWORD size = sizeof text;
-    ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, W("CLSID\\{0}"), NULL, RRF_RT_REG_SZ, NULL, text, &size), ERROR_SUCCESS);
-    EXPECT_EQ(wstr(text), W("Test Class"));
-}
-
-TEST_F(HostRegistry, DeletingAKeyTakesItsSubtree)
-{
     ASSERT_TRUE(winsim::SetRegistryDword(HKEY_LOCAL_MACHINE, kClientKey + u"\\Deep\\Deeper", u"X", 1));
     EXPECT_TRUE(winsim::DeleteRegistryKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Tolvane"));
     EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, kClientKey + u"\\Deep"));
     EXPECT_TRUE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, u"SOFTWARE"));
     EXPECT_FALSE(winsim::DeleteRegistryKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Tolvane"));
-}
-
-TEST_F(HostRegistry, ValuesCanBeRemovedFromTheHostSide)
-{
     ASSERT_TRUE(winsim::SetRegistryDword(HKEY_LOCAL_MACHINE, kClientKey, u"ListCriticalVolumes", 1));
     EXPECT_TRUE(winsim::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kClientKey, u"LISTCRITICALVOLUMES"));
     EXPECT_FALSE(winsim::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kClientKey, u"ListCriticalVolumes"));

@@ -106,10 +106,37 @@ TEST(SystemMessages, TextsAreWindowsOwnEnglish)
         EXPECT_EQ(SystemText(expected.code), wstr(expected.text)) << std::hex << expected.code;
 }
 
-TEST(SystemMessages, AWin32HresultHasTheTextOfItsCode)
+TEST(SystemMessages, SameTextThroughEveryRouteWhateverTheBuffer)
 {
+    // A Win32 HRESULT has the text of its code; the neutral language and English are
+    // accepted; texts without inserts need no FORMAT_MESSAGE_IGNORE_INSERTS.
     EXPECT_EQ(SystemText(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), SystemText(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(SystemText(HRESULT_FROM_WIN32(ERROR_NOT_FOUND)), SystemText(ERROR_NOT_FOUND));
+    EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)), SystemText(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
+              SystemText(ERROR_ACCESS_DENIED));
+    WCHAR buffer[128];
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, NULL, ERROR_INVALID_PARAMETER, 0, buffer, 128, NULL);
+    EXPECT_EQ(wstr(buffer, length), SystemText(ERROR_INVALID_PARAMETER));
+    {
+        const DWORD length = DWORD(SystemText(ERROR_ACCESS_DENIED).size());
+        WCHAR buffer[64] = {'m', 'a', 'r', 'k', 0};
+        SetLastError(kMarker);
+        EXPECT_EQ(FormatMessageW(kSystemFlags, NULL, ERROR_ACCESS_DENIED, 0, buffer, 4, NULL), DWORD(0));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+        // Room for the text and its terminator is enough.
+        EXPECT_EQ(FormatMessageW(kSystemFlags, NULL, ERROR_ACCESS_DENIED, 0, buffer, length + 1, NULL), length);
+        EXPECT_EQ(buffer[length], 0);
+
+        LPWSTR allocated = reinterpret_cast<LPWSTR>(uintptr_t(0x1));
+        const DWORD found = FormatMessageW(kSystemFlags | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, ERROR_FILE_NOT_FOUND, 0,
+                                           reinterpret_cast<LPWSTR>(&allocated), 0, NULL);
+        ASSERT_GT(found, DWORD(0));
+        ASSERT_NE(allocated, nullptr);
+        EXPECT_EQ(wstr(allocated, found), SystemText(ERROR_FILE_NOT_FOUND));
+        EXPECT_EQ(allocated[found], 0);
+        EXPECT_EQ(LocalFree(allocated), nullptr);
+    }
 }
 
 TEST(SystemMessages, VssAndWbemCodesHaveNoSystemText)
@@ -122,41 +149,7 @@ TEST(SystemMessages, VssAndWbemCodesHaveNoSystemText)
         EXPECT_EQ(GetLastError(), DWORD(ERROR_MR_MID_NOT_FOUND)) << std::hex << code;
         EXPECT_EQ(wstr(buffer), W("mark"));
     }
-}
-
-TEST(SystemMessages, TheNeutralLanguageAndEnglishAreAccepted)
-{
-    EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)), SystemText(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
-              SystemText(ERROR_ACCESS_DENIED));
-}
-
-TEST(SystemMessages, ASmallBufferIsInsufficient)
-{
-    const DWORD length = DWORD(SystemText(ERROR_ACCESS_DENIED).size());
-    WCHAR buffer[64] = {'m', 'a', 'r', 'k', 0};
-    SetLastError(kMarker);
-    EXPECT_EQ(FormatMessageW(kSystemFlags, NULL, ERROR_ACCESS_DENIED, 0, buffer, 4, NULL), DWORD(0));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-    // Room for the text and its terminator is enough.
-    EXPECT_EQ(FormatMessageW(kSystemFlags, NULL, ERROR_ACCESS_DENIED, 0, buffer, length + 1, NULL), length);
-    EXPECT_EQ(buffer[length], 0);
-}
-
-TEST(SystemMessages, AllocatesTheBufferWithLocalAllocWhenAsked)
-{
-    LPWSTR allocated = reinterpret_cast<LPWSTR>(uintptr_t(0x1));
-    const DWORD length = FormatMessageW(kSystemFlags | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, ERROR_FILE_NOT_FOUND, 0,
-                                        reinterpret_cast<LPWSTR>(&allocated), 0, NULL);
-    ASSERT_GT(length, DWORD(0));
-    ASSERT_NE(allocated, nullptr);
-    EXPECT_EQ(wstr(allocated, length), SystemText(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(allocated[length], 0);
-    EXPECT_EQ(LocalFree(allocated), nullptr);
-}
-
-TEST(SystemMessages, AnAllocationForAMissingTextIsNull)
-{
+    // Nor an allocated buffer: NULL.
     LPWSTR allocated = reinterpret_cast<LPWSTR>(uintptr_t(0x1));
     SetLastError(kMarker);
     EXPECT_EQ(FormatMessageW(kSystemFlags | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, 0x80042301, 0,
@@ -164,13 +157,6 @@ TEST(SystemMessages, AnAllocationForAMissingTextIsNull)
               DWORD(0));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_MR_MID_NOT_FOUND));
     EXPECT_EQ(allocated, nullptr);
-}
-
-TEST(SystemMessages, WorksWithoutIgnoreInsertsForTextsWithoutInserts)
-{
-    WCHAR buffer[128];
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, NULL, ERROR_INVALID_PARAMETER, 0, buffer, 128, NULL);
-    EXPECT_EQ(wstr(buffer, length), SystemText(ERROR_INVALID_PARAMETER));
 }
 
 } // namespace

@@ -44,7 +44,7 @@ protected:
     HKEY key_ = NULL;
 };
 
-TEST_F(Registry, AStringReadsBackWithItsTerminatorCountedInBytes)
+TEST_F(Registry, AStringReadsBackWithItsTerminatorCountedInBytesAndAShortBufferGetsMoreData)
 {
     ASSERT_EQ(SetString(W("InstallDir"), W("C:\\Program Files\\Tolvane")), ERROR_SUCCESS);
     WCHAR buffer[64];
@@ -55,15 +55,12 @@ TEST_F(Registry, AStringReadsBackWithItsTerminatorCountedInBytes)
     EXPECT_EQ(type, DWORD(REG_SZ));
     EXPECT_EQ(size, DWORD((24 + 1) * sizeof(WCHAR)));
     EXPECT_EQ(wstr(buffer), W("C:\\Program Files\\Tolvane"));
-}
-
-TEST_F(Registry, AShortBufferGetsMoreDataAndTheSizeNeeded)
-{
+    // A short buffer gets more data and the size needed.
     ASSERT_EQ(SetString(W("InstallDir"), W("C:\\Tolvane")), ERROR_SUCCESS);
-    BYTE buffer[8];
-    DWORD type = kMarker;
-    DWORD size = sizeof buffer;
-    EXPECT_EQ(RegQueryValueExW(key_, W("installdir"), NULL, &type, buffer, &size), ERROR_MORE_DATA);
+    type = kMarker;
+    size = 8;
+    EXPECT_EQ(RegQueryValueExW(key_, W("installdir"), NULL, &type, reinterpret_cast<BYTE *>(buffer), &size),
+              ERROR_MORE_DATA);
     EXPECT_EQ(size, DWORD(11 * sizeof(WCHAR)));
     EXPECT_EQ(type, DWORD(REG_SZ));
     // With no buffer the size alone is the answer.
@@ -84,7 +81,7 @@ TEST_F(Registry, AStringStoredWithoutTerminatorComesBackWithout)
     EXPECT_EQ(size, DWORD(3 * sizeof(WCHAR)));
 }
 
-TEST_F(Registry, DwordAndMultiStringValuesKeepTheirTypes)
+TEST_F(Registry, DwordAndMultiStringValuesKeepTheirTypesAndKeyNamesIgnoreCase)
 {
     const DWORD flag = 1;
     ASSERT_EQ(RegSetValueExW(key_, W("ListCriticalVolumes"), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&flag),
@@ -109,20 +106,6 @@ TEST_F(Registry, DwordAndMultiStringValuesKeepTheirTypes)
     EXPECT_EQ(type, DWORD(REG_MULTI_SZ));
     EXPECT_EQ(size, DWORD(sizeof writers));
     EXPECT_EQ(wstr(list, size / sizeof(WCHAR)), wstr(writers, sizeof writers / sizeof(WCHAR)));
-}
-
-TEST_F(Registry, MissingValuesAndKeysAreFileNotFound)
-{
-    DWORD size = 0;
-    EXPECT_EQ(RegQueryValueExW(key_, W("Absent"), NULL, NULL, NULL, &size), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegQueryValueExW(key_, NULL, NULL, NULL, NULL, &size), ERROR_FILE_NOT_FOUND);  // no default value
-    HKEY sub = reinterpret_cast<HKEY>(1);
-    EXPECT_EQ(RegOpenKeyExW(key_, W("No\\Such\\Key"), 0, KEY_READ, &sub), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegDeleteValueW(key_, W("Absent")), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(Registry, KeyNamesCompareWithoutRegardToCase)
-{
     HKEY created = NULL;
     DWORD disposition = 0;
     ASSERT_EQ(RegCreateKeyExW(key_, W("Backup Client\\Options"), 0, NULL, 0, KEY_WRITE, NULL, &created,
@@ -143,14 +126,35 @@ TEST_F(Registry, KeyNamesCompareWithoutRegardToCase)
     EXPECT_EQ(RegCloseKey(opened), ERROR_SUCCESS);
 }
 
-TEST_F(Registry, ValuesCanBeDeleted)
+TEST_F(Registry, MissingValuesAndKeysAreFileNotFoundAndValuesCanBeDeleted)
 {
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(key_, W("Absent"), NULL, NULL, NULL, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExW(key_, NULL, NULL, NULL, NULL, &size), ERROR_FILE_NOT_FOUND);  // no default value
+    HKEY sub = reinterpret_cast<HKEY>(1);
+    EXPECT_EQ(RegOpenKeyExW(key_, W("No\\Such\\Key"), 0, KEY_READ, &sub), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValueW(key_, W("Absent")), ERROR_FILE_NOT_FOUND);
     ASSERT_EQ(SetString(W("Doomed"), W("x")), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteValueW(key_, W("DOOMED")), ERROR_SUCCESS);
     EXPECT_EQ(RegQueryValueExW(key_, W("Doomed"), NULL, NULL, NULL, NULL), ERROR_FILE_NOT_FOUND);
+    // A key with subkeys is refused; an open key whose key was deleted answers so.
+    sub = NULL;
+    ASSERT_EQ(RegCreateKeyExW(key_, W("A\\B"), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &sub, NULL), ERROR_SUCCESS);
+    RegCloseKey(sub);
+    EXPECT_EQ(RegDeleteKeyW(key_, W("A")), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyW(key_, W("a\\b")), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyW(key_, W("A")), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyW(key_, W("A")), ERROR_FILE_NOT_FOUND);
+    sub = NULL;
+    ASSERT_EQ(RegCreateKeyExW(key_, W("Gone"), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &sub, NULL), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteTreeW(key_, W("Gone")), ERROR_SUCCESS);
+    const DWORD value = 1;
+    EXPECT_EQ(RegSetValueExW(sub, W("X"), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value),
+              ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(sub), ERROR_SUCCESS);
 }
 
-TEST_F(Registry, AKeyOpenedForReadingCannotBeWritten)
+TEST_F(Registry, AccessRightsClosedHandlesAndBadArgumentsAreChecked)
 {
     HKEY readOnly = NULL;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, keyPath_.c_str(), 0, KEY_READ, &readOnly), ERROR_SUCCESS);
@@ -159,46 +163,32 @@ TEST_F(Registry, AKeyOpenedForReadingCannotBeWritten)
               ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteValueW(readOnly, W("X")), ERROR_ACCESS_DENIED);
     RegCloseKey(readOnly);
-}
-
-TEST_F(Registry, AKeyOpenedForWritingCannotBeRead)
-{
     ASSERT_EQ(SetString(W("Value"), W("x")), ERROR_SUCCESS);
     HKEY writeOnly = NULL;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, keyPath_.c_str(), 0, KEY_SET_VALUE, &writeOnly), ERROR_SUCCESS);
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExW(writeOnly, W("Value"), NULL, NULL, NULL, &size), ERROR_ACCESS_DENIED);
     RegCloseKey(writeOnly);
-}
-
-TEST_F(Registry, ClosingTwiceIsAnInvalidHandle)
-{
+    // Closing twice is an invalid handle.
     HKEY opened = NULL;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, keyPath_.c_str(), 0, KEY_READ, &opened), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(opened), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(opened), ERROR_INVALID_HANDLE);
-    DWORD size = 0;
     EXPECT_EQ(RegQueryValueExW(opened, W("Value"), NULL, NULL, NULL, &size), ERROR_INVALID_HANDLE);
+    {
+        BYTE data[4];
+        DWORD reserved = 0;
+        EXPECT_EQ(RegOpenKeyExW(key_, W("x"), 0, KEY_READ, NULL), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(RegQueryValueExW(key_, W("x"), &reserved, NULL, NULL, NULL), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(RegQueryValueExW(key_, W("x"), NULL, NULL, data, NULL), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(RegSetValueExW(key_, W("x"), 0, REG_BINARY, NULL, 4), ERROR_NOACCESS);
+        HKEY opened = NULL;
+        const wstr path = W("\\") + keyPath_;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &opened), ERROR_BAD_PATHNAME);
+    }
 }
 
-TEST_F(Registry, BadArgumentsAreInvalidParameters)
-{
-    BYTE data[4];
-    DWORD reserved = 0;
-    EXPECT_EQ(RegOpenKeyExW(key_, W("x"), 0, KEY_READ, NULL), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegQueryValueExW(key_, W("x"), &reserved, NULL, NULL, NULL), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegQueryValueExW(key_, W("x"), NULL, NULL, data, NULL), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegSetValueExW(key_, W("x"), 0, REG_BINARY, NULL, 4), ERROR_NOACCESS);
-}
-
-TEST_F(Registry, ALeadingBackslashIsABadPathname)
-{
-    HKEY opened = NULL;
-    const wstr path = W("\\") + keyPath_;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &opened), ERROR_BAD_PATHNAME);
-}
-
-TEST_F(Registry, GetValueChecksTheTypeAndTerminatesStrings)
+TEST_F(Registry, GetValueChecksTheTypeTerminatesAndZeroesWhenAsked)
 {
     const wstr text = W("abc");  // stored without its terminator
     ASSERT_EQ(RegSetValueExW(key_, W("Bare"), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.data()),
@@ -215,6 +205,14 @@ TEST_F(Registry, GetValueChecksTheTypeAndTerminatesStrings)
     DWORD number = 0;
     size = sizeof number;
     EXPECT_EQ(RegGetValueW(key_, NULL, W("Bare"), RRF_RT_REG_DWORD, NULL, &number, &size), ERROR_UNSUPPORTED_TYPE);
+    ASSERT_EQ(SetString(W("Long"), W("0123456789")), ERROR_SUCCESS);
+    size = 4 * sizeof(WCHAR);
+    EXPECT_EQ(RegGetValueW(key_, NULL, W("Long"), RRF_RT_REG_SZ | RRF_ZEROONFAILURE, NULL, buffer, &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(size, DWORD(11 * sizeof(WCHAR)));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(buffer[i], 0) << i;
+    EXPECT_EQ(buffer[4], WCHAR('m')) << "only the size given is zeroed";
 }
 
 TEST_F(Registry, GetValueReadsThroughASubkeyAndExpands)
@@ -244,40 +242,6 @@ TEST_F(Registry, GetValueReadsThroughASubkeyAndExpands)
     size = sizeof buffer;
     EXPECT_EQ(RegGetValueW(key_, W("Sub"), W("Missing"), RRF_RT_ANY, NULL, buffer, &size), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegGetValueW(key_, W("NoSub"), W("LogDir"), RRF_RT_ANY, NULL, buffer, &size), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(Registry, GetValueAnswersMoreDataAndZeroesWhenAsked)
-{
-    ASSERT_EQ(SetString(W("Long"), W("0123456789")), ERROR_SUCCESS);
-    WCHAR buffer[4] = {'m', 'a', 'r', 'k'};
-    DWORD size = sizeof buffer;
-    EXPECT_EQ(RegGetValueW(key_, NULL, W("Long"), RRF_RT_REG_SZ | RRF_ZEROONFAILURE, NULL, buffer, &size),
-              ERROR_MORE_DATA);
-    EXPECT_EQ(size, DWORD(11 * sizeof(WCHAR)));
-    for (WCHAR c : buffer)
-        EXPECT_EQ(c, 0);
-}
-
-TEST_F(Registry, DeleteKeyRefusesAKeyWithSubkeys)
-{
-    HKEY sub = NULL;
-    ASSERT_EQ(RegCreateKeyExW(key_, W("A\\B"), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &sub, NULL), ERROR_SUCCESS);
-    RegCloseKey(sub);
-    EXPECT_EQ(RegDeleteKeyW(key_, W("A")), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegDeleteKeyW(key_, W("a\\b")), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteKeyW(key_, W("A")), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteKeyW(key_, W("A")), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(Registry, AnOpenKeyWhoseKeyWasDeletedAnswersKeyDeleted)
-{
-    HKEY sub = NULL;
-    ASSERT_EQ(RegCreateKeyExW(key_, W("Gone"), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &sub, NULL), ERROR_SUCCESS);
-    ASSERT_EQ(RegDeleteTreeW(key_, W("Gone")), ERROR_SUCCESS);
-    const DWORD value = 1;
-    EXPECT_EQ(RegSetValueExW(sub, W("X"), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value),
-              ERROR_KEY_DELETED);
-    EXPECT_EQ(RegCloseKey(sub), ERROR_SUCCESS);
 }
 
 } // namespace

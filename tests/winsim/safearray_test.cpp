@@ -30,7 +30,7 @@ private:
     SAFEARRAY *psa_;
 };
 
-TEST(SafeArray, AVectorOfStringsDescribesItself)
+TEST(SafeArray, AVectorOfStringsDescribesItselfAndRefusesMissingDimensions)
 {
     Array names(SafeArrayCreateVector(VT_BSTR, 0, 3));
     ASSERT_NE(names.get(), nullptr);
@@ -45,18 +45,13 @@ TEST(SafeArray, AVectorOfStringsDescribesItself)
     ASSERT_EQ(SafeArrayGetUBound(names.get(), 1, &upper), S_OK);
     EXPECT_EQ(lower, 0);
     EXPECT_EQ(upper, 2);
+    EXPECT_EQ(SafeArrayGetLBound(names.get(), 0, &lower), DISP_E_BADINDEX);
+    EXPECT_EQ(SafeArrayGetUBound(names.get(), 2, &upper), DISP_E_BADINDEX);
+    EXPECT_EQ(lower, 0);
+    EXPECT_EQ(upper, 2);
 }
 
-TEST(SafeArray, BoundsOfAMissingDimensionAreABadIndex)
-{
-    Array names(SafeArrayCreateVector(VT_BSTR, 0, 3));
-    LONG bound = -99;
-    EXPECT_EQ(SafeArrayGetLBound(names.get(), 0, &bound), DISP_E_BADINDEX);
-    EXPECT_EQ(SafeArrayGetUBound(names.get(), 2, &bound), DISP_E_BADINDEX);
-    EXPECT_EQ(bound, -99);
-}
-
-TEST(SafeArray, StringsGoInAndComeOutAsCopies)
+TEST(SafeArray, ElementsGoInAndComeOutAsCopies)
 {
     Array names(SafeArrayCreateVector(VT_BSTR, 0, 2));
     BSTR writer = SysAllocString(W("System Writer"));
@@ -76,9 +71,36 @@ TEST(SafeArray, StringsGoInAndComeOutAsCopies)
     ASSERT_EQ(SafeArrayGetElement(names.get(), &index, &out), S_OK);
     EXPECT_EQ(wstr(out), W("System Writer"));
     SysFreeString(out);
+
+    Array values(SafeArrayCreateVector(VT_VARIANT, 0, 1));
+    VARIANT in;
+    VariantInit(&in);
+    V_VT(&in) = VT_BSTR;
+    V_BSTR(&in) = SysAllocString(W("192.168.10.21"));
+    index = 0;
+    ASSERT_EQ(SafeArrayPutElement(values.get(), &index, &in), S_OK);
+    VariantClear(&in);
+    ASSERT_EQ(SafeArrayGetElement(values.get(), &index, &in), S_OK);
+    EXPECT_EQ(V_VT(&in), VARTYPE(VT_BSTR));
+    EXPECT_EQ(wstr(V_BSTR(&in)), W("192.168.10.21"));
+    VariantClear(&in);
+
+    // An interface element holds a reference.
+    tvtest::CountingObject object;
+    {
+        Array objects(SafeArrayCreateVector(VT_UNKNOWN, 0, 1));
+        ASSERT_EQ(SafeArrayPutElement(objects.get(), &index, static_cast<IUnknown *>(&object)), S_OK);
+        EXPECT_EQ(object.references(), ULONG(2));
+        IUnknown *unknown = NULL;
+        ASSERT_EQ(SafeArrayGetElement(objects.get(), &index, &unknown), S_OK);
+        EXPECT_EQ(unknown, static_cast<IUnknown *>(&object));
+        EXPECT_EQ(object.references(), ULONG(3));
+        unknown->Release();
+    }
+    EXPECT_EQ(object.references(), ULONG(1));
 }
 
-TEST(SafeArray, IndicesOutsideTheBoundsAreABadIndex)
+TEST(SafeArray, IndicesAndBoundsOfOneAndTwoDimensions)
 {
     Array numbers(SafeArrayCreateVector(VT_I4, -2, 3));  // -2 .. 0
     LONG value = 5;
@@ -92,9 +114,31 @@ TEST(SafeArray, IndicesOutsideTheBoundsAreABadIndex)
     index = -2;
     ASSERT_EQ(SafeArrayGetElement(numbers.get(), &index, &out), S_OK);
     EXPECT_EQ(out, 5);
+    {
+        SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 10}};  // counts and lower bounds
+        Array grid(SafeArrayCreate(VT_I4, 2, bounds));
+        ASSERT_NE(grid.get(), nullptr);
+        EXPECT_EQ(SafeArrayGetDim(grid.get()), UINT(2));
+        LONG bound = 0;
+        ASSERT_EQ(SafeArrayGetLBound(grid.get(), 2, &bound), S_OK);
+        EXPECT_EQ(bound, 10);
+        ASSERT_EQ(SafeArrayGetUBound(grid.get(), 2, &bound), S_OK);
+        EXPECT_EQ(bound, 12);
+        ASSERT_EQ(SafeArrayGetUBound(grid.get(), 1, &bound), S_OK);
+        EXPECT_EQ(bound, 1);
+
+        // The first index varies fastest.
+        LONG at[2] = {1, 11};
+        LONG value = 77;
+        ASSERT_EQ(SafeArrayPutElement(grid.get(), at, &value), S_OK);
+        EXPECT_EQ(static_cast<LONG *>(grid.get()->pvData)[3], 77);
+        LONG *address = NULL;
+        ASSERT_EQ(SafeArrayPtrOfIndex(grid.get(), at, reinterpret_cast<void **>(&address)), S_OK);
+        EXPECT_EQ(*address, 77);
+    }
 }
 
-TEST(SafeArray, ALockedArrayCannotBeDestroyed)
+TEST(SafeArray, LocksKeepItAlive)
 {
     SAFEARRAY *psa = SafeArrayCreateVector(VT_UI1, 0, 4);
     ASSERT_NE(psa, nullptr);
@@ -104,10 +148,7 @@ TEST(SafeArray, ALockedArrayCannotBeDestroyed)
     ASSERT_EQ(SafeArrayUnlock(psa), S_OK);
     EXPECT_EQ(SafeArrayUnlock(psa), E_UNEXPECTED);
     EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
-}
-
-TEST(SafeArray, AccessDataLocksUntilUnaccessed)
-{
+    // AccessData locks until unaccessed.
     Array bytes(SafeArrayCreateVector(VT_UI1, 0, 4));
     BYTE *data = NULL;
     ASSERT_EQ(SafeArrayAccessData(bytes.get(), reinterpret_cast<void **>(&data)), S_OK);
@@ -121,35 +162,7 @@ TEST(SafeArray, AccessDataLocksUntilUnaccessed)
     EXPECT_EQ(out, 0x7F);
 }
 
-TEST(SafeArray, TwoDimensionsKeepTheirBoundsInTheOrderGiven)
-{
-    SAFEARRAYBOUND bounds[2];
-    bounds[0].cElements = 2;
-    bounds[0].lLbound = 0;
-    bounds[1].cElements = 3;
-    bounds[1].lLbound = 10;
-    Array grid(SafeArrayCreate(VT_I4, 2, bounds));
-    ASSERT_NE(grid.get(), nullptr);
-    EXPECT_EQ(SafeArrayGetDim(grid.get()), UINT(2));
-    LONG bound = 0;
-    ASSERT_EQ(SafeArrayGetLBound(grid.get(), 2, &bound), S_OK);
-    EXPECT_EQ(bound, 10);
-    ASSERT_EQ(SafeArrayGetUBound(grid.get(), 2, &bound), S_OK);
-    EXPECT_EQ(bound, 12);
-    ASSERT_EQ(SafeArrayGetUBound(grid.get(), 1, &bound), S_OK);
-    EXPECT_EQ(bound, 1);
-
-    // The first index varies fastest.
-    LONG at[2] = {1, 11};
-    LONG value = 77;
-    ASSERT_EQ(SafeArrayPutElement(grid.get(), at, &value), S_OK);
-    EXPECT_EQ(static_cast<LONG *>(grid.get()->pvData)[3], 77);
-    LONG *address = NULL;
-    ASSERT_EQ(SafeArrayPtrOfIndex(grid.get(), at, reinterpret_cast<void **>(&address)), S_OK);
-    EXPECT_EQ(*address, 77);
-}
-
-TEST(SafeArray, CopyIsDeep)
+TEST(SafeArray, CopyIsDeepAndMissingArraysAndBadArgumentsAreHandled)
 {
     Array original(SafeArrayCreateVector(VT_BSTR, 0, 1));
     LONG index = 0;
@@ -174,56 +187,18 @@ TEST(SafeArray, CopyIsDeep)
     ASSERT_EQ(SafeArrayGetElement(original.get(), &index, &out), S_OK);
     EXPECT_EQ(wstr(out), W("C:\\"));
     SysFreeString(out);
-}
-
-TEST(SafeArray, VariantElementsAreCopiedInAndOut)
-{
-    Array values(SafeArrayCreateVector(VT_VARIANT, 0, 1));
-    VARIANT in;
-    VariantInit(&in);
-    V_VT(&in) = VT_BSTR;
-    V_BSTR(&in) = SysAllocString(W("192.168.10.21"));
-    LONG index = 0;
-    ASSERT_EQ(SafeArrayPutElement(values.get(), &index, &in), S_OK);
-    VariantClear(&in);
-
-    VARIANT out;
-    VariantInit(&out);
-    ASSERT_EQ(SafeArrayGetElement(values.get(), &index, &out), S_OK);
-    EXPECT_EQ(V_VT(&out), VARTYPE(VT_BSTR));
-    EXPECT_EQ(wstr(V_BSTR(&out)), W("192.168.10.21"));
-    VariantClear(&out);
-}
-
-TEST(SafeArray, InterfaceElementsHoldAReference)
-{
-    tvtest::CountingObject object;
     {
-        Array objects(SafeArrayCreateVector(VT_UNKNOWN, 0, 1));
-        LONG index = 0;
-        ASSERT_EQ(SafeArrayPutElement(objects.get(), &index, static_cast<IUnknown *>(&object)), S_OK);
-        EXPECT_EQ(object.references(), ULONG(2));
-        IUnknown *out = NULL;
-        ASSERT_EQ(SafeArrayGetElement(objects.get(), &index, &out), S_OK);
-        EXPECT_EQ(out, static_cast<IUnknown *>(&object));
-        EXPECT_EQ(object.references(), ULONG(3));
-        out->Release();
+        EXPECT_EQ(SafeArrayDestroy(NULL), S_OK);
+        EXPECT_EQ(SafeArrayGetDim(NULL), UINT(0));
+        LONG bound = 0;
+        EXPECT_EQ(SafeArrayGetLBound(NULL, 1, &bound), E_INVALIDARG);
+        SAFEARRAY *copy = reinterpret_cast<SAFEARRAY *>(0x1);
+        EXPECT_EQ(SafeArrayCopy(NULL, &copy), S_OK);
+        EXPECT_EQ(copy, nullptr);
+        EXPECT_EQ(SafeArrayCreateVector(VT_EMPTY, 0, 1), nullptr);
+        SAFEARRAYBOUND none = {1, 0};
+        EXPECT_EQ(SafeArrayCreate(VT_I4, 0, &none), nullptr);
     }
-    EXPECT_EQ(object.references(), ULONG(1));
-}
-
-TEST(SafeArray, NoArrayAndBadArgumentsAreHandled)
-{
-    EXPECT_EQ(SafeArrayDestroy(NULL), S_OK);
-    EXPECT_EQ(SafeArrayGetDim(NULL), UINT(0));
-    LONG bound = 0;
-    EXPECT_EQ(SafeArrayGetLBound(NULL, 1, &bound), E_INVALIDARG);
-    SAFEARRAY *copy = reinterpret_cast<SAFEARRAY *>(0x1);
-    EXPECT_EQ(SafeArrayCopy(NULL, &copy), S_OK);
-    EXPECT_EQ(copy, nullptr);
-    EXPECT_EQ(SafeArrayCreateVector(VT_EMPTY, 0, 1), nullptr);
-    SAFEARRAYBOUND none = {1, 0};
-    EXPECT_EQ(SafeArrayCreate(VT_I4, 0, &none), nullptr);
 }
 
 } // namespace

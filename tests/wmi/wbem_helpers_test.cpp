@@ -16,6 +16,7 @@
 
 #include "wmitest.h"
 
+#include <functional>
 #include <thread>
 
 using namespace tvtest;
@@ -66,7 +67,7 @@ class WmiHelpersOnClusterNode : public WmiHelpers {
     const char *hostName() const override { return "cluster-node"; }
 };
 
-TEST_F(WmiHelpers, BadArgumentsFailWithoutTouchingCom)
+TEST_F(WmiHelpers, BadArgumentsFailWithoutTouchingComLoggedAtDebugThreeOrTraceBitFour)
 {
     Debug = 3;
     OutputCapture capture;
@@ -84,21 +85,20 @@ TEST_F(WmiHelpers, BadArgumentsFailWithoutTouchingCom)
     EXPECT_EQ(initialize_wbem(NULL, &locator, W("ROOT\\CIMV2")), E_FAIL);
     EXPECT_EQ(winsim::ComInitCount(), ULONG(0));
     EXPECT_TRUE(capture.messages().empty()) << "initialize_wbem prints nothing";
-}
-
-TEST_F(WmiHelpers, FailuresAreLoggedOnlyAtDebugLevelThreeOrTraceBitFour)
-{
-    OutputCapture capture;
-    IWbemServices *services = NULL;
-    IWbemLocator *locator = NULL;
-    EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
-    Debug = 2;
-    EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
-    EXPECT_TRUE(capture.debugLines().empty());
-    Debug = 0;
-    VoTrace = 0x4;
-    EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
-    EXPECT_EQ(capture.debugLines().size(), size_t(1));
+    {
+        Debug = 0;  // failures logged only at level three or with trace bit four
+        OutputCapture capture;
+        IWbemServices *services = NULL;
+        IWbemLocator *locator = NULL;
+        EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
+        Debug = 2;
+        EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
+        EXPECT_TRUE(capture.debugLines().empty());
+        Debug = 0;
+        VoTrace = 0x4;
+        EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
+        EXPECT_EQ(capture.debugLines().size(), size_t(1));
+    }
 }
 
 TEST_F(WmiHelpers, ASessionOpensWithItsBlanketAndClosesBalanced)
@@ -128,9 +128,16 @@ TEST_F(WmiHelpers, ASessionOpensWithItsBlanketAndClosesBalanced)
     cleanup_wbem(&session.services, &session.locator);
     EXPECT_EQ(session.services, nullptr);
     EXPECT_EQ(session.locator, nullptr);
+    ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
+    ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_FALSE);
+    IWbemServices *services = NULL;
+    IWbemLocator *locator = NULL;
+    cleanup_wbem(&services, &locator);
+    EXPECT_EQ(winsim::ComInitCount(), ULONG(1));
+    CoUninitialize();
 }
 
-TEST_F(WmiHelpers, AMissingNamespaceNamesItAndLeavesTheSessionEmpty)
+TEST_F(WmiHelpers, EachFailingStepHasItsMessage)
 {
     Debug = 3;
     OutputCapture capture;
@@ -142,46 +149,33 @@ TEST_F(WmiHelpers, AMissingNamespaceNamesItAndLeavesTheSessionEmpty)
     // WBEM codes have no system text.
     EXPECT_TRUE(HasLine(capture, "WMI: Unable to create a connection to a WMI namespace (ROOT\\MSCLUSTER), "
                                  "error=0x8004100e: .\n\n"));
+    {
+        Debug = 3;
+        OutputCapture capture;
+        Session session;
+
+        winsim::UnregisterComClass(CLSID_WbemLocator);
+        EXPECT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\CIMV2")), REGDB_E_CLASSNOTREG);
+        winsim::RegisterWmiLocator();
+        EXPECT_TRUE(HasLine(capture, "WMI: Unable to create an instance of the object class, error=0x80040154: "
+                                     "Class not registered\r\n.\n\n"));
+        EXPECT_EQ(winsim::ComInitCount(), ULONG(0));
+
+        std::thread apartmentThread([] {
+            ASSERT_EQ(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED), S_OK);
+            IWbemServices *services = NULL;
+            IWbemLocator *locator = NULL;
+            EXPECT_EQ(initialize_wbem(&services, &locator, W("ROOT\\CIMV2")), RPC_E_CHANGED_MODE);
+            EXPECT_EQ(winsim::ComInitCount(), ULONG(1)) << "the thread's own apartment stays";
+            CoUninitialize();
+        });
+        apartmentThread.join();
+        EXPECT_TRUE(HasLine(capture, "WMI: Unable to initialize COM library, error=0x80010106: "
+                                     "Cannot change thread mode after it is set.\r\n.\n\n"));
+    }
 }
 
-TEST_F(WmiHelpers, EachFailingStepHasItsMessage)
-{
-    Debug = 3;
-    OutputCapture capture;
-    Session session;
-
-    winsim::UnregisterComClass(CLSID_WbemLocator);
-    EXPECT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\CIMV2")), REGDB_E_CLASSNOTREG);
-    winsim::RegisterWmiLocator();
-    EXPECT_TRUE(HasLine(capture, "WMI: Unable to create an instance of the object class, error=0x80040154: "
-                                 "Class not registered\r\n.\n\n"));
-    EXPECT_EQ(winsim::ComInitCount(), ULONG(0));
-
-    std::thread apartmentThread([] {
-        ASSERT_EQ(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED), S_OK);
-        IWbemServices *services = NULL;
-        IWbemLocator *locator = NULL;
-        EXPECT_EQ(initialize_wbem(&services, &locator, W("ROOT\\CIMV2")), RPC_E_CHANGED_MODE);
-        EXPECT_EQ(winsim::ComInitCount(), ULONG(1)) << "the thread's own apartment stays";
-        CoUninitialize();
-    });
-    apartmentThread.join();
-    EXPECT_TRUE(HasLine(capture, "WMI: Unable to initialize COM library, error=0x80010106: "
-                                 "Cannot change thread mode after it is set.\r\n.\n\n"));
-}
-
-TEST_F(WmiHelpers, CleanupCallsCoUninitializeOnceEvenForAnEmptySession)
-{
-    ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_OK);
-    ASSERT_EQ(CoInitializeEx(NULL, COINIT_MULTITHREADED), S_FALSE);
-    IWbemServices *services = NULL;
-    IWbemLocator *locator = NULL;
-    cleanup_wbem(&services, &locator);
-    EXPECT_EQ(winsim::ComInitCount(), ULONG(1));
-    CoUninitialize();
-}
-
-TEST_F(WmiHelpersOnClusterNode, MethodInputParametersAreSpawnedWhenTheMethodTakesInput)
+TEST_F(WmiHelpersOnClusterNode, MethodInputParametersAreSpawnedOrTheFailurePrinted)
 {
     Session session;
     ASSERT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\MSCLUSTER")), S_OK);
@@ -205,44 +199,42 @@ TEST_F(WmiHelpersOnClusterNode, MethodInputParametersAreSpawnedWhenTheMethodTake
               S_OK);
     EXPECT_EQ(untouched, reinterpret_cast<IWbemClassObject *>(&capture));
     EXPECT_TRUE(capture.messages().empty());
+    {
+        Session session;
+        ASSERT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\MSCLUSTER")), S_OK);
+        Debug = 1;
+        OutputCapture capture;
+        IWbemClassObject *params = NULL;
+
+        EXPECT_EQ(get_method_input_params(NULL, W("MSCluster_ClusterSharedVolume"), W("MoveToNewHost"), &params), E_FAIL);
+        EXPECT_EQ(get_method_input_params(&session.services, NULL, W("MoveToNewHost"), &params), E_FAIL);
+        EXPECT_TRUE(HasLine(capture, "Invalid input. Cannot get a message params object.\n"));
+
+        EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_NoSuchClass"), W("MoveToNewHost"), &params),
+                  E_FAIL);
+        EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_ClusterSharedVolume"), W("NoSuchMethod"),
+                                          &params),
+                  E_FAIL);
+        winsim::InjectWmiFault({winsim::WmiFaultPoint::SpawnInstance, u"", E_OUTOFMEMORY});
+        EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_ClusterSharedVolume"), W("MoveToNewHost"),
+                                          &params),
+                  E_OUTOFMEMORY);
+        EXPECT_EQ(params, nullptr);
+
+        const auto messages = capture.messages();
+        ASSERT_EQ(messages.size(), size_t(3));
+        EXPECT_EQ(messages[0].number, 95439);
+        EXPECT_EQ(messages[0].code, 55000);
+        EXPECT_EQ(messages[0].text, "WMI: Unable to create class object.\n");
+        EXPECT_EQ(messages[1].number, 95440);
+        EXPECT_EQ(messages[1].text, "WMI: Unable to create method input paramaters. Error: .\n");
+        EXPECT_EQ(messages[2].number, 95441);
+        EXPECT_EQ(messages[2].text, "WMI: Unable to spawn instance of method input parameters object. Error: Not enough "
+                                    "memory resources are available to complete this operation.\r\n.\n");
+    }
 }
 
-TEST_F(WmiHelpersOnClusterNode, MethodInputParameterFailuresArePrinted)
-{
-    Session session;
-    ASSERT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\MSCLUSTER")), S_OK);
-    Debug = 1;
-    OutputCapture capture;
-    IWbemClassObject *params = NULL;
-
-    EXPECT_EQ(get_method_input_params(NULL, W("MSCluster_ClusterSharedVolume"), W("MoveToNewHost"), &params), E_FAIL);
-    EXPECT_EQ(get_method_input_params(&session.services, NULL, W("MoveToNewHost"), &params), E_FAIL);
-    EXPECT_TRUE(HasLine(capture, "Invalid input. Cannot get a message params object.\n"));
-
-    EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_NoSuchClass"), W("MoveToNewHost"), &params),
-              E_FAIL);
-    EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_ClusterSharedVolume"), W("NoSuchMethod"),
-                                      &params),
-              E_FAIL);
-    winsim::InjectWmiFault({winsim::WmiFaultPoint::SpawnInstance, u"", E_OUTOFMEMORY});
-    EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_ClusterSharedVolume"), W("MoveToNewHost"),
-                                      &params),
-              E_OUTOFMEMORY);
-    EXPECT_EQ(params, nullptr);
-
-    const auto messages = capture.messages();
-    ASSERT_EQ(messages.size(), size_t(3));
-    EXPECT_EQ(messages[0].number, 95439);
-    EXPECT_EQ(messages[0].code, 55000);
-    EXPECT_EQ(messages[0].text, "WMI: Unable to create class object.\n");
-    EXPECT_EQ(messages[1].number, 95440);
-    EXPECT_EQ(messages[1].text, "WMI: Unable to create method input paramaters. Error: .\n");
-    EXPECT_EQ(messages[2].number, 95441);
-    EXPECT_EQ(messages[2].text, "WMI: Unable to spawn instance of method input parameters object. Error: Not enough "
-                                "memory resources are available to complete this operation.\r\n.\n");
-}
-
-TEST_F(WmiHelpersOnClusterNode, ExecuteMethodAnswersANegativeReturnValue)
+TEST_F(WmiHelpersOnClusterNode, ExecuteMethodAnswersANegativeReturnValueAndReportsFailures)
 {
     Session session;
     ASSERT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\MSCLUSTER")), S_OK);
@@ -270,30 +262,28 @@ TEST_F(WmiHelpersOnClusterNode, ExecuteMethodAnswersANegativeReturnValue)
                                     positive);
     EXPECT_EQ(execute_method(&session.services, csv, W("TurnOnMaintenance"), NULL, NULL), S_OK);
     EXPECT_TRUE(capture.messages().empty());
-}
+    {
+        Session session;
+        ASSERT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\MSCLUSTER")), S_OK);
+        Debug = 1;
+        OutputCapture capture;
+        const WCHAR *csv = W("MSCluster_ClusterSharedVolume.Name=\"Cluster Disk 1\"");
 
-TEST_F(WmiHelpersOnClusterNode, ExecuteMethodFailuresAreLoggedOrPrinted)
-{
-    Session session;
-    ASSERT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\MSCLUSTER")), S_OK);
-    Debug = 1;
-    OutputCapture capture;
-    const WCHAR *csv = W("MSCluster_ClusterSharedVolume.Name=\"Cluster Disk 1\"");
+        EXPECT_EQ(execute_method(&session.services, NULL, W("TurnOnMaintenance"), NULL, NULL), E_FAIL);
+        EXPECT_EQ(execute_method(NULL, csv, W("TurnOnMaintenance"), NULL, NULL), E_FAIL);
+        EXPECT_TRUE(HasLine(capture, "Invalid input. Cannot execute method.\n"));
 
-    EXPECT_EQ(execute_method(&session.services, NULL, W("TurnOnMaintenance"), NULL, NULL), E_FAIL);
-    EXPECT_EQ(execute_method(NULL, csv, W("TurnOnMaintenance"), NULL, NULL), E_FAIL);
-    EXPECT_TRUE(HasLine(capture, "Invalid input. Cannot execute method.\n"));
+        EXPECT_EQ(execute_method(&session.services, csv, W("NoSuchMethod"), NULL, NULL), WBEM_E_INVALID_METHOD);
+        EXPECT_TRUE(HasLine(capture, "Failed to execute method.\n"));
 
-    EXPECT_EQ(execute_method(&session.services, csv, W("NoSuchMethod"), NULL, NULL), WBEM_E_INVALID_METHOD);
-    EXPECT_TRUE(HasLine(capture, "Failed to execute method.\n"));
-
-    winsim::InjectWmiFault({winsim::WmiFaultPoint::Get, u"ReturnValue", WBEM_E_NOT_FOUND});
-    EXPECT_EQ(execute_method(&session.services, csv, W("TurnOnMaintenance"), NULL, NULL), S_OK);
-    const auto messages = capture.messages();
-    ASSERT_EQ(messages.size(), size_t(1));
-    EXPECT_EQ(messages[0].number, 95442);
-    EXPECT_EQ(messages[0].text,
-              "WMI: Could not read output parameters return value from method execution. Error = 2147749890.\n");
+        winsim::InjectWmiFault({winsim::WmiFaultPoint::Get, u"ReturnValue", WBEM_E_NOT_FOUND});
+        EXPECT_EQ(execute_method(&session.services, csv, W("TurnOnMaintenance"), NULL, NULL), S_OK);
+        const auto messages = capture.messages();
+        ASSERT_EQ(messages.size(), size_t(1));
+        EXPECT_EQ(messages[0].number, 95442);
+        EXPECT_EQ(messages[0].text,
+                  "WMI: Could not read output parameters return value from method execution. Error = 2147749890.\n");
+    }
 }
 
 TEST(SystemMessages, TextsOfCodesAsTheSystemGivesThem)
@@ -317,7 +307,7 @@ TEST(SystemMessages, TextsOfCodesAsTheSystemGivesThem)
 
 class HostIdentity : public WmiHelpers {};
 
-TEST_F(HostIdentity, AnswersTheMakerAndModelOfTheHost)
+TEST_F(HostIdentity, AnswersTheMakerAndModelOfTheHostOrOfItsDescription)
 {
     Debug = 5;
     OutputCapture capture;
@@ -331,88 +321,75 @@ TEST_F(HostIdentity, AnswersTheMakerAndModelOfTheHost)
     ASSERT_GE(lines.size(), size_t(2));
     EXPECT_EQ(lines.front(), "get_system_manufacturer_info(): Enter\n");
     EXPECT_EQ(lines.back(), "get_system_manufacturer_info(): Exit\n");
-}
-
-TEST_F(HostIdentity, ADescribedHostNamesItsOwnMakerAndModel)
-{
-    std::string json = winsim::EmbeddedHostJson("default");
-    json.insert(json.find('{') + 1,
-                "\"wmi\": {\"computerSystem\": {\"manufacturer\": \"Ülm Rechner\", \"model\": \"R-7\"}},");
-    winsim::ReplaceHost(winsim::ParseHost(json));
-    tv_str manufacturer, model;
-    EXPECT_EQ(get_system_manufacturer_info(manufacturer, model), nullptr);
-    EXPECT_STREQ(manufacturer.get_utf8(), "Ülm Rechner");
-    EXPECT_STREQ(model.get_utf8(), "R-7");
-}
-
-TEST_F(HostIdentity, WithoutWmiTheOutputsStayAndTheMessageSaysWhy)
-{
-    winsim::InjectWmiFault({winsim::WmiFaultPoint::Connect, u"\\\\.\\Root\\CIMV2", E_ACCESSDENIED});
-    tv_str manufacturer(W("before")), model(W("before"));
-    vo_msg *failure = get_system_manufacturer_info(manufacturer, model);
-    ASSERT_NE(failure, nullptr);
-    EXPECT_EQ(msg_number(failure), 101575);
-    EXPECT_EQ(msg_code(failure), 52000);
-    EXPECT_STREQ(msg_text(failure), "Could not initialize WMI to get system manufacturer information, "
-                                    "error=0x80070005: Access is denied.\r\n.\n");
-    msg_free(failure);
-    EXPECT_STREQ(manufacturer.get_utf8(), "before");
-    EXPECT_STREQ(model.get_utf8(), "before");
-}
-
-TEST_F(HostIdentity, EachFailingStepHasItsDescription)
-{
-    struct Case {
-        winsim::WmiFaultPoint point;
-        const char16_t *match;
-        const char *text;
-        bool manufacturerSet;
-    };
-    const Case cases[] = {
-        {winsim::WmiFaultPoint::Query, u"Win32_ComputerSystem",
-         "Unable to query Win32_ComputerSystem WMI class, error=0x80041003: .\n", false},
-        {winsim::WmiFaultPoint::Next, u"Win32_ComputerSystem", "Unable to get the WMI object, error=0x80041003: .\n",
-         false},
-        {winsim::WmiFaultPoint::Get, u"Manufacturer",
-         "Unable to read the 'Manufacturer' property, error=0x80041003: .\n", false},
-        {winsim::WmiFaultPoint::Get, u"Model", "Unable to read the 'Model' property, error=0x80041003: .\n", true},
-    };
-    for (const Case &c : cases) {
+    {
+        // A manufacturer that is not a string becomes empty.
+        VARIANT number;
+        VariantInit(&number);
+        number.vt = VT_I4;
+        number.lVal = 12;
+        winsim::OverrideWmiProperty(u"ROOT\\CIMV2", u"Win32_ComputerSystem", u"Manufacturer", number);
+        tv_str manufacturer(W("before")), model;
+        EXPECT_EQ(get_system_manufacturer_info(manufacturer, model), nullptr);
+        EXPECT_STREQ(manufacturer.get_utf8(), "");
+        EXPECT_STREQ(model.get_utf8(), "Simulated Server");
+    }
+    {
+        // A described host names its own maker and model.
+        std::string json = winsim::EmbeddedHostJson("default");
+        json.insert(json.find('{') + 1,
+                    "\"wmi\": {\"computerSystem\": {\"manufacturer\": \"Ülm Rechner\", \"model\": \"R-7\"}},");
+        winsim::ReplaceHost(winsim::ParseHost(json));
         winsim::ResetWmi();
-        winsim::InjectWmiFault({c.point, c.match, WBEM_E_ACCESS_DENIED});
-        tv_str manufacturer(W("before")), model(W("before"));
-        vo_msg *failure = get_system_manufacturer_info(manufacturer, model);
-        ASSERT_NE(failure, nullptr) << c.text;
-        EXPECT_STREQ(msg_text(failure), c.text);
-        msg_free(failure);
-        EXPECT_STREQ(manufacturer.get_utf8(), c.manufacturerSet ? "Winsim Systems" : "before") << c.text;
-        EXPECT_STREQ(model.get_utf8(), "before") << c.text;
-        EXPECT_EQ(winsim::ComInitCount(), ULONG(0)) << "the session is closed after " << c.text;
+        tv_str manufacturer, model;
+        EXPECT_EQ(get_system_manufacturer_info(manufacturer, model), nullptr);
+        EXPECT_STREQ(manufacturer.get_utf8(), "Ülm Rechner");
+        EXPECT_STREQ(model.get_utf8(), "R-7");
     }
 }
 
-TEST_F(HostIdentity, NoInstanceIsAnUnspecifiedError)
+TEST_F(HostIdentity, EachFailingStepHasItsDescriptionAndTheOutputsStay)
 {
-    winsim::HideWmiInstances(u"ROOT\\CIMV2", u"Win32_ComputerSystem");
-    tv_str manufacturer, model;
-    vo_msg *failure = get_system_manufacturer_info(manufacturer, model);
-    ASSERT_NE(failure, nullptr);
-    EXPECT_STREQ(msg_text(failure), "Could not find Win32_ComputerSystem WMI object instance, error=0x80004005: "
-                                    "Unspecified error\r\n.\n");
-    msg_free(failure);
-}
-
-TEST_F(HostIdentity, AManufacturerThatIsNotAStringBecomesEmpty)
-{
-    VARIANT number;
-    VariantInit(&number);
-    number.vt = VT_I4;
-    number.lVal = 12;
-    winsim::OverrideWmiProperty(u"ROOT\\CIMV2", u"Win32_ComputerSystem", u"Manufacturer", number);
-    tv_str manufacturer(W("before")), model;
-    EXPECT_EQ(get_system_manufacturer_info(manufacturer, model), nullptr);
-    EXPECT_STREQ(manufacturer.get_utf8(), "");
-    EXPECT_STREQ(model.get_utf8(), "Simulated Server");
+    struct Case {
+        std::function<void()> fault;
+        const char *text;
+        bool manufacturerSet;
+    };
+    auto inject = [](winsim::WmiFaultPoint point, const char16_t *match, HRESULT hr) {
+        return [=] { winsim::InjectWmiFault({point, match, hr}); };
+    };
+    const Case cases[] = {
+        {inject(winsim::WmiFaultPoint::Connect, u"\\\\.\\Root\\CIMV2", E_ACCESSDENIED),
+         "Could not initialize WMI to get system manufacturer information, error=0x80070005: Access is "
+         "denied.\r\n.\n",
+         false},
+        {inject(winsim::WmiFaultPoint::Query, u"Win32_ComputerSystem", WBEM_E_ACCESS_DENIED),
+         "Unable to query Win32_ComputerSystem WMI class, error=0x80041003: .\n", false},
+        {[] { winsim::HideWmiInstances(u"ROOT\\CIMV2", u"Win32_ComputerSystem"); },
+         "Could not find Win32_ComputerSystem WMI object instance, error=0x80004005: Unspecified error\r\n.\n",
+         false},
+        {inject(winsim::WmiFaultPoint::Next, u"Win32_ComputerSystem", WBEM_E_ACCESS_DENIED),
+         "Unable to get the WMI object, error=0x80041003: .\n", false},
+        {inject(winsim::WmiFaultPoint::Get, u"Manufacturer", WBEM_E_ACCESS_DENIED),
+         "Unable to read the 'Manufacturer' property, error=0x80041003: .\n", false},
+        {inject(winsim::WmiFaultPoint::Get, u"Model", WBEM_E_ACCESS_DENIED),
+         "Unable to read the 'Model' property, error=0x80041003: .\n", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        winsim::ReplaceHost(winsim::ParseHost(winsim::EmbeddedHostJson("default")));
+        winsim::ResetWmi();
+        c.fault();
+        tv_str manufacturer(W("before")), model(W("before"));
+        vo_msg *failure = get_system_manufacturer_info(manufacturer, model);
+        ASSERT_NE(failure, nullptr);
+        EXPECT_EQ(msg_number(failure), 101575);
+        EXPECT_EQ(msg_code(failure), 52000);
+        EXPECT_STREQ(msg_text(failure), c.text);
+        msg_free(failure);
+        EXPECT_STREQ(manufacturer.get_utf8(), c.manufacturerSet ? "Winsim Systems" : "before");
+        EXPECT_STREQ(model.get_utf8(), "before");
+        EXPECT_EQ(winsim::ComInitCount(), ULONG(0)) << "the session is closed";
+    }
 }
 
 } // namespace

@@ -137,7 +137,7 @@ TEST_F(SimulatedWmi, SizesAreDecimalStringsAndPartitionsCarryTheirAccessPaths)
     EXPECT_EQ(gpt.vt(), VT_NULL);
 }
 
-TEST_F(SimulatedWmi, BadQueriesAndUnknownClassesFailAsWmiDoes)
+TEST_F(SimulatedWmi, BadQueriesFailAsWmiDoesAndWhereComparesBooleansWithTheirText)
 {
     Open(W("ROOT\\CIMV2"));
     EXPECT_EQ(Run(W("SELECT * FROM Win32_NoSuchClass")), WBEM_E_INVALID_CLASS);
@@ -151,10 +151,6 @@ TEST_F(SimulatedWmi, BadQueriesAndUnknownClassesFailAsWmiDoes)
     Bstr language(W("SQL")), query(W("SELECT * FROM Win32_ComputerSystem"));
     Ref<IEnumWbemClassObject> enumerator;
     EXPECT_EQ(services_->ExecQuery(language, query, 48, NULL, enumerator.out()), WBEM_E_INVALID_QUERY_TYPE);
-}
-
-TEST_F(SimulatedWmi, WhereComparesBooleansWithTheirText)
-{
     Open(W("ROOT\\CIMV2"));
     ASSERT_EQ(Run(W("SELECT * FROM Win32_NetworkAdapter WHERE PhysicalAdapter='TRUE'")), WBEM_S_FALSE);
     ASSERT_EQ(objects_.size(), size_t(1));
@@ -305,9 +301,6 @@ TEST_F(SimulatedClusterWmi, SharedVolumesMoveAndEnterMaintenance)
     EXPECT_EQ(winsim::WmiSharedVolumes().at(0).faultState, DWORD(0));
 }
 
-} // namespace
-
-namespace {
 
 struct LibraryQuery {
     const char *host;
@@ -316,10 +309,26 @@ struct LibraryQuery {
     bool hasObjects;
 };
 
-// Every query the library runs, on the host it is meant for: all must succeed, and all
-// but the virtual-disk links (none described on the default host) must find objects.
-TEST_F(SimulatedWmi, EveryQueryOfTheLibraryIsAnswered)
+TEST_F(SimulatedWmi, EveryQueryOfTheLibraryIsAnsweredAndStorageSpacesDisksFoundByBusType)
 {
+    Open(W("\\\\.\\Root\\Microsoft\\Windows\\Storage"));
+    ASSERT_EQ(Run(W("SELECT Number, BusType FROM MSFT_Disk")), WBEM_S_FALSE);
+    std::vector<LONG> spaces;
+    for (auto *object : objects_) {
+        Variant bus, number;
+        ASSERT_EQ(object->Get(W("BusType"), 0, &bus, NULL, NULL), S_OK);
+        ASSERT_EQ(object->Get(W("Number"), 0, &number, NULL, NULL), S_OK);
+        if (bus.get()->lVal == 16)
+            spaces.push_back(number.get()->lVal);
+    }
+    std::vector<LONG> expected;
+    for (const auto &disk : winsim::CurrentHost().disks)
+        if (disk.busType == winsim::BusSpaces)
+            expected.push_back(LONG(disk.number));
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(spaces, expected);
+    // Every query the library runs, on the host it is meant for: all must succeed, and all
+    // but the virtual-disk links (none described on the default host) must find objects.
     const LibraryQuery queries[] = {
         {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"), W("SELECT Number, BusType FROM MSFT_Disk"), true},
         {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"),
@@ -351,29 +360,6 @@ TEST_F(SimulatedWmi, EveryQueryOfTheLibraryIsAnswered)
     }
 }
 
-TEST_F(SimulatedWmi, StorageSpacesDisksAreFoundByBusType)
-{
-    Open(W("\\\\.\\Root\\Microsoft\\Windows\\Storage"));
-    ASSERT_EQ(Run(W("SELECT Number, BusType FROM MSFT_Disk")), WBEM_S_FALSE);
-    std::vector<LONG> spaces;
-    for (auto *object : objects_) {
-        Variant bus, number;
-        ASSERT_EQ(object->Get(W("BusType"), 0, &bus, NULL, NULL), S_OK);
-        ASSERT_EQ(object->Get(W("Number"), 0, &number, NULL, NULL), S_OK);
-        if (bus.get()->lVal == 16)
-            spaces.push_back(number.get()->lVal);
-    }
-    std::vector<LONG> expected;
-    for (const auto &disk : winsim::CurrentHost().disks)
-        if (disk.busType == winsim::BusSpaces)
-            expected.push_back(LONG(disk.number));
-    EXPECT_FALSE(expected.empty());
-    EXPECT_EQ(spaces, expected);
-}
-
-} // namespace
-
-namespace {
 
 TEST_F(SimulatedWmi, AHostDescriptionAddsInstancesAndRawValues)
 {

@@ -20,32 +20,28 @@ std::shared_ptr<CVssWriterComp> Component(const WCHAR *name)
     return component;
 }
 
-TEST(PromotionPolicy, EachPolicyKeepsItsWriterId)
-{
-    CPromoteUserHyperVWriter policy(kSomeWriter);
-    EXPECT_EQ(std::memcmp(&policy.writerId, &kSomeWriter, sizeof(GUID)), 0);
-}
-
-TEST(PromotionPolicy, DefaultPromotesEveryComponent)
+TEST(PromotionPolicy, DefaultPromotesEveryComponentVirtualizationHostOnlyItsHostComponents)
 {
     CPromoteDefaultUserDataWriter policy(kSomeWriter);
     EXPECT_TRUE(policy.SupportsComponent(Component(W("anything"))));
     EXPECT_TRUE(policy.PromotesAllComponents());
-}
-
-TEST(PromotionPolicy, VirtualizationHostPromotesOnlyItsHostComponents)
-{
-    CPromoteUserHyperVWriter policy(kSomeWriter);
-    EXPECT_TRUE(policy.SupportsComponent(Component(W("Initial Store"))));
-    EXPECT_TRUE(policy.SupportsComponent(Component(W("Host Component"))));
-    EXPECT_TRUE(policy.SupportsComponent(Component(W("host component")))) << "case is ignored";
-    EXPECT_TRUE(policy.SupportsComponent(Component(W("INITIAL STORE"))));
-    EXPECT_FALSE(policy.SupportsComponent(Component(W("Host Component 2")))) << "a longer name is another";
-    EXPECT_FALSE(policy.SupportsComponent(Component(W("Host Componen"))));
-    EXPECT_FALSE(policy.SupportsComponent(Component(W("Backup Using Saved State\\vm1"))));
-    EXPECT_FALSE(policy.SupportsComponent(Component(W(""))));
-    EXPECT_FALSE(policy.SupportsComponent(nullptr));
-    EXPECT_FALSE(policy.PromotesAllComponents());
+    {
+        CPromoteUserHyperVWriter policy(kSomeWriter);
+        EXPECT_TRUE(policy.SupportsComponent(Component(W("Initial Store"))));
+        EXPECT_TRUE(policy.SupportsComponent(Component(W("Host Component"))));
+        EXPECT_TRUE(policy.SupportsComponent(Component(W("host component")))) << "case is ignored";
+        EXPECT_TRUE(policy.SupportsComponent(Component(W("INITIAL STORE"))));
+        EXPECT_FALSE(policy.SupportsComponent(Component(W("Host Component 2")))) << "a longer name is another";
+        EXPECT_FALSE(policy.SupportsComponent(Component(W("Host Componen"))));
+        EXPECT_FALSE(policy.SupportsComponent(Component(W("Backup Using Saved State\\vm1"))));
+        EXPECT_FALSE(policy.SupportsComponent(Component(W(""))));
+        EXPECT_FALSE(policy.SupportsComponent(nullptr));
+        EXPECT_FALSE(policy.PromotesAllComponents());
+    }
+    {
+        CPromoteUserHyperVWriter policy(kSomeWriter);
+        EXPECT_EQ(std::memcmp(&policy.writerId, &kSomeWriter, sizeof(GUID)), 0);
+    }
 }
 
 } // namespace

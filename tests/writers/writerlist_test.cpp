@@ -3,6 +3,7 @@
 #include <libwinclass/writers/supported.h>
 
 #include <liblocal/local.h>
+#include <backup/messagecheck.h>
 #include <support/capture.h>
 #include <support/wine.h>
 #include <writers/installdir.h>
@@ -28,12 +29,7 @@ bool Holds(const vo_list *list, const std::string &entry)
     return vo_list_find(list, entry.c_str(), nullptr) == 0;
 }
 
-bool Logged(const tvtest::OutputCapture &capture, const std::string &line)
-{
-    const std::vector<std::string> lines = capture.debugLines();
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string &text) { return text.find(line) != std::string::npos; });
-}
+using tvtest::Logged;
 
 // A list made the way the requester makes it, released at the end of the test.
 class WriterList : public tvtest::InstallDirFixture {
