@@ -539,9 +539,11 @@ TEST_F(SnapshotSet, LookupsOnOtherThreadsSeeWholeStatesWhileTheMapChanges)
         }
     };
     std::thread first(reader), second(reader);
-    // The session's thread switches C:\ between two shadow paths and adds volumes.
+    // The session's thread switches C:\ between two shadow paths and adds volumes, and
+    // goes on until the readers have looked often enough: on a loaded machine they may
+    // not have been scheduled at all within the first rounds.
     const WCHAR *others[] = {W("D:\\"), W("E:\\"), W("F:\\"), W("D:\\Mount\\Archive\\")};
-    for (int round = 0; round < 400; ++round) {
+    for (int round = 0; round < 400 || checks.load() < 200; ++round) {
         const std::string &next = (round % 2) ? shadowA : shadowB;
         EXPECT_SUCCESS(vsscr_add_to_volume_table_EX(W("C:\\"), 1, nullptr, &present, 1, Wide(next).c_str()));
         EXPECT_SUCCESS(vsscr_add_to_volume_table_EX(others[round % 4], 1, nullptr, &present, 1,
