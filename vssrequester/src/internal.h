@@ -130,7 +130,7 @@ private:
 // The properties of one shadow copy, freed with VssFreeSnapshotProperties.
 class SnapshotProperties {
 public:
-    SnapshotProperties() : properties_() {}
+    SnapshotProperties() { ZeroMemory(&properties_, sizeof(properties_)); }
     ~SnapshotProperties()
     {
         if (filled_)
