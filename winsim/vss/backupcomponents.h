@@ -73,11 +73,19 @@ struct PlannedSnapshot {
 
 inline bool IsFailedState(VSS_WRITER_STATE state) { return state >= VSS_WS_FAILED_AT_IDENTIFY; }
 
-// The components of one writer in the document. Owned by the backup-components object
-// (IVssWriterComponents has no reference count): valid until that object is released.
-class WriterComponentsView final : public IVssWriterComponentsExt {
+// The components of one writer in the document, as GetWriterComponents hands them out: the
+// caller releases the view through its IUnknown. It holds a copy of the writer's entry, so
+// it stays sound whatever the backup-components object does next.
+class WriterComponentsView final : public IVssWriterComponentsExt, public RefCounted {
 public:
     explicit WriterComponentsView(const DocumentWriter &writer) : writer_(writer) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void **object) override
+    {
+        return AnswerInterface(this, riid, object, {});
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
 
     STDMETHODIMP GetComponentCount(UINT *count) override
     {
@@ -97,7 +105,7 @@ public:
     STDMETHODIMP GetComponent(UINT index, IVssComponent **component) override;
 
 private:
-    const DocumentWriter &writer_;
+    const DocumentWriter writer_;
 };
 
 // ---- the backup-components document ----
@@ -268,7 +276,6 @@ private:
     bool preRestored_ = false;
     bool postRestored_ = false;
     std::vector<PlannedSnapshot> planned_;
-    std::vector<std::unique_ptr<WriterComponentsView>> views_;
     GUID sessionId_ = {};
     VSS_TIMESTAMP createdAt_ = 0;
 };

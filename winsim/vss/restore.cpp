@@ -221,8 +221,7 @@ STDMETHODIMP BackupComponents::GetWriterComponents(UINT index, IVssWriterCompone
         return VSS_E_BAD_STATE;
     if (index >= document_.writers.size())
         return E_INVALIDARG;
-    views_.emplace_back(new WriterComponentsView(document_.writers[index]));
-    *writer = views_.back().get();
+    *writer = new WriterComponentsView(document_.writers[index]);
     return S_OK;
 }
 
