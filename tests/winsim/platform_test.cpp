@@ -7,6 +7,7 @@
 #include "support/wine.h"
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace {
