@@ -18,7 +18,8 @@ WINCLASS_API struct vo_msg *get_system_manufacturer_info(tv_str &manufacturer, t
 // NULL), a backslash and a new UUID in lower-case text. Made once per process: later calls
 // return the same path whatever baseDir they pass. The directory itself is not created.
 // The text is the library's and lives as long as the process. NULL when no UUID could be
-// made (the next call tries again).
+// made, or when the base leaves no room for the whole path in 260 bytes (UTF-8, with the
+// terminator); nothing is kept then, and the next call tries again.
 WINCLASS_API const char *get_unique_per_process_dir_path(const char *baseDir);
 
 } // extern "C"

@@ -3,6 +3,7 @@
 
 #include <libwinclass/winclassapi.h>
 
+#include <libwinclass/backup.h>
 #include <libwinclass/conversions.h>
 #include <libwinclass/hostinfo.h>
 #include <libwinclass/stringlist.h>

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both platforms and runs every test.
-#   Linux: g++ against winsim, the simulated Win32 platform.
+# Installs what is missing, builds and runs every test:
+#   Linux: g++ against winsim, the simulated Win32 platform;
+#   Linux again under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer
+#     (build/asan; benchmarks left out);
 #   Windows: MinGW-w64 against the real SDK headers; the portable tests run under Wine.
-# Exits non-zero on any failure.
+# Ends with each run's ctest summary and the tests skipped under Wine. Exits non-zero on
+# any failure.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -10,11 +13,37 @@ scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+
+# Runs ctest with the given arguments, keeping its output for the summary. A run that
+# finds no tests fails: an empty run passes nothing.
+run_ctest() {
+  local name=$1
+  shift
+  ctest "$@" -j "$jobs" --no-tests=error 2>&1 | tee "$logs/$name.log" || status=1
+}
+
+# ctest's closing line ("100% tests passed, 0 tests failed out of N"), or what stood instead.
+summary_of() {
+  grep -E 'tests passed|No tests were found' "$logs/$1.log" | tail -n 1 || echo "no summary (the run did not finish)"
+}
 
 echo "== Linux (winsim)"
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$jobs"
-ctest --preset linux -j "$jobs" || status=1
+run_ctest linux --preset linux
+
+echo "== Linux under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer"
+sanitizer_started=$(date +%s)
+cmake --preset linux -B build/asan -DTV_SANITIZE=ON -DTV_BUILD_BENCH=OFF >/dev/null
+cmake --build build/asan -j "$jobs"
+# A finding fails the test that made it: UBSan does not recover (-fno-sanitize-recover),
+# ASan and LeakSanitizer end the process with an error.
+export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+run_ctest asan --test-dir build/asan --output-on-failure
+unset ASAN_OPTIONS UBSAN_OPTIONS
+sanitizer_seconds=$(($(date +%s) - sanitizer_started))
 
 echo "== Windows (MinGW-w64, tests under Wine)"
 cmake --preset mingw >/dev/null
@@ -22,11 +51,18 @@ cmake --build --preset mingw -j "$jobs"
 # One prefix for the whole run, made before the tests start so they do not race to make it.
 export WINEPREFIX="$PWD/build/wineprefix"
 scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 || true
-ctest --preset mingw -j "$jobs" || status=1
+run_ctest mingw --preset mingw
 
+# ctest lists each skipped test as "<n> - <name> (Skipped)" under "did not run".
+skipped=$(grep -cE '\(Skipped\)$' "$logs/mingw.log" || true)
+
+echo "== Summary"
+echo "Linux:                 $(summary_of linux)"
+echo "Linux with sanitizers: $(summary_of asan) (built and run in ${sanitizer_seconds} s)"
+echo "Windows under Wine:    $(summary_of mingw); ${skipped} skipped under Wine"
 if [ "$status" -ne 0 ]; then
   echo "== FAILED"
 else
-  echo "== all tests passed on both platforms"
+  echo "== passed on both platforms and under the sanitizers; ${skipped} tests skipped under Wine"
 fi
 exit "$status"

@@ -47,10 +47,17 @@ bool MakePerProcessDir(const char *baseDir)
     }
     if (baseDir == nullptr)
         baseDir = vo_get_tmpdir();
-    vo_strlcpy(perProcessDir, baseDir != nullptr ? baseDir : "", sizeof perProcessDir);
-    // adddirsep needs room for the separator and the terminator.
-    if (vo_strlen(perProcessDir) + 2 <= sizeof perProcessDir)
-        adddirsep(perProcessDir, '\\');
+    if (baseDir == nullptr)
+        baseDir = "";
+    // A path cut short would lose part of the UUID, and with it the uniqueness: a base that
+    // leaves no room for the separator, the whole UUID and the terminator gives no path.
+    const size_t baseLength = vo_strlen(baseDir);
+    const bool endsInSeparator = baseLength > 0 && (baseDir[baseLength - 1] == '\\' || baseDir[baseLength - 1] == '/');
+    const size_t separator = baseLength > 0 && !endsInSeparator ? 1 : 0;
+    if (baseLength + separator + vo_strlen(uuidText) + 1 > sizeof perProcessDir)
+        return false;
+    vo_strlcpy(perProcessDir, baseDir, sizeof perProcessDir);
+    adddirsep(perProcessDir, '\\');
     vo_strlcat(perProcessDir, uuidText, sizeof perProcessDir);
     return true;
 }

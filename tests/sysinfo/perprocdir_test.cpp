@@ -61,14 +61,23 @@ TEST(PerProcessDir, BaseWithoutSeparator)
     EXPECT_TRUE(IsUuidText(path.substr(11))) << path;
 }
 
-TEST(PerProcessDir, OverlongBaseIsCutToTheBuffer)
+TEST(PerProcessDir, ABaseWithoutRoomForTheWholeUuidGivesNoPathAndKeepsNothing)
 {
-    const std::string longBase = "C:\\" + std::string(400, 'b');
-    const char *path = get_unique_per_process_dir_path(longBase.c_str());
+    // 260 bytes hold a 222-byte base, its separator, the 36-byte UUID and the terminator.
+    const std::string base222 = "C:\\" + std::string(219, 'b');
+    const std::string tooLong[] = {base222 + "b", base222 + "b\\", "C:\\" + std::string(256, 'b'),
+                                   "C:\\" + std::string(257, 'b'), "C:\\" + std::string(400, 'b')};
+    for (const std::string &base : tooLong)
+        EXPECT_EQ(get_unique_per_process_dir_path(base.c_str()), nullptr) << base.size() << " bytes";
+
+    // Nothing was kept: the next call makes the path, here from a base that fits exactly.
+    const std::string fits = base222 + "\\";
+    const char *path = get_unique_per_process_dir_path(fits.c_str());
     ASSERT_NE(path, nullptr);
     const std::string text = path;
     EXPECT_EQ(text.size(), 259u) << "260 bytes with the terminator";
-    EXPECT_EQ(text.compare(0, 259, longBase, 0, 259), 0);
+    EXPECT_EQ(text.compare(0, fits.size(), fits), 0) << text;
+    EXPECT_TRUE(IsUuidText(text.substr(fits.size()))) << text;
 }
 
 } // namespace

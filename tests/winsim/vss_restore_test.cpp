@@ -72,8 +72,8 @@ protected:
         UINT writers = 0;
         EXPECT_EQ(restore->GetWriterComponentsCount(&writers), S_OK);
         for (UINT w = 0; w < writers; ++w) {
-            IVssWriterComponentsExt *components = nullptr;  // owned by the restore object
-            EXPECT_EQ(restore->GetWriterComponents(w, &components), S_OK);
+            ComPtr<IVssWriterComponentsExt> components;  // released through its IUnknown
+            EXPECT_EQ(restore->GetWriterComponents(w, components.Put()), S_OK);
             VSS_ID instance, writer;
             EXPECT_EQ(components->GetWriterInfo(&instance, &writer), S_OK);
             if (writer != writerId)
@@ -223,8 +223,8 @@ TEST_F(VssRestore, EveryRestoreChoiceIsRecordedAndKeptInTheDocument)
     UINT writers = 0;
     ASSERT_EQ(again->GetWriterComponentsCount(&writers), S_OK);
     for (UINT w = 0; w < writers; ++w) {
-        IVssWriterComponentsExt *components = nullptr;
-        ASSERT_EQ(again->GetWriterComponents(w, &components), S_OK);
+        ComPtr<IVssWriterComponentsExt> components;
+        ASSERT_EQ(again->GetWriterComponents(w, components.Put()), S_OK);
         VSS_ID instance, writer;
         ASSERT_EQ(components->GetWriterInfo(&instance, &writer), S_OK);
         if (writer != kAgentWriterId)

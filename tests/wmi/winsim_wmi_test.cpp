@@ -202,7 +202,7 @@ TEST_F(SimulatedWmi, PoolsAndTheirDisksAreLinkedByReferences)
 {
     Open(W("\\\\.\\Root\\Microsoft\\Windows\\Storage"));
     ASSERT_EQ(Run(W("SELECT ObjectID, IsPrimordial, FriendlyName, Size FROM MSFT_StoragePool")), WBEM_S_FALSE);
-    ASSERT_EQ(objects_.size(), size_t(1)) << "only the primordial pool on the default host";
+    ASSERT_EQ(objects_.size(), size_t(2)) << "the primordial pool and Pool01 on the default host";
     const wstr poolId = Text(0, W("ObjectID"));
     ASSERT_EQ(Run(W("SELECT * FROM MSFT_StoragePoolToPhysicalDisk")), WBEM_S_FALSE);
     ASSERT_FALSE(objects_.empty());
@@ -218,6 +218,17 @@ TEST_F(SimulatedWmi, PoolsAndTheirDisksAreLinkedByReferences)
     Variant device;
     ASSERT_EQ(disk->Get(W("DeviceID"), 0, &device, NULL, NULL), S_OK);
     EXPECT_EQ(device.text(), wstr(W("0")));
+
+    // Pool01's SAS disks are physical disks of the pool only: Windows lists them as no disk.
+    ASSERT_EQ(Run(W("SELECT DeviceID, BusType, FriendlyName FROM MSFT_PhysicalDisk WHERE DeviceID = '7'")),
+              WBEM_S_FALSE);
+    ASSERT_EQ(objects_.size(), size_t(1));
+    Variant bus;
+    ASSERT_EQ(objects_[0]->Get(W("BusType"), 0, &bus, NULL, NULL), S_OK);
+    EXPECT_EQ(bus.get()->lVal, 10) << "SAS";
+    EXPECT_EQ(Text(0, W("FriendlyName")), wstr(W("SAS HDD 7")));
+    ASSERT_EQ(Run(W("SELECT Number FROM MSFT_Disk WHERE Number = 7")), WBEM_S_FALSE);
+    EXPECT_TRUE(objects_.empty());
 }
 
 TEST_F(SimulatedWmi, TestsOverrideValuesAndInjectFaults)
@@ -327,8 +338,7 @@ TEST_F(SimulatedWmi, EveryQueryOfTheLibraryIsAnsweredAndStorageSpacesDisksFoundB
             expected.push_back(LONG(disk.number));
     EXPECT_FALSE(expected.empty());
     EXPECT_EQ(spaces, expected);
-    // Every query the library runs, on the host it is meant for: all must succeed, and all
-    // but the virtual-disk links (none described on the default host) must find objects.
+    // Every query the library runs, on the host it is meant for: all must succeed and find objects.
     const LibraryQuery queries[] = {
         {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"), W("SELECT Number, BusType FROM MSFT_Disk"), true},
         {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"),
@@ -342,7 +352,7 @@ TEST_F(SimulatedWmi, EveryQueryOfTheLibraryIsAnsweredAndStorageSpacesDisksFoundB
         {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"), W("SELECT * FROM MSFT_StoragePoolToPhysicalDisk"),
          true},
         {"default", W("\\\\.\\Root\\Microsoft\\Windows\\Storage"), W("SELECT * FROM MSFT_StoragePoolToVirtualDisk"),
-         false},
+         true},
         {"default", W("\\\\.\\Root\\CIMV2"), W("SELECT * FROM Win32_NetworkAdapter WHERE PhysicalAdapter='TRUE'"), true},
         {"default", W("\\\\.\\Root\\CIMV2"), W("SELECT * FROM Win32_NetworkAdapterConfiguration"), true},
         {"default", W("\\\\.\\Root\\CIMV2"), W("SELECT Manufacturer, Model FROM Win32_ComputerSystem"), true},

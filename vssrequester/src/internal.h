@@ -5,26 +5,34 @@
 #include <vssrequester/vsscr.h>
 
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace vsscr {
 
 // ---- owners ----
 
-// Releases one interface pointer. The SDK declares IVssWriterComponentsExt with a second
-// base IUnknown (and real VSS wants it released); MinGW's and winsim's headers declare it
-// without one, and winsim's object belongs to its backup-components object. Where the
-// declared type has no IUnknown there is nothing this code can call, so the view is left
-// to the object that made it.
+// Releases one interface pointer.
 template <typename T>
 void ReleaseInterface(T *pointer)
 {
-    if constexpr (std::is_convertible<T *, IUnknown *>::value)
-        static_cast<IUnknown *>(pointer)->Release();
-    else
-        static_assert(std::is_base_of<IVssWriterComponents, T>::value, "only IVssWriterComponentsExt lacks IUnknown");
-    (void)pointer;
+    static_cast<IUnknown *>(pointer)->Release();
+}
+
+// IVssWriterComponentsExt is released through its IUnknown, as GetWriterComponents asks.
+// The SDK declares it with two bases, IVssWriterComponents and then IUnknown, so an object
+// that implements it holds IUnknown's table pointer right after IVssWriterComponents' one.
+// MinGW's header leaves the second base out; the IUnknown part is reached through that
+// layout on every platform (winsim's header declares both bases, as the SDK does).
+inline IUnknown *UnknownOfWriterComponents(IVssWriterComponentsExt *view)
+{
+    static_assert(sizeof(IVssWriterComponents) == sizeof(void *), "IVssWriterComponents is its table pointer");
+    IVssWriterComponents *components = view;
+    return reinterpret_cast<IUnknown *>(reinterpret_cast<char *>(components) + sizeof(IVssWriterComponents));
+}
+
+inline void ReleaseInterface(IVssWriterComponentsExt *view)
+{
+    UnknownOfWriterComponents(view)->Release();
 }
 
 template <typename T>
@@ -130,7 +138,7 @@ private:
 // The properties of one shadow copy, freed with VssFreeSnapshotProperties.
 class SnapshotProperties {
 public:
-    SnapshotProperties() : properties_() {}
+    SnapshotProperties() { ZeroMemory(&properties_, sizeof(properties_)); }
     ~SnapshotProperties()
     {
         if (filled_)

@@ -115,7 +115,7 @@ HRESULT WaitForAsync(const char *operation, HRESULT started, IVssAsync *async)
         LogResult(operation, E_POINTER);
         return E_POINTER;
     }
-    HRESULT hr = async->Wait();  // without a time-out
+    HRESULT hr = async->Wait(INFINITE);
     if (FAILED(hr)) {
         LogLine("%s: wait failed", operation);
         LogResult(operation, hr);

@@ -121,7 +121,7 @@ HRESULT ReadWholeFile(const wstr &path, std::string *bytes)
         return LastErrorResult();
     // Documents of a few hundred megabytes would be a broken file, not a writer.
     if (size.QuadPart > 512LL * 1024 * 1024)
-        return HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
+        return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
     bytes->resize(static_cast<size_t>(size.QuadPart));
     size_t done = 0;
     while (done < bytes->size()) {

@@ -67,8 +67,9 @@ struct IVssExamineWriterMetadataEx2 : public IVssExamineWriterMetadataEx {
 __CRT_UUID_DECL(IVssExamineWriterMetadataEx2, 0xce115780, 0xa611, 0x431b, 0xb5, 0x7f, 0xc3, 0x83, 0x03, 0xab, 0x6a, 0xee)
 
 DEFINE_GUID(IID_IVssWriterComponentsExt, 0x00000000, 0x0000, 0x0000, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00);
-struct IVssWriterComponentsExt : public IVssWriterComponents {
-
+// As the SDK declares it: the writer's components, then an IUnknown through which the
+// requester releases the object.
+struct IVssWriterComponentsExt : public IVssWriterComponents, public IUnknown {
 };
 __CRT_UUID_DECL(IVssWriterComponentsExt, 0x00000000, 0x0000, 0x0000, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00)
 

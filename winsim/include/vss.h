@@ -298,7 +298,7 @@ __CRT_UUID_DECL(IVssEnumObject, 0xae1c7110, 0x2f60, 0x11d3, 0x8a, 0x39, 0x00, 0x
 DEFINE_GUID(IID_IVssAsync, 0x507c37b4, 0xcf5b, 0x4e95, 0xb0, 0xaf, 0x14, 0xeb, 0x97, 0x67, 0x46, 0x7e);
 struct IVssAsync : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Cancel() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Wait(DWORD dwMilliseconds = 0xffffffff) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Wait(DWORD dwMilliseconds = INFINITE) = 0;
     virtual HRESULT STDMETHODCALLTYPE QueryStatus(HRESULT *pHrResult, INT *pReserved) = 0;
 };
 __CRT_UUID_DECL(IVssAsync, 0x507c37b4, 0xcf5b, 0x4e95, 0xb0, 0xaf, 0x14, 0xeb, 0x97, 0x67, 0x46, 0x7e)

@@ -16,6 +16,13 @@ EXTERN_C WINBASEAPI LONG WINAPI InterlockedCompareExchange(LONG volatile *destin
 
 EXTERN_C WINBASEAPI DWORD WINAPI GetCurrentProcessId(void);
 EXTERN_C WINBASEAPI DWORD WINAPI GetCurrentThreadId(void);
+// Milliseconds since the system started; wraps to zero after about 49.7 days.
+EXTERN_C WINBASEAPI DWORD WINAPI GetTickCount(void);
+
+// A wait without a time-out.
+#define INFINITE 0xFFFFFFFF
+
+#define ZeroMemory RtlZeroMemory
 // No thread notifications reach a library here; always TRUE.
 EXTERN_C WINBASEAPI BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule);
 

@@ -3,6 +3,10 @@
 
 #include "winsim/types.h"
 
+#include <string.h>
+
+#define RtlZeroMemory(Destination, Length) memset((Destination), 0, (Length))
+
 #define DELETE 0x00010000L
 #define READ_CONTROL 0x00020000L
 #define WRITE_DAC 0x00040000L

@@ -144,6 +144,9 @@ EXTERN_C HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthS
     (void)pReserved1;
     (void)pAuthList;
     (void)pReserved3;
+    Fault fault;
+    if (TakeFault("CoInitializeSecurity", wstring16(), &fault))
+        return fault.hresult;
     if (!ThreadCanUseCom())
         return CO_E_NOTINITIALIZED;
     if (cAuthSvc < -1 || (cAuthSvc > 0 && asAuthSvc == NULL) || dwAuthnLevel > RPC_C_AUTHN_LEVEL_PKT_PRIVACY ||

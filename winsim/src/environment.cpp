@@ -209,6 +209,9 @@ EXTERN_C BOOL WINAPI SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue)
 
 EXTERN_C DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize)
 {
+    Fault fault;
+    if (TakeFault("ExpandEnvironmentStringsW", lpSrc == NULL ? wstring16() : wstring16(lpSrc), &fault))
+        return Fail(fault.error, DWORD(0));
     if (lpSrc == NULL)
         return Fail(ERROR_INVALID_PARAMETER, DWORD(0));
     const wstring16 expanded = ExpandEnvironmentText(lpSrc);

@@ -47,6 +47,12 @@ EXTERN_C RPC_STATUS RPC_ENTRY UuidCreate(UUID *Uuid)
 {
     if (Uuid == NULL)
         return RPC_S_INVALID_ARG;
+    // RPC_S_UUID_LOCAL_ONLY still gives a UUID, one only this computer may rely on; any
+    // other status gives none.
+    Fault fault;
+    const bool faulted = TakeFault("UuidCreate", wstring16(), &fault);
+    if (faulted && fault.error != RPC_S_UUID_LOCAL_ONLY)
+        return RPC_STATUS(fault.error);
     if (!FillRandom(Uuid, sizeof *Uuid)) {
         std::random_device device;
         for (size_t i = 0; i < sizeof *Uuid; ++i)
@@ -54,7 +60,7 @@ EXTERN_C RPC_STATUS RPC_ENTRY UuidCreate(UUID *Uuid)
     }
     Uuid->Data3 = static_cast<unsigned short>((Uuid->Data3 & 0x0FFF) | 0x4000);  // version 4
     Uuid->Data4[0] = static_cast<unsigned char>((Uuid->Data4[0] & 0x3F) | 0x80);  // RFC 4122 variant
-    return RPC_S_OK;
+    return faulted ? RPC_STATUS(RPC_S_UUID_LOCAL_ONLY) : RPC_S_OK;
 }
 
 EXTERN_C RPC_STATUS RPC_ENTRY UuidCreateNil(UUID *NilUuid)

@@ -1,9 +1,11 @@
-// kernel32: the computer's names. The host name comes from winsim::SetComputerName, else
-// from COMPUTERNAME in the simulated environment.
+// kernel32: the computer's names and the time since it started. The host name comes from
+// winsim::SetComputerName, else from COMPUTERNAME in the simulated environment.
 #include "internal.h"
 #include "winsim/hostmodel.h"
 
 #include <mutex>
+
+#include <time.h>
 
 namespace winsim {
 
@@ -116,3 +118,13 @@ EXTERN_C BOOL WINAPI GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize)
 }
 
 EXTERN_C BOOL WINAPI DisableThreadLibraryCalls(HMODULE) { return TRUE; }
+
+EXTERN_C DWORD WINAPI GetTickCount(void)
+{
+    // The boot-time clock counts suspended time too, as the tick count does.
+    timespec now = {};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    const unsigned long long milliseconds =
+        static_cast<unsigned long long>(now.tv_sec) * 1000ULL + static_cast<unsigned long long>(now.tv_nsec) / 1000000ULL;
+    return DWORD(milliseconds);  // the low 32 bits: the count wraps
+}

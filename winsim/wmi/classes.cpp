@@ -12,9 +12,12 @@
 //   "network": {"adapters": [{"deviceId": 7, "physical": true, "adapterType": "Ethernet 802.3",
 //       "macAddress": "...", "productName": "...", "dhcpEnabled": false, "dhcpServer": "...",
 //       "ipAddress": [...], "ipSubnet": [...], "defaultIPGateway": [...]}]}
-//   "storagePools": [{"friendlyName": "Pool01", "physicalDisks": [2, 3],
+//   "storagePools": [{"friendlyName": "Pool01", "physicalDisks": [2, {"deviceId": 6,
+//       "friendlyName": "...", "busType": 10, "size": 123}],
 //       "virtualDisks": [{"friendlyName": "...", "resiliency": "Mirror",
 //                         "provisioning": "thin"|"fixed", "size": 123}]}]
+//     (a physical disk is a disk of the host by number, or one the pool alone holds:
+//     Windows hides pooled disks from the disk list, so kernel32 never sees those)
 //   "cluster": {"name": "...", "nodes": ["A", "B"],
 //       "sharedVolumes": [{"name": "...", "volume": "<volume guid>", "owner": "B", "faultState": 0}]}
 //
@@ -26,6 +29,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -48,7 +52,7 @@ json Section(const char *name)
     if (found == sections.end())
         return json::object();
     json parsed = json::parse(found->second, nullptr, false);
-    return parsed.is_discarded() ? json::object() : parsed;
+    return parsed.is_object() ? parsed : json::object();
 }
 
 text Field(const json &object, const char *name, const char *fallback)
@@ -56,6 +60,29 @@ text Field(const json &object, const char *name, const char *fallback)
     if (object.is_object() && object.contains(name) && object[name].is_string())
         return Widen(object[name].get<std::string>());
     return Widen(fallback);
+}
+
+// A whole number of the section; the fallback when it is absent or not one (never a throw).
+unsigned long long Number(const json &object, const char *name, unsigned long long fallback)
+{
+    if (object.is_object() && object.contains(name) && object[name].is_number_unsigned())
+        return object[name].get<unsigned long long>();
+    return fallback;
+}
+
+bool Flag(const json &object, const char *name, bool fallback)
+{
+    if (object.is_object() && object.contains(name) && object[name].is_boolean())
+        return object[name].get<bool>();
+    return fallback;
+}
+
+// An array of the section; empty when it is absent or not an array.
+json Items(const json &object, const char *name)
+{
+    if (object.is_object() && object.contains(name) && object[name].is_array())
+        return object[name];
+    return json::array();
 }
 
 std::vector<text> Strings(const json &object, const char *name)
@@ -99,9 +126,9 @@ text DiskObjectId(const Disk &disk)
                                    u"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
 }
 
-text PhysicalDiskObjectId(const Disk &disk)
+text PhysicalDiskObjectId(DWORD deviceId)
 {
-    return ProviderId(u"PhysicalDisk", u"PD:{" + Decimal(disk.number) + u"}");
+    return ProviderId(u"PhysicalDisk", u"PD:{" + Decimal(deviceId) + u"}");
 }
 
 // The volume whose single extent is the partition, if any.
@@ -159,11 +186,11 @@ std::vector<ObjectData> NetworkAdapters(const ClassDef &def)
 {
     std::vector<ObjectData> out;
     for (const auto &a : Adapters()) {
-        const unsigned index = a.value("deviceId", 0u);
+        const unsigned index = unsigned(Number(a, "deviceId", 0));
         out.push_back(MakeInstance(def, {
                                             {u"DeviceID", Value::String(Decimal(index))},
                                             {u"Index", Value::Int32(LONG(index))},
-                                            {u"PhysicalAdapter", Value::Bool(a.value("physical", true))},
+                                            {u"PhysicalAdapter", Value::Bool(Flag(a, "physical", true))},
                                             {u"AdapterType", OptionalString(a, "adapterType")},
                                             {u"MACAddress", OptionalString(a, "macAddress")},
                                             {u"ProductName", OptionalString(a, "productName")},
@@ -177,10 +204,10 @@ std::vector<ObjectData> AdapterConfigurations(const ClassDef &def)
 {
     std::vector<ObjectData> out;
     for (const auto &a : Adapters()) {
-        const bool dhcp = a.value("dhcpEnabled", false);
+        const bool dhcp = Flag(a, "dhcpEnabled", false);
         out.push_back(MakeInstance(def, {
-                                            {u"Index", Value::Int32(LONG(a.value("deviceId", 0u)))},
-                                            {u"IPEnabled", Value::Bool(a.contains("ipAddress"))},
+                                            {u"Index", Value::Int32(LONG(Number(a, "deviceId", 0)))},
+                                            {u"IPEnabled", Value::Bool(a.is_object() && a.contains("ipAddress"))},
                                             {u"DHCPEnabled", Value::Bool(dhcp)},
                                             {u"DHCPServer", OptionalString(a, "dhcpServer")},
                                             {u"IPAddress", OptionalStrings(a, "ipAddress")},
@@ -213,24 +240,6 @@ std::vector<ObjectData> StorageDisks(const ClassDef &def)
                      {u"LogicalSectorSize", Value::Int32(LONG(disk.bytesPerSector))},
                      {u"NumberOfPartitions", Value::Int32(LONG(disk.partitions.size()))},
                  }));
-    }
-    return out;
-}
-
-std::vector<ObjectData> PhysicalDisks(const ClassDef &def)
-{
-    std::vector<ObjectData> out;
-    for (const auto &disk : CurrentHost().disks) {
-        if (disk.busType == BusSpaces)
-            continue;  // a Storage Spaces disk is a virtual disk, not a physical one
-        out.push_back(MakeInstance(def, {
-                                            {u"ObjectId", Value::String(PhysicalDiskObjectId(disk))},
-                                            {u"DeviceId", Value::String(Decimal(disk.number))},
-                                            {u"BusType", Value::Int32(disk.busType)},
-                                            {u"FriendlyName", Value::String(disk.friendlyName)},
-                                            {u"Size", Value::UInt64(disk.size)},
-                                            {u"CanPool", Value::Bool(!disk.clustered && disk.partitions.empty())},
-                                        }));
     }
     return out;
 }
@@ -287,29 +296,42 @@ std::vector<ObjectData> StorageVolumes(const ClassDef &def)
     return out;
 }
 
-// Storage pools: the primordial pool holds every physical disk; described pools
-// ("storagePools": [{"friendlyName", "physicalDisks": [numbers], "virtualDisks":
-// [{"friendlyName", "resiliency", "provisioning": "thin"|"fixed", "size"}]}]) add theirs.
+// A physical disk as MSFT_PhysicalDisk answers it.
+struct PhysicalDiskModel {
+    DWORD deviceId;
+    text name;
+    int busType;
+    unsigned long long size;
+    bool canPool;
+};
+
+// Storage pools: the primordial pool holds every physical disk of the host; described
+// pools ("storagePools", see the top of this file) add theirs.
 struct PoolModel {
     text objectId;
     text name;
     bool primordial;
     unsigned long long size;
-    std::vector<DWORD> disks;
+    std::vector<PhysicalDiskModel> disks;
     json virtualDisks;
 };
+
+PhysicalDiskModel HostPhysicalDisk(const Disk &disk)
+{
+    return {disk.number, disk.friendlyName, disk.busType, disk.size, !disk.clustered && disk.partitions.empty()};
+}
 
 std::vector<PoolModel> Pools()
 {
     std::vector<PoolModel> pools;
     PoolModel primordial{ProviderId(u"StoragePool", u"SP:{primordial}"), u"Primordial", true, 0, {}, json::array()};
     for (const auto &disk : CurrentHost().disks)
-        if (disk.busType != BusSpaces) {
-            primordial.disks.push_back(disk.number);
+        if (disk.busType != BusSpaces) {  // a Storage Spaces disk is a virtual disk, not a physical one
+            primordial.disks.push_back(HostPhysicalDisk(disk));
             primordial.size += disk.size;
         }
     pools.push_back(primordial);
-    json described = Section("wmi").value("storagePools", json::array());
+    json described = Items(Section("wmi"), "storagePools");
     const auto &sections = CurrentHost().sections;
     auto top = sections.find("storagePools");
     if (top != sections.end()) {
@@ -322,16 +344,43 @@ std::vector<PoolModel> Pools()
         if (!p.is_object())
             continue;
         PoolModel pool{ProviderId(u"StoragePool", u"SP:{pool" + Decimal(unsigned(++n)) + u"}"),
-                       Field(p, "friendlyName", "Pool"), false, 0, {}, p.value("virtualDisks", json::array())};
-        for (const auto &d : p.value("physicalDisks", json::array()))
-            if (d.is_number_unsigned())
-                if (const Disk *disk = CurrentHost().FindDisk(d.get<DWORD>())) {
-                    pool.disks.push_back(disk->number);
-                    pool.size += disk->size;
-                }
+                       Field(p, "friendlyName", "Pool"), false, 0, {}, Items(p, "virtualDisks")};
+        for (const auto &d : Items(p, "physicalDisks")) {
+            if (d.is_number_unsigned()) {
+                if (const Disk *disk = CurrentHost().FindDisk(d.get<DWORD>()))
+                    pool.disks.push_back(HostPhysicalDisk(*disk));
+            } else if (d.is_object() && d.contains("deviceId") && d["deviceId"].is_number_unsigned()) {
+                pool.disks.push_back({DWORD(Number(d, "deviceId", 0)), Field(d, "friendlyName", "PhysicalDisk"),
+                                      int(Number(d, "busType", BusSas)), Number(d, "size", 0), false});
+            }
+        }
+        for (const auto &disk : pool.disks)
+            pool.size += disk.size;
         pools.push_back(pool);
     }
     return pools;
+}
+
+// Every physical disk once: the host's, then those only a pool holds.
+std::vector<ObjectData> PhysicalDisks(const ClassDef &def)
+{
+    std::vector<ObjectData> out;
+    std::vector<DWORD> listed;
+    for (const auto &pool : Pools())
+        for (const auto &disk : pool.disks) {
+            if (std::find(listed.begin(), listed.end(), disk.deviceId) != listed.end())
+                continue;
+            listed.push_back(disk.deviceId);
+            out.push_back(MakeInstance(def, {
+                                                {u"ObjectId", Value::String(PhysicalDiskObjectId(disk.deviceId))},
+                                                {u"DeviceId", Value::String(Decimal(disk.deviceId))},
+                                                {u"BusType", Value::Int32(disk.busType)},
+                                                {u"FriendlyName", Value::String(disk.name)},
+                                                {u"Size", Value::UInt64(disk.size)},
+                                                {u"CanPool", Value::Bool(disk.canPool)},
+                                            }));
+        }
+    return out;
 }
 
 text VirtualDiskId(const PoolModel &pool, size_t index)
@@ -364,7 +413,7 @@ std::vector<ObjectData> VirtualDisks(const ClassDef &def)
                          {u"FriendlyName", Value::String(Field(vd, "friendlyName", "VirtualDisk"))},
                          {u"ResiliencySettingName", Value::String(Field(vd, "resiliency", "Simple"))},
                          {u"ProvisioningType", Value::Int32(Field(vd, "provisioning", "fixed") == u"thin" ? 1 : 2)},
-                         {u"Size", Value::UInt64(vd.value("size", 0ull))},
+                         {u"Size", Value::UInt64(Number(vd, "size", 0))},
                      }));
         }
     return out;
@@ -385,13 +434,13 @@ std::vector<ObjectData> PoolToPhysicalDisk(const ClassDef &def)
 {
     std::vector<ObjectData> out;
     for (const auto &pool : Pools())
-        for (DWORD number : pool.disks)
-            if (const Disk *disk = CurrentHost().FindDisk(number))
-                out.push_back(MakeInstance(
-                    def, {
-                             {u"StoragePool", Value::String(Reference(u"MSFT_StoragePool", pool.objectId))},
-                             {u"PhysicalDisk", Value::String(Reference(u"MSFT_PhysicalDisk", PhysicalDiskObjectId(*disk)))},
-                         }));
+        for (const auto &disk : pool.disks)
+            out.push_back(MakeInstance(
+                def, {
+                         {u"StoragePool", Value::String(Reference(u"MSFT_StoragePool", pool.objectId))},
+                         {u"PhysicalDisk",
+                          Value::String(Reference(u"MSFT_PhysicalDisk", PhysicalDiskObjectId(disk.deviceId)))},
+                     }));
     return out;
 }
 
@@ -438,14 +487,14 @@ void LoadCluster(ClusterHolder &holder)
     holder.state.present = true;
     holder.state.name = Field(cluster, "name", "CLUSTER");
     holder.state.nodes = Strings(cluster, "nodes");
-    for (const auto &v : cluster.value("sharedVolumes", json::array())) {
+    for (const auto &v : Items(cluster, "sharedVolumes")) {
         ClusterVolumeState volume;
         volume.name = Field(v, "name", "");
         volume.volumeGuid = Field(v, "volume", "");
         volume.owner = Field(v, "owner", "");
         if (volume.owner.empty() && !holder.state.nodes.empty())
             volume.owner = holder.state.nodes.front();
-        volume.faultState = v.value("faultState", 0u);
+        volume.faultState = unsigned(Number(v, "faultState", 0));
         holder.state.volumes.push_back(volume);
     }
 }
@@ -742,16 +791,18 @@ bool DescribedFor(const json &entry, const ClassDef &def)
 void ApplyDescribedValues(const ClassDef &def, std::vector<ObjectData> &instances)
 {
     const json wmiSection = Section("wmi");
-    for (const auto &entry : wmiSection.value("instances", json::array())) {
+    for (const auto &entry : Items(wmiSection, "instances")) {
         if (!entry.is_object() || !DescribedFor(entry, def))
             continue;
         std::vector<std::pair<text, Value>> values;
         const json properties = entry.value("properties", json::object());
+        if (!properties.is_object())
+            continue;
         for (const auto &p : properties.items())
             values.emplace_back(Widen(p.key()), RawValue(p.value()));
         instances.push_back(MakeInstance(def, values));
     }
-    for (const auto &entry : wmiSection.value("overrides", json::array())) {
+    for (const auto &entry : Items(wmiSection, "overrides")) {
         if (!entry.is_object() || !DescribedFor(entry, def) || !entry.contains("value"))
             continue;
         for (auto &instance : instances)
