@@ -20,6 +20,7 @@
 #include <cstdint>
 
 struct vo_msg;
+struct vo_vallist;
 
 extern "C" {
 
@@ -56,6 +57,21 @@ WINCLASS_API void vsscr_free_writercomponent_struct(void *record);
 // failed.
 WINCLASS_API uint32_t vsscr_get_last_failure(char *operation, size_t operationSize, WCHAR *volume,
                                              size_t volumeSize);
+
+// Writer policy and disaster recovery.
+// 1 when the writers that the save type needs are present and supported, else 0.
+WINCLASS_API int vsscr_is_save_supported(int saveType);
+// Adds the critical volumes of a disaster-recovery backup to the caller's list (a drive
+// root keeps its backslash, a mount folder loses it); always 1.
+WINCLASS_API int vsscr_get_dr_critical_volumes(struct vo_vallist **list);
+// The disk numbers of the volume's extents as "1,2" into buffer (size bytes); 1 when the
+// extents were read. Removes one trailing backslash from guidPath in place.
+WINCLASS_API int getDiskNumbersForVolume(char *guidPath, const char *name, char *buffer, size_t size);
+// 1 when the volume may be a critical volume (not on Storage Spaces, a clustered disk or
+// a Cluster Shared Volume).
+WINCLASS_API int is_volume_allowed_as_critical(const char *path, const char *guid);
+// 1 when the path names a volume by its device or volume GUID path.
+WINCLASS_API int is_bcd_partition(const char *path);
 
 // The snapshot set.
 WINCLASS_API struct vo_msg *vsscr_add_savepath(const char *savePath);

@@ -5,6 +5,7 @@
 
 #include <libwinclass/backup.h>
 #include <libwinclass/conversions.h>
+#include <libwinclass/explain.h>
 #include <libwinclass/hostinfo.h>
 #include <libwinclass/stringlist.h>
 #include <libwinclass/tv_str.h>

@@ -1,6 +1,7 @@
 // The exported functions of the backup session. Each works on the process's one backup
 // requester object.
 #include <libwinclass/backup.h>
+#include <libwinclass/explain.h>
 
 #include <libwinclass/backup/sysreq.h>
 
@@ -25,6 +26,7 @@ void vsscr_set_snapshot_save_type(int saveType) { BackupRequester().saveType = s
 struct vo_msg *vsscr_init_backup(int saveType, int markFilesForArchive)
 {
     BackupRequester().lastFailure = CVssSysReqBackup::FailedCall();
+    BackupRequester().decisions.clear();
     return BackupRequester().Init(saveType, markFilesForArchive, tv_str());
 }
 
@@ -84,6 +86,21 @@ uint32_t vsscr_get_last_failure(char *operation, size_t operationSize, WCHAR *vo
     if (volume != nullptr && volumeSize != 0)
         vo_wcslcpy(volume, failure.volume.c_str(), volumeSize);
     return static_cast<uint32_t>(failure.result);
+}
+
+void vsscr_get_decisions(vsscr_decision_callback callback, void *context)
+{
+    if (callback == nullptr)
+        return;
+    // A copy: the callback may start another session, which clears the list.
+    const std::vector<CVssSysReqBackup::Decision> decisions = BackupRequester().decisions;
+    for (const CVssSysReqBackup::Decision &decision : decisions) {
+        const vsscr_decision out = {decision.subject,           decision.taken ? 1 : 0,
+                                    decision.writer.c_str(),    decision.component.c_str(),
+                                    decision.volume.c_str(),    decision.verdict.c_str(),
+                                    decision.reason.c_str()};
+        callback(&out, context);
+    }
 }
 
 } // extern "C"

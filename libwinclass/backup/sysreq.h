@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <string>
+#include <vector>
 
 class CPromoteUserDataWriter;
 
@@ -70,10 +72,37 @@ public:
     // Records result when it is a failure; gives result back.
     long Checked(const char *operation, long result, const wstr &volume = wstr());
 
-    // Writer selection (filled in with the writer-selection work).
+    // Writer classification and selection.
+    CVssCrWriterList GetUserDataWriters();
+    CVssCrWriterList GetSystemStateWriters();
+    CVssCrWriterList GetUnsupportedWriters();
+    bool NeedsPromotion(const std::shared_ptr<CVssCrWriter> &writer);
+    bool IsComponentSupported(const std::shared_ptr<CVssCrWriter> &writer,
+                              const std::shared_ptr<CVssWriterComp> &component);
+    bool IsWriterPresentAndSupported(const tv_str &name);
     struct vo_msg *SelectForDisasterRecovery();
     struct vo_msg *SelectSystemState();
     struct vo_msg *SelectWriterByName(const tv_str &name);
+    void MarkComponentFilesForArchive(const std::shared_ptr<CVssWriterComp> &component);
+
+    // Critical volumes for disaster recovery.
+    using CriticalVolumeList = std::list<std::shared_ptr<CVssVolSnapShotMap>>;
+    struct vo_msg *GetCriticalVolumes(CriticalVolumeList &out);
+    struct vo_msg *add_associated_critical_volumes(bool mark);
+    struct vo_msg *add_associated_mount_points(const VolSnapMapList &copy, bool mark);
+    struct vo_msg *add_associated_dynamic_disk_volumes(const VolSnapMapList &copy, bool mark);
+    struct vo_msg *GetAsrBcdComponent(std::shared_ptr<CVssCrWriter> &writer,
+                                      std::shared_ptr<CVssWriterComp> &component, bool &bcdFlag);
+
+    // What the session decided and why (see libwinclass/explain.h). Cleared when a
+    // session starts, kept across Reset so that it can be read after teardown.
+    struct Decision {
+        int subject = 0;  // vsscr_subject
+        bool taken = false;
+        std::string writer, component, volume, verdict, reason;
+    };
+    std::vector<Decision> decisions;
+    void Decide(Decision decision) { decisions.push_back(std::move(decision)); }
 
     // A consistent view of the map for one operation, safe against a concurrent change
     // by the session's thread: the view last published.
