@@ -194,9 +194,9 @@ vo_msg *CVssSysReqBackup::GetCriticalVolumes(CriticalVolumeList &out)
             uint32_t present = 0;
             if (vo_msg *message = AddVolume(whole, true, kCriticalFlags, tv_str(), &present, whole, false))
                 return message;
-            NoteMountParent(*this, whole);
             Decide(Decision{VSSCR_SUBJECT_VOLUME, true, origin.writer, origin.component, whole.get_utf8(), "critical",
                             "Component " + origin.component + " of " + origin.writer + " has files on it."});
+            NoteMountParent(*this, whole);
         } else {
             if (TraceFailures())
                 debugprintf("Volume %s with GUID %s can't be treated as a critical volume due to failure in check "
