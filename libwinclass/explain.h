@@ -36,6 +36,12 @@ typedef void (*vsscr_decision_callback)(const struct vsscr_decision *decision, v
 // Calls back once per decision made since the backup session began, in the order made.
 WINCLASS_API void vsscr_get_decisions(vsscr_decision_callback callback, void *context);
 
+// Sorts every writer of the open backup session into the user-data, system-state and
+// unsupported lists (each filled once per session), so that each writer's class and reason
+// is among the decisions. Returns the number of writers the host reports, -1 when no
+// backup session is open.
+WINCLASS_API int vsscr_classify_writers(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -42,6 +42,8 @@ namespace {
 
 const char kUserListName[] = "bin\\writerlist.txt";
 
+SupportedListSource lastSource = SupportedListSource::None;
+
 // Logs the entry and the exit of one writer-list operation.
 class CallTrace {
 public:
@@ -154,11 +156,16 @@ bool PopulateSupportedWriters(vo_list **list)
         return false;
     }
     std::unique_ptr<char, MallocFree> userList(path_concat(installDir.get(), kUserListName));
-    if (vo_stat(userList.get(), nullptr) == 0)
+    if (vo_stat(userList.get(), nullptr) == 0) {
+        lastSource = SupportedListSource::UserFile;
         return PopulateUserSupportedWriters(*list, userList.get());
+    }
+    lastSource = SupportedListSource::BuiltIn;
     PopulateDefaultSupportedWriters(*list);
     return true;
 }
+
+SupportedListSource LastSupportedListSource() { return lastSource; }
 
 bool IsWriterInSupportedList(const vo_list *list, const char *writerId)
 {

@@ -31,6 +31,11 @@ bool PopulateUserSupportedWriters(vo_list *list, const char *path);
 // Appends the built-in table.
 void PopulateDefaultSupportedWriters(vo_list *list);
 
+// Where the entries of the last list filled by PopulateSupportedWriters came from, so
+// that a classification can say which list took or refused a writer.
+enum class SupportedListSource { None, BuiltIn, UserFile };
+SupportedListSource LastSupportedListSource();
+
 // True when writerId is on the list; false for a missing or empty list.
 bool IsWriterInSupportedList(const vo_list *list, const char *writerId);
 

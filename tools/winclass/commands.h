@@ -27,5 +27,7 @@ struct BackupOptions {
 int RunBackup(const BackupOptions &options, Output &output);
 int RunMap(const std::string &path, Output &output);
 int RunVolumes(Output &output);
+// The critical volumes of a disaster-recovery backup, with their reasons; no snapshot.
+int RunCriticalVolumes(Output &output);
 
 } // namespace winclass
