@@ -4,6 +4,7 @@
 //   winclass backup PATH... --to DIR   snapshot, copy from the shadow copies, manifest
 //   winclass map PATH                  where a live path reads from during a snapshot
 //   winclass volumes                   the volumes of the host and their mount points
+//   winclass writers [--save-type N]   the writers, their lists, and what a save type takes
 //
 // --json prints one JSON document instead of lines. --host (simulated platform) works on
 // a described host.
@@ -21,7 +22,7 @@ using namespace winclass;
 
 const char kProgram[] = "winclass";
 const char kVersion[] = "winclass 1.1 (libwinclass, manifest format 2)";
-const char *const kSubcommands[] = {"backup", "map", "volumes"};
+const char *const kSubcommands[] = {"backup", "map", "volumes", "writers"};
 
 std::string Footer()
 {
@@ -106,12 +107,26 @@ int Run(int argc, char **argv)
 
     CLI::App *volumesCommand = app.add_subcommand("volumes", "list the volumes and their mount points");
 
+    WritersOptions writers;
+    CLI::App *writersCommand = app.add_subcommand(
+        "writers", "list the VSS writers with the list each lands in and why; with --save-type, the writers and "
+                   "components that save type takes or leaves out (no snapshot is taken)");
+    writersCommand->add_option("--save-type", writers.saveType,
+                               "0 or 1 disaster recovery, 2 system state, 3 file system, 4 replicated folders")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                const bool digits = !text.empty() && text.size() <= 4 &&
+                                    std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+                return digits ? std::string() : "'" + text + "' is not a save type (a number: 0, 1, 2, 3 or 4)";
+            },
+            "N"));
+
     std::vector<std::string> arguments = CommandLineArguments(argc, argv);
     const bool jsonAsked = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
     const std::string word = SubcommandWord(arguments);
     if (!word.empty() && std::find(std::begin(kSubcommands), std::end(kSubcommands), word) == std::end(kSubcommands))
         return CommandLineError(jsonAsked,
-                                "unknown subcommand '" + word + "'; the subcommands are backup, map, volumes");
+                                "unknown subcommand '" + word + "'; the subcommands are backup, map, volumes, writers");
     std::reverse(arguments.begin(), arguments.end());
     arguments.pop_back();  // the program name
     try {
@@ -148,6 +163,8 @@ int Run(int argc, char **argv)
         return RunMap(mapPath, output);
     if (*volumesCommand)
         return RunVolumes(output);
+    if (*writersCommand)
+        return RunWriters(writers, output);
     return output.Finish(kExitBadInput);
 }
 
