@@ -347,11 +347,17 @@ struct vo_msg *CVssSysReqBackup::SelectSystemState()
                 if (FindInMap(volSnapMap, volume->volumePath) != nullptr) {
                     const std::string name = Utf8(volume->volumePath);
                     selected = true;
-                    if (SelectAndNote(*this, *writer, component, name,
-                                      "Its volume " + name + " is in the snapshot set; " +
-                                          (writer->usageType == VSS_UT_USERDATA
-                                               ? "a promoted writer's component."
-                                               : FlagsReason(component->componentFlags)))) {
+                    std::string why = "Its volume " + name + " is in the snapshot set";
+                    if (writer->usageType == VSS_UT_USERDATA)
+                        why += std::string(", and ") + PolicyName(promotePolicies, writer->writerId) +
+                               " takes this component.";
+                    else if (saveType == 2)
+                        why += ", and a system-state backup takes every component of a system-state writer there "
+                               "(flags " + Hex(component->componentFlags) + ").";
+                    else
+                        why += ", and the recovery backup takes the components with flags other than 0 there (flags " +
+                               Hex(component->componentFlags) + ").";
+                    if (SelectAndNote(*this, *writer, component, name, why)) {
                         if (writer->sourceType == VSS_ST_TRANSACTEDDB && markFilesForArchive != 0)
                             MarkComponentFilesForArchive(component);
                     }
