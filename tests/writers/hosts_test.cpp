@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <winioctl.h>
 
+#include <ostream>
 #include <set>
 #include <string>
 #include <tuple>
@@ -140,6 +141,12 @@ const std::vector<Plan> kPlans = {
       {"L:\\", 0xA}},
      {}},
 };
+
+// Test names and failure lines name the host, not the bytes of the row.
+void PrintTo(const Plan &plan, std::ostream *out)
+{
+    *out << plan.host;
+}
 
 void UseHost(const std::string &name)
 {
@@ -392,6 +399,11 @@ std::set<DWORD> StorageSpacesDisks()
     SysFreeString(query);
     cleanup_wbem(&services, &locator);
     return disks;
+}
+
+void PrintTo(const Facts &facts, std::ostream *out)
+{
+    *out << facts.host;
 }
 
 class HostFacts : public ::testing::TestWithParam<Facts> {};
