@@ -12,26 +12,11 @@
 #include <memory>
 
 using winclass::ComRef;
+using winclass::ScopedVariant;
 
 namespace {
 
 bool TraceCalls() { return Debug >= 5 || (VoTrace & 0x10) != 0; }
-
-// A VARIANT cleared when it goes, or on demand between two reads.
-class ScopedVariant {
-public:
-    ScopedVariant() { VariantInit(&value_); }
-    ~ScopedVariant() { VariantClear(&value_); }
-    ScopedVariant(const ScopedVariant &) = delete;
-    ScopedVariant &operator=(const ScopedVariant &) = delete;
-    VARIANT *get() { return &value_; }
-    void clear() { VariantClear(&value_); }
-    // The string it holds; a property of another type gives the empty string.
-    const WCHAR *text() const { return value_.vt == VT_BSTR && value_.bstrVal != NULL ? value_.bstrVal : W(""); }
-
-private:
-    VARIANT value_;
-};
 
 // The session of one call, closed on every path.
 class Session {

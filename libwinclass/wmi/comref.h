@@ -1,5 +1,10 @@
-// An owning COM interface pointer for the library's own code (internal).
+// Owners of COM resources for the library's own code (internal): an interface pointer and
+// a VARIANT.
 #pragma once
+
+#include <platform/tvplatform.h>
+
+#include <oleauto.h>
 
 namespace winclass {
 
@@ -36,6 +41,22 @@ public:
 
 private:
     T *pointer_ = nullptr;
+};
+
+// A VARIANT cleared when it goes, or on demand between two reads.
+class ScopedVariant {
+public:
+    ScopedVariant() { VariantInit(&value_); }
+    ~ScopedVariant() { VariantClear(&value_); }
+    ScopedVariant(const ScopedVariant &) = delete;
+    ScopedVariant &operator=(const ScopedVariant &) = delete;
+    VARIANT *get() { return &value_; }
+    void clear() { VariantClear(&value_); }
+    // The string it holds; a value of another type gives the empty string.
+    const WCHAR *text() const { return value_.vt == VT_BSTR && value_.bstrVal != NULL ? value_.bstrVal : W(""); }
+
+private:
+    VARIANT value_;
 };
 
 } // namespace winclass
