@@ -11,6 +11,7 @@
 #include "winsim/hostmodel.h"
 
 #include <atomic>
+#include <initializer_list>
 #include <vector>
 
 namespace winsim {
@@ -37,18 +38,14 @@ constexpr HRESULT kLoginFailed = HRESULT(0x80040E4D);
 
 std::atomic<size_t> g_liveObjects{0};
 
-HRESULT NotImplemented(const char *member)
-{
-    LogNotImplemented(member, "this member of the ADO object");
-    return E_NOTIMPL;
-}
-
-// A case the simulation does not cover: said once on stderr, and E_NOTIMPL.
+// A case the simulation does not cover: said on stderr, and E_NOTIMPL.
 HRESULT Unsupported(const char *member, const char *what)
 {
     LogNotImplemented(member, what);
     return E_NOTIMPL;
 }
+
+HRESULT NotImplemented(const char *member) { return Unsupported(member, "this member of the ADO object"); }
 
 bool SameIid(REFIID a, REFIID b) { return IsEqualGUID(a, b); }
 
@@ -58,25 +55,53 @@ GUID AdoIid(DWORD first)
     return GUID{first, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x6d, 0x2e, 0xa4}};
 }
 
-// The reference count and the count of live objects that every ADO object here shares.
-class Counted {
+// What every ADO object here shares: its reference count, the count of live objects, the
+// interfaces it answers (IUnknown, IDispatch and the ADO IIDs listed) and IDispatch, which
+// is not simulated.
+template <typename Interface>
+class AdoObject : public Interface {
 public:
-    Counted() { ++g_liveObjects; }
-    virtual ~Counted() { --g_liveObjects; }
-    Counted(const Counted &) = delete;
-    Counted &operator=(const Counted &) = delete;
+    AdoObject(const char *kind, std::initializer_list<DWORD> iids) : kind_(kind), iids_(iids) { ++g_liveObjects; }
+    virtual ~AdoObject() { --g_liveObjects; }
+    AdoObject(const AdoObject &) = delete;
+    AdoObject &operator=(const AdoObject &) = delete;
 
-protected:
-    ULONG AddReference() { return ++references_; }
-    ULONG DropReference()
+    STDMETHODIMP QueryInterface(REFIID riid, void **object) override
+    {
+        if (object == NULL)
+            return E_POINTER;
+        *object = NULL;
+        bool known = SameIid(riid, IID_IUnknown) || SameIid(riid, IID_IDispatch);
+        for (DWORD first : iids_)
+            known = known || SameIid(riid, AdoIid(first));
+        if (!known)
+            return E_NOINTERFACE;
+        *object = static_cast<Interface *>(this);
+        this->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override
     {
         const ULONG left = --references_;
         if (left == 0)
             delete this;
         return left;
     }
+    STDMETHODIMP GetTypeInfoCount(UINT *) override { return Unsupported(kind_, "IDispatch"); }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return Unsupported(kind_, "IDispatch"); }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override
+    {
+        return Unsupported(kind_, "IDispatch");
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override
+    {
+        return Unsupported(kind_, "IDispatch");
+    }
 
 private:
+    const char *kind_;
+    std::vector<DWORD> iids_;
     std::atomic<ULONG> references_{1};
 };
 
@@ -165,24 +190,11 @@ bool IsYes(const wstring16 &value)
 
 class Recordset;
 
-class FieldObject final : public ADOField, private Counted {
+class FieldObject final : public AdoObject<ADOField> {
 public:
     FieldObject(Recordset *owner, size_t column);
     ~FieldObject() override;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void **object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
-    STDMETHODIMP_(ULONG) Release() override { return DropReference(); }
-    STDMETHODIMP GetTypeInfoCount(UINT *) override { return NotImplemented("Field::GetTypeInfoCount"); }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return NotImplemented("Field::GetTypeInfo"); }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override
-    {
-        return NotImplemented("Field::GetIDsOfNames");
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override
-    {
-        return NotImplemented("Field::Invoke");
-    }
     STDMETHODIMP get_Name(BSTR *pbstr) override;
     STDMETHODIMP get_Type(DataTypeEnum *pDataType) override;
     STDMETHODIMP get_Value(VARIANT *pvar) override;
@@ -211,24 +223,11 @@ private:
     size_t column_;
 };
 
-class FieldCollection final : public ADOFields, private Counted {
+class FieldCollection final : public AdoObject<ADOFields> {
 public:
     explicit FieldCollection(Recordset *owner);
     ~FieldCollection() override;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void **object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
-    STDMETHODIMP_(ULONG) Release() override { return DropReference(); }
-    STDMETHODIMP GetTypeInfoCount(UINT *) override { return NotImplemented("Fields::GetTypeInfoCount"); }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return NotImplemented("Fields::GetTypeInfo"); }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override
-    {
-        return NotImplemented("Fields::GetIDsOfNames");
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override
-    {
-        return NotImplemented("Fields::Invoke");
-    }
     STDMETHODIMP get_Count(LONG *c) override;
     STDMETHODIMP get_Item(VARIANT Index, ADOField **ppvObject) override;
     STDMETHODIMP _NewEnum(IUnknown **) override { return NotImplemented("Fields::_NewEnum"); }
@@ -246,21 +245,10 @@ private:
     Recordset *owner_;
 };
 
-class Recordset final : public _ADORecordset, private Counted {
+class Recordset final : public AdoObject<_ADORecordset> {
 public:
+    Recordset() : AdoObject("Recordset", {0x534, 0x50E, 0x54F, 0x555, 0x556}) {}
     STDMETHODIMP QueryInterface(REFIID riid, void **object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
-    STDMETHODIMP_(ULONG) Release() override { return DropReference(); }
-    STDMETHODIMP GetTypeInfoCount(UINT *) override { return NotImplemented("Recordset::GetTypeInfoCount"); }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return NotImplemented("Recordset::GetTypeInfo"); }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override
-    {
-        return NotImplemented("Recordset::GetIDsOfNames");
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override
-    {
-        return NotImplemented("Recordset::Invoke");
-    }
     STDMETHODIMP get_CursorType(CursorTypeEnum *plCursorType) override;
     STDMETHODIMP get_EOF(VARIANT_BOOL *pb) override;
     STDMETHODIMP get_Fields(ADOFields **ppvObject) override;
@@ -368,21 +356,12 @@ private:
 
 HRESULT Recordset::QueryInterface(REFIID riid, void **object)
 {
-    if (object == NULL)
-        return E_POINTER;
-    *object = NULL;
-    if (SameIid(riid, IID_IUnknown) || SameIid(riid, IID_IDispatch) || SameIid(riid, AdoIid(0x534)) ||
-        SameIid(riid, AdoIid(0x50E)) || SameIid(riid, AdoIid(0x54F)) || SameIid(riid, AdoIid(0x555)) ||
-        SameIid(riid, AdoIid(0x556))) {
-        *object = static_cast<_ADORecordset *>(this);
-        AddRef();
-        return S_OK;
-    }
+    const HRESULT hr = AdoObject::QueryInterface(riid, object);
     // ADO also answers the 0x15xx IIDs of adoint.h, whose counts are 32-bit: not made here.
-    if (SameIid(riid, AdoIid(0x150E)) || SameIid(riid, AdoIid(0x154F)) || SameIid(riid, AdoIid(0x1555)) ||
-        SameIid(riid, AdoIid(0x1556)))
+    if (hr == E_NOINTERFACE && (SameIid(riid, AdoIid(0x150E)) || SameIid(riid, AdoIid(0x154F)) ||
+                                SameIid(riid, AdoIid(0x1555)) || SameIid(riid, AdoIid(0x1556))))
         LogNotImplemented("Recordset::QueryInterface", "the Recordset interfaces with 32-bit counts");
-    return E_NOINTERFACE;
+    return hr;
 }
 
 HRESULT Recordset::get_CursorType(CursorTypeEnum *plCursorType)
@@ -522,23 +501,10 @@ HRESULT Recordset::Connect(const wstring16 &connection, const wstring16 &command
 
 // ---- Fields ----
 
-FieldCollection::FieldCollection(Recordset *owner) : owner_(owner) { owner_->AddRef(); }
+FieldCollection::FieldCollection(Recordset *owner)
+    : AdoObject("Fields", {0x512, 0x506, 0x54D, 0x564}), owner_(owner) { owner_->AddRef(); }
 
 FieldCollection::~FieldCollection() { owner_->Release(); }
-
-HRESULT FieldCollection::QueryInterface(REFIID riid, void **object)
-{
-    if (object == NULL)
-        return E_POINTER;
-    *object = NULL;
-    if (SameIid(riid, IID_IUnknown) || SameIid(riid, IID_IDispatch) || SameIid(riid, AdoIid(0x512)) ||
-        SameIid(riid, AdoIid(0x506)) || SameIid(riid, AdoIid(0x54D)) || SameIid(riid, AdoIid(0x564))) {
-        *object = static_cast<ADOFields *>(this);
-        AddRef();
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
 
 HRESULT FieldCollection::get_Count(LONG *c)
 {
@@ -575,23 +541,10 @@ HRESULT FieldCollection::get_Item(VARIANT Index, ADOField **ppvObject)
 
 // ---- Field ----
 
-FieldObject::FieldObject(Recordset *owner, size_t column) : owner_(owner), column_(column) { owner_->AddRef(); }
+FieldObject::FieldObject(Recordset *owner, size_t column)
+    : AdoObject("Field", {0x534, 0x54C, 0x569}), owner_(owner), column_(column) { owner_->AddRef(); }
 
 FieldObject::~FieldObject() { owner_->Release(); }
-
-HRESULT FieldObject::QueryInterface(REFIID riid, void **object)
-{
-    if (object == NULL)
-        return E_POINTER;
-    *object = NULL;
-    if (SameIid(riid, IID_IUnknown) || SameIid(riid, IID_IDispatch) || SameIid(riid, AdoIid(0x534)) ||
-        SameIid(riid, AdoIid(0x54C)) || SameIid(riid, AdoIid(0x569))) {
-        *object = static_cast<ADOField *>(this);
-        AddRef();
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
 
 HRESULT FieldObject::get_Name(BSTR *pbstr)
 {
