@@ -1,7 +1,8 @@
 // winsim: the C++ interface through which tests look at the simulated ADO objects. Linux
 // only. The answers come from the host's SQL Server instances (winsim/hostmodel.h); the
-// fault "Recordset::Open" with the instance name as written in Data Source (or empty for
-// any) makes Open return the fault's HRESULT before it connects.
+// fault "Recordset::Open" with the instance named in Data Source (HOST or HOST\INSTANCE, a
+// host "." or "(local)" already read as the host name; empty for any) makes Open return
+// the fault's HRESULT before it connects.
 #pragma once
 
 #include "winsim/types.h"
