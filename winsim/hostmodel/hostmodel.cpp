@@ -29,7 +29,7 @@ constexpr GUID kGptLdmData = {0xaf9b60a0, 0x1431, 0x4f62, {0xbc, 0x68, 0x33, 0x1
 constexpr GUID kGptClusterMetadata = {0xdb97dba9, 0x0840, 0x4bae, {0x97, 0xf0, 0xff, 0xb9, 0xa3, 0x27, 0xc7, 0xe1}};
 constexpr BYTE kMbrLdm = 0x42;
 
-const char *const kReservedSections[] = {"network", "cluster", "writers", "storagePools", "wmi", "sqlServer"};
+const char *const kReservedSections[] = {"network", "cluster", "writers", "storagePools", "wmi"};
 
 // Where the reader is in the document, for the error text: "volumes[2].extents[0]".
 class Reader {
@@ -622,6 +622,36 @@ void ReadFiles(const Reader &r, Host &host)
     }
 }
 
+// Instance names go into a connection string's quoted Data Source, so they keep to what
+// SQL Server allows there: a host name, optionally a backslash and an instance name.
+void ReadSqlServer(const Reader &r, Host &host)
+{
+    r.AllowOnly({"instances"});
+    if (!r.Has("instances"))
+        r.Fail("instances", "missing");
+    const json &list = r.Array("instances");
+    for (size_t i = 0; i < list.size(); ++i) {
+        const Reader s(list[i], Indexed(r.Field("instances"), i));
+        s.AllowOnly({"name", "version", "reachable"});
+        SqlServerInstance instance;
+        instance.name = s.Wide("name", u"", true);
+        const size_t slash = instance.name.find(u'\\');
+        const bool wellFormed =
+            !instance.name.empty() && slash != 0 && slash + 1 != instance.name.size() &&
+            (slash == std::u16string::npos || instance.name.find(u'\\', slash + 1) == std::u16string::npos) &&
+            instance.name.find_first_of(u"\";'=") == std::u16string::npos;
+        if (!wellFormed)
+            s.Fail("name", "expected HOST or HOST\\INSTANCE (no quotes, ';' or '=')");
+        for (const SqlServerInstance &other : host.sqlServerInstances) {
+            if (EqualNoCase(other.name, instance.name))
+                s.Fail("name", "the instance is described twice (names compare without regard to case)");
+        }
+        instance.version = s.Wide("version", u"", true);
+        instance.reachable = s.Bool("reachable", true);
+        host.sqlServerInstances.push_back(std::move(instance));
+    }
+}
+
 } // namespace
 
 bool Disk::IsDynamic() const
@@ -669,7 +699,7 @@ Host ParseHost(const std::string &text)
     }
     const Reader r(doc, "");
     std::vector<const char *> known = {"os", "firmware", "hostName", "domain", "ansiCodePage", "environment",
-                                       "registry", "disks", "volumes", "files"};
+                                       "registry", "disks", "volumes", "files", "sqlServer"};
     known.insert(known.end(), std::begin(kReservedSections), std::end(kReservedSections));
     if (!doc.is_object())
         r.FailHere("expected a JSON object");
@@ -708,6 +738,8 @@ Host ParseHost(const std::string &text)
         ReadVolumes(r, host);
     if (r.Has("files"))
         ReadFiles(r, host);
+    if (r.Has("sqlServer"))
+        ReadSqlServer(r.Child("sqlServer"), host);
     for (const char *section : kReservedSections) {
         if (r.Has(section))
             host.sections[section] = r.At(section).dump();

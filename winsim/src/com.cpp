@@ -5,6 +5,7 @@
 #include "internal.h"
 
 #include <objbase.h>
+#include <ole2.h>
 
 #include <atomic>
 #include <map>
@@ -197,4 +198,18 @@ EXTERN_C HRESULT CoSetProxyBlanket(IUnknown *pProxy, DWORD dwAuthnSvc, DWORD dwA
     std::lock_guard<std::mutex> guard(process.lock);
     process.blankets[pProxy] = ProxyBlanket{dwAuthnSvc, dwAuthzSvc, dwAuthnLevel, dwImpLevel, dwCapabilities};
     return S_OK;
+}
+
+EXTERN_C HRESULT OleRun(LPUNKNOWN pUnknown)
+{
+    // IRunnableObject {00000126-0000-0000-C000-000000000046}
+    static const IID kRunnableObject = {0x00000126, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    if (pUnknown == NULL)
+        return E_INVALIDARG;
+    IUnknown *runnable = NULL;
+    if (FAILED(pUnknown->QueryInterface(kRunnableObject, reinterpret_cast<void **>(&runnable))))
+        return S_OK;
+    runnable->Release();
+    winsim::LogNotImplemented("OleRun", "objects that implement IRunnableObject");
+    return E_NOTIMPL;
 }

@@ -112,6 +112,13 @@ struct RegistryValue {
     std::vector<BYTE> data;  // exactly the bytes RegQueryValueExW hands back
 };
 
+// A SQL Server instance the host runs, as a client reaches it over SQLOLEDB.
+struct SqlServerInstance {
+    std::u16string name;     // as a client writes Data Source: HOST, or HOST\INSTANCE for a named one
+    std::u16string version;  // what SELECT @@VERSION answers
+    bool reachable = true;   // false: the instance refuses the Windows-authenticated login
+};
+
 // What a described file holds: bytes spelt out, or a size with bytes made when the file
 // is first used (zeros, kept sparse, or a stream generated from a seed).
 enum class FileFill { Bytes, Zeros, Seeded };
@@ -145,8 +152,9 @@ struct WINSIM_API Host {
     std::vector<Disk> disks;
     std::vector<Volume> volumes;
     std::vector<FileEntry> files;
+    std::vector<SqlServerInstance> sqlServerInstances;
     // Sections that later layers read (network, cluster, writers, storage pools, WMI
-    // overrides, SQL Server instances), kept as their JSON text until then.
+    // overrides), kept as their JSON text until then.
     std::map<std::string, std::string> sections;
 
     const Disk *FindDisk(DWORD number) const;
