@@ -8,13 +8,13 @@
 #include <libwinclass/wmi.h>
 
 #include <liblocal/local.h>
+#include <liblocal/vodevices.h>
 #include <support/capture.h>
 #include <vssrequester/vsscr.h>
 
 #include <winsim/hostmodel.h>
 
 #include <gtest/gtest.h>
-#include <winioctl.h>
 
 #include <ostream>
 #include <set>
@@ -329,41 +329,22 @@ std::vector<DWORD> ExtentDisks(const wstr &guidPath)
 {
     std::vector<DWORD> disks;
     const wstr device = guidPath.substr(0, guidPath.size() - 1);
-    HANDLE volume = CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (volume == INVALID_HANDLE_VALUE)
-        return disks;
-    std::vector<BYTE> buffer(sizeof(VOLUME_DISK_EXTENTS));  // room for one extent: a span asks again
-    DWORD returned = 0;
-    BOOL ok = DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, NULL, 0, buffer.data(), DWORD(buffer.size()),
-                              &returned, NULL);
-    if (!ok && GetLastError() == ERROR_MORE_DATA) {
-        const DWORD count = reinterpret_cast<VOLUME_DISK_EXTENTS *>(buffer.data())->NumberOfDiskExtents;
-        buffer.resize(sizeof(VOLUME_DISK_EXTENTS) + count * sizeof(DISK_EXTENT));
-        ok = DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, NULL, 0, buffer.data(), DWORD(buffer.size()),
-                             &returned, NULL);
-    }
-    CloseHandle(volume);
-    const auto *extents = reinterpret_cast<VOLUME_DISK_EXTENTS *>(buffer.data());
-    for (DWORD i = 0; ok && i < extents->NumberOfDiskExtents; ++i)
-        disks.push_back(extents->Extents[i].DiskNumber);
+    vo::DeviceHandle volume(
+        CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL));
+    EXPECT_TRUE(volume.valid() && vo::ReadVolumeDiskNumbers(volume.get(), disks)) << GetLastError();
     return disks;
 }
 
 bool HasLdmPartition(DWORD disk)
 {
-    const wstr path = W("\\\\.\\PhysicalDrive") + Wide(std::to_string(disk));
-    HANDLE drive = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (drive == INVALID_HANDLE_VALUE)
+    vo::DeviceHandle drive(vo::OpenPhysicalDrive(disk));
+    std::vector<BYTE> buffer;
+    if (!drive.valid() || !vo::ReadDriveLayout(drive.get(), buffer))
         return false;
-    std::vector<BYTE> buffer(sizeof(DRIVE_LAYOUT_INFORMATION_EX) + 16 * sizeof(PARTITION_INFORMATION_EX));
-    DWORD returned = 0;
-    const BOOL ok = DeviceIoControl(drive, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, NULL, 0, buffer.data(), DWORD(buffer.size()),
-                                    &returned, NULL);
-    CloseHandle(drive);
     const GUID ldmMetadata = {0x5808C8AA, 0x7E8F, 0x42E0, {0x85, 0xD2, 0xE1, 0xE9, 0x04, 0x34, 0xCF, 0xB3}};
     const GUID ldmData = {0xAF9B60A0, 0x1431, 0x4F62, {0xBC, 0x68, 0x33, 0x11, 0x71, 0x4A, 0x69, 0xAD}};
-    const auto *layout = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX *>(buffer.data());
-    for (DWORD i = 0; ok && i < layout->PartitionCount; ++i) {
+    const auto *layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX *>(buffer.data());
+    for (DWORD i = 0; i < layout->PartitionCount; ++i) {
         const PARTITION_INFORMATION_EX &part = layout->PartitionEntry[i];
         if (part.PartitionStyle == PARTITION_STYLE_MBR ? part.Mbr.PartitionType == 0x42
                                                        : part.Gpt.PartitionType == ldmMetadata ||
