@@ -21,10 +21,11 @@ namespace {
 const int kVolumes = 1000;
 const int kDisks = 200;
 
+// Volume GUIDs differ in their first digits, as random ones do.
 std::string Guid(int n)
 {
     char text[40];
-    std::snprintf(text, sizeof text, "b0000000-0000-4000-8000-%012d", n);
+    std::snprintf(text, sizeof text, "%08x-0000-4000-8000-00000000b00c", unsigned(n) * 2654435761u);
     return text;
 }
 
