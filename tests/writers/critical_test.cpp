@@ -31,78 +31,64 @@ namespace {
 
 std::string Guid(int n) { return "\\\\?\\Volume{a0000000-0000-4000-8000-0000000000" + std::string(n < 10 ? "0" : "") + std::to_string(n) + "}\\"; }
 
-// Disks: 0 basic (system reserved, C:), 1 MBR dynamic, 2 GPT dynamic with `gptPartitions`
-// partitions (the LDM ones last), 3 basic (D: and a folder mounted at D:\Data\Logs\),
-// 4 Storage Spaces (F:), 5 basic (G:, and K: whose second extent is on disk 1).
+// Disks: 0 basic (system reserved, C:), 1 MBR dynamic, 2 GPT dynamic (the LDM partitions
+// after `basic` others), 3 basic (D:, a volume at D:\Data\Logs\), 4 Storage Spaces (F:),
+// 5 basic (G:, and K: whose second extent lies on disk 1).
+const char kPackHost[] = R"({
+ "disks": [
+  {"number": 0, "size": 34359738368, "style": "mbr", "signature": 1, "partitions": [
+    {"number": 1, "offset": 1048576, "size": 524288000, "type": "ntfs"}, {"number": 2, "offset": 525336576, "size": 10737418240, "type": "ntfs"}]},
+  {"number": 1, "size": 34359738368, "style": "mbr", "signature": 2, "partitions": [{"number": 1, "offset": 32256, "size": 34359705600, "type": "ldm"}]},
+  {"number": 2, "size": 34359738368, "style": "gpt", "partitions": []},
+  {"number": 3, "size": 34359738368, "style": "mbr", "signature": 3, "partitions": [
+    {"number": 1, "offset": 1048576, "size": 10737418240, "type": "ntfs"}, {"number": 2, "offset": 10738466816, "size": 10737418240, "type": "ntfs"}]},
+  {"number": 4, "size": 34359738368, "style": "gpt", "busType": "spaces", "partitions": [{"number": 1, "offset": 1048576, "size": 10737418240, "type": "basic"}]},
+  {"number": 5, "size": 34359738368, "style": "mbr", "signature": 5, "partitions": [
+    {"number": 1, "offset": 1048576, "size": 1073741824, "type": "ntfs"}, {"number": 2, "offset": 1074790400, "size": 1073741824, "type": "ntfs"}]}],
+ "volumes": [
+  {"guid": "a0000000-0000-4000-8000-000000000001", "extents": [{"disk": 0, "offset": 1048576, "length": 524288000}]},
+  {"guid": "a0000000-0000-4000-8000-000000000002", "driveLetter": "C", "extents": [{"disk": 0, "offset": 525336576, "length": 10737418240}]},
+  {"guid": "a0000000-0000-4000-8000-000000000003", "mountFolders": ["C:\\Mount\\Dyn\\"],
+   "extents": [{"disk": 1, "offset": 1048576, "length": 1073741824}, {"disk": 2, "offset": 41943040, "length": 1073741824}]},
+  {"guid": "a0000000-0000-4000-8000-000000000004", "driveLetter": "E", "extents": [{"disk": 2, "offset": 1115684864, "length": 1073741824}]},
+  {"guid": "a0000000-0000-4000-8000-000000000005", "driveLetter": "H", "extents": [{"disk": 1, "offset": 1074790400, "length": 1073741824}]},
+  {"guid": "a0000000-0000-4000-8000-000000000006", "driveLetter": "D", "extents": [{"disk": 3, "offset": 1048576, "length": 10737418240}]},
+  {"guid": "a0000000-0000-4000-8000-000000000007", "mountFolders": ["D:\\Data\\Logs\\"], "extents": [{"disk": 3, "offset": 10738466816, "length": 10737418240}]},
+  {"guid": "a0000000-0000-4000-8000-000000000008", "driveLetter": "F", "fileSystem": "ReFS", "extents": [{"disk": 4, "offset": 1048576, "length": 10737418240}]},
+  {"guid": "a0000000-0000-4000-8000-000000000009", "driveLetter": "G", "extents": [{"disk": 5, "offset": 1048576, "length": 1073741824}]},
+  {"guid": "a0000000-0000-4000-8000-000000000010", "driveLetter": "K",
+   "extents": [{"disk": 5, "offset": 1074790400, "length": 1073741824}, {"disk": 1, "offset": 2148532224, "length": 1073741824}]}],
+ "components": {
+  "System Writer": [{"type": "VSS_CT_FILEGROUP", "name": "System Files", "files": [{"path": "C:\\Windows\\System32\\", "filespec": "*.dll"}]},
+                    {"type": "VSS_CT_FILEGROUP", "name": "Win32 Services Files", "flags": 4, "files": [{"path": "G:\\Services\\", "filespec": "*.exe"}]}],
+  "ASR Writer": [{"type": "VSS_CT_FILEGROUP", "logicalPath": "BCD", "name": "BCD",
+                  "files": [{"path": "\\\\?\\Volume{a0000000-0000-4000-8000-000000000001}\\Boot\\", "filespec": "*.*"}]}],
+  "Registry Writer": [{"type": "VSS_CT_FILEGROUP", "name": "Registry",
+                       "files": [{"path": "C:\\Mount\\Dyn\\Config\\", "filespec": "SYSTEM"}, {"path": "D:\\Data\\Logs\\", "filespec": "*.log"}]}],
+  "Task Scheduler Writer": [{"type": "VSS_CT_FILEGROUP", "name": "TasksStore", "files": [{"path": "F:\\Tasks\\", "filespec": "*"}]}]}
+})";
+
+// The default host's registry and writers (the four above, in its order: System, ASR,
+// Registry, Task Scheduler) on the pack host's disks and volumes.
 json PackHost(bool server = true, int gptPartitions = 2)
 {
     json host = json::parse(winsim::EmbeddedHostJson("default"));
+    const json pack = json::parse(kPackHost);
     host["os"]["server"] = server;
-    const auto mbr = [](int number, const char *bus, const json &partitions) {
-        return json{{"number", number}, {"busType", bus}, {"size", 34359738368LL}, {"style", "mbr"},
-                    {"signature", 100 + number}, {"partitions", partitions}};
-    };
-    const auto part = [](int number, long long offset, long long size, const char *type) {
-        return json{{"number", number}, {"offset", offset}, {"size", size}, {"type", type}};
-    };
-    json gpt = json::array();
-    for (int i = 1; i <= gptPartitions; ++i)
-        gpt.push_back(part(i, 1048576LL * i, 1048576, i + 2 <= gptPartitions ? "basic" : (i + 1 == gptPartitions ? "ldm-metadata" : "ldm-data")));
-    gpt.back()["size"] = 30000000000LL;
-    const long long g = 1LL << 30;
-    host["disks"] = {mbr(0, "sata", json::array({part(1, 1048576, 524288000, "ntfs"), part(2, 525336576, 10 * g, "ntfs")})),
-                     mbr(1, "sata", json::array({part(1, 32256, 34359705600LL, "ldm")})),
-                     {{"number", 2}, {"busType", "sata"}, {"size", 34359738368LL}, {"style", "gpt"}, {"partitions", gpt}},
-                     mbr(3, "sas", json::array({part(1, 1048576, 10 * g, "ntfs"), part(2, 1048576 + 10 * g, 10 * g, "ntfs")})),
-                     {{"number", 4}, {"busType", "spaces"}, {"size", 34359738368LL}, {"style", "gpt"},
-                      {"partitions", json::array({part(1, 1048576, 10 * g, "basic")})}},
-                     mbr(5, "sas", json::array({part(1, 1048576, g, "ntfs"), part(2, 1048576 + g, g, "ntfs")}))};
-    const auto volume = [](int n, const char *letter, const json &extents) {
-        json v = {{"guid", Guid(n).substr(11, 36)}, {"fileSystem", "NTFS"}, {"extents", extents}};
-        if (letter[0] == '\\')
-            v["mountFolders"] = json::array({letter});
-        else if (letter[0] != 0)
-            v["driveLetter"] = letter;
-        return v;
-    };
-    const auto extent = [](int disk, long long offset, long long length) {
-        return json{{"disk", disk}, {"offset", offset}, {"length", length}};
-    };
-    host["volumes"] = {volume(1, "", json::array({extent(0, 1048576, 524288000)})), volume(2, "C", json::array({extent(0, 525336576, 10 * g)})),
-                       volume(3, "", json::array({extent(1, 1048576, g), extent(2, 40 * 1048576, g)})),
-                       volume(4, "E", json::array({extent(2, 40 * 1048576 + g, g)})), volume(5, "H", json::array({extent(1, 1048576 + g, g)})),
-                       volume(6, "D", json::array({extent(3, 1048576, 10 * g)})), volume(7, "", json::array({extent(3, 1048576 + 10 * g, 10 * g)})),
-                       volume(8, "F", json::array({extent(4, 1048576, 10 * g)})), volume(9, "G", json::array({extent(5, 1048576, g)})),
-                       volume(10, "K", json::array({extent(5, 1048576 + g, g), extent(1, 1048576 + 2 * g, g)}))};
-    host["volumes"][2]["mountFolders"] = json::array({"C:\\Mount\\Dyn\\"});
-    host["volumes"][6]["mountFolders"] = json::array({"D:\\Data\\Logs\\"});
-    host["volumes"][7]["fileSystem"] = "ReFS";
-    const auto files = [](const char *path, const char *spec) { return json{{"path", path}, {"filespec", spec}}; };
-    const auto component = [](const char *name, const json &fileList) {
-        return json{{"type", "VSS_CT_FILEGROUP"}, {"name", name}, {"files", fileList}};
-    };
-    json writers = json::array();
-    for (json writer : host["writers"]) {
-        const std::string name = writer["name"];
-        if (name == "System Writer") {
-            writer["components"] = json::array({component("System Files", json::array({files("C:\\Windows\\System32\\", "*.dll")})),
-                                                component("Win32 Services Files", json::array({files("G:\\Services\\", "*.exe")}))});
-            writer["components"][1]["flags"] = 4;
-        }
-        else if (name == "Registry Writer")
-            writer["components"] = json::array({component("Registry", json::array({files("C:\\Mount\\Dyn\\Config\\", "SYSTEM"),
-                                                           files("D:\\Data\\Logs\\", "*.log")}))});
-        else if (name == "Task Scheduler Writer")
-            writer["components"] = json::array({component("TasksStore", json::array({files("F:\\Tasks\\", "*")}))});
-        else if (name == "ASR Writer")
-            writer["components"] = json::array({json{{"type", "VSS_CT_FILEGROUP"}, {"logicalPath", "BCD"}, {"name", "BCD"},
-                                         {"files", json::array({files((Guid(1) + "Boot\\").c_str(), "*.*")})}}});
-        else
-            continue;
-        writers.push_back(writer);
-    }
-    host["writers"] = writers;
+    host["disks"] = pack["disks"];
+    host["volumes"] = pack["volumes"];
     host["files"] = json::array();
+    for (int i = 1; i <= gptPartitions; ++i)
+        host["disks"][2]["partitions"].push_back(
+            {{"number", i}, {"offset", 1048576LL * i}, {"size", i == gptPartitions ? 30000000000LL : 1048576},
+             {"type", i + 2 <= gptPartitions ? "basic" : (i + 1 == gptPartitions ? "ldm-metadata" : "ldm-data")}});
+    json writers = json::array();
+    for (json writer : host["writers"])
+        if (pack["components"].contains(writer["name"].get<std::string>())) {
+            writer["components"] = pack["components"][writer["name"].get<std::string>()];
+            writers.push_back(writer);
+        }
+    host["writers"] = writers;
     return host;
 }
 
@@ -112,21 +98,14 @@ void UseHost(const json &host)
     winsim::ResetWmi();
 }
 
-struct Entry {
-    std::string volume;
-    uint32_t flags;
-    bool marked;
-    bool operator==(const Entry &o) const { return volume == o.volume && flags == o.flags && marked == o.marked; }
-};
-std::ostream &operator<<(std::ostream &out, const Entry &e) { return out << e.volume << " " << e.flags << (e.marked ? " marked" : ""); }
-
-std::vector<Entry> MapEntries()
+// "volume flags" of every map entry, with " marked" when it is.
+std::vector<std::string> MapEntries()
 {
     vsscr_vol_entry *first = nullptr;
     tvtest::Message message(vsscr_get_snapshot_volume_list(&first));
-    std::vector<Entry> entries;
+    std::vector<std::string> entries;
     for (const vsscr_vol_entry *e = first; e != nullptr; e = e->next)
-        entries.push_back({e->volume_utf8, e->flags, e->marked != 0});
+        entries.push_back(std::string(e->volume_utf8) + " " + std::to_string(e->flags) + (e->marked ? " marked" : ""));
     vsscr_free_vol_list(first);
     return entries;
 }
@@ -188,9 +167,8 @@ protected:
 };
 
 // C:\ also takes bit 8: AddVolume gives a mount folder's drive root the folder's flags.
-const std::vector<Entry> kPack = {{Guid(1), 34, false}, {"C:\\Mount\\Dyn\\", 10, true}, {"D:\\Data\\Logs\\", 2, true},
-                                  {"C:\\", 14, true},   {"D:\\", 6, true},                {"E:\\", 10, true},
-                                  {"H:\\", 10, true}};
+const std::vector<std::string> kPack = {Guid(1) + " 34",        "C:\\Mount\\Dyn\\ 10 marked", "D:\\Data\\Logs\\ 2 marked",
+                                        "C:\\ 14 marked", "D:\\ 6 marked", "E:\\ 10 marked", "H:\\ 10 marked"};
 
 } // namespace
 
@@ -353,8 +331,8 @@ TEST_F(Critical, DynamicDisksByTheirLayoutAndFirstExtentOnly)
             c.fault();
         CriticalList();
         std::vector<std::string> volumes;
-        for (const Entry &entry : MapEntries())
-            volumes.push_back(entry.volume);
+        for (const std::string &entry : MapEntries())
+            volumes.push_back(entry.substr(0, entry.find(' ')));
         EXPECT_EQ(c.volumes, volumes) << c.name << " (K:\\ lies first on a basic disk)";
         vsscr_uninit_backup();
         winsim::ClearFaults();
