@@ -158,16 +158,21 @@ DWORD CVssSysReqBackup::AddToSnapShotMap(const tv_str &volumeAsGiven, bool mark,
         if (entry.volume.length() != length || entry.volume != volume)
             continue;
 
-        // Known: the change goes into a copy, as published views may hold the entry.
-        auto changed = std::make_shared<CVssVolSnapShotMap>(entry);
-        if (mark && !bcdFlag)
-            changed->marked = true;
-        changed->flags |= flags;
+        // Known: the change goes into a copy, as published views may hold the entry. A
+        // volume named again with nothing new keeps its entry and publishes nothing.
+        const bool markChanges = mark && !bcdFlag && !entry.marked;
         // A parent volume named again for another mount point keeps its shadow path.
-        if (!shadowPath.is_empty() && (flags & VOLSNAP_MOUNT_PARENT) == 0)
-            changed->shadowPath = StoredShadowPath(shadowPath);
-        *position = changed;
-        PublishVolSnapMap();
+        const bool shadowChanges = !shadowPath.is_empty() && (flags & VOLSNAP_MOUNT_PARENT) == 0 &&
+                                   StoredShadowPath(shadowPath) != entry.shadowPath;
+        if (markChanges || shadowChanges || (entry.flags | flags) != entry.flags) {
+            auto changed = std::make_shared<CVssVolSnapShotMap>(entry);
+            changed->marked = changed->marked || markChanges;
+            changed->flags |= flags;
+            if (shadowChanges)
+                changed->shadowPath = StoredShadowPath(shadowPath);
+            *position = changed;
+            PublishVolSnapMap();
+        }
         if (TraceDetail())
             debugprintf("Found %s volume in the volume snapshot map.\n", volume.get_utf8());
         if (alreadyPresent != NULL)
