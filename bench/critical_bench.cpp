@@ -70,9 +70,8 @@ std::string PackHost(int volumes, int disks)
     return host.dump();
 }
 
-void CriticalVolumes(benchmark::State &state)
+void CriticalVolumes(benchmark::State &state, int scale)
 {
-    const int scale = int(state.range(0));
     winsim::ReplaceHost(winsim::ParseHost(PackHost(kVolumes * scale, kDisks * scale)));
     size_t found = 0;
     for (auto _ : state) {
@@ -97,8 +96,14 @@ void CriticalVolumes(benchmark::State &state)
         state.SkipWithError("the critical volumes are not the whole pack");
 }
 
-BENCHMARK(CriticalVolumes)->ArgName("scale")->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->Iterations(3);
-
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    for (const auto &[name, scale] : {std::make_pair("CriticalVolumes/base/1x", 1), std::make_pair("CriticalVolumes/pack/4x", 4)})
+        benchmark::RegisterBenchmark(name, CriticalVolumes, scale)->Unit(benchmark::kMillisecond)->Iterations(3);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

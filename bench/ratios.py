@@ -4,9 +4,7 @@
     winclass_bench --benchmark_format=json --benchmark_repetitions=5 \
         --benchmark_report_aggregates_only=true > report.json && bench/ratios.py report.json
 
-Names are Operation/tv/text/characters (measured) and Operation/std/... (baseline).
-Runs named Operation/scale:N/... are reported as their growth from the smallest scale:
-time(N) / time(smallest), beside N / smallest, the growth that would be linear."""
+Names are Operation/tv/text/characters (measured) and Operation/std/... (baseline)."""
 import json
 import sys
 
@@ -26,17 +24,6 @@ def main(path):
         baseline = times.get(f"{operation}/std/{rest}")
         if baseline:
             print(f"{operation:<12} {rest:<12} {measured:>10.1f} {baseline:>10.1f} {measured / baseline:>7.2f}")
-    scaled = {}
-    for name, measured in times.items():
-        parts = name.split("/")
-        if len(parts) > 1 and parts[1].startswith("scale:"):
-            scaled.setdefault(parts[0], []).append((int(parts[1][len("scale:"):]), measured))
-    for operation, runs in scaled.items():
-        runs.sort()
-        smallest, base = runs[0]
-        for scale, measured in runs[1:]:
-            print(f"{operation}: scale {smallest} -> {scale}: {base:.1f} -> {measured:.1f} "
-                  f"(growth {measured / base:.2f}, linear {scale / smallest:.2f})")
 
 
 if __name__ == "__main__":
