@@ -2,6 +2,7 @@
 #pragma once
 
 #include <platform/tvplatform.h>
+#include <liblocal/vodevices.h>
 
 #include <cstdarg>
 #include <cstddef>
@@ -56,22 +57,7 @@ private:
 // Records a Windows error as both GetLastError() and the runtime's last error.
 void SetWin32Error(DWORD code);
 
-// An owned kernel handle, closed once. Empty is INVALID_HANDLE_VALUE, as CreateFileW fails.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    FileHandle(const FileHandle &) = delete;
-    FileHandle &operator=(const FileHandle &) = delete;
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+// An owned kernel handle, closed once.
+using FileHandle = DeviceHandle;
 
 } // namespace vo

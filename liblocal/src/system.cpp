@@ -5,7 +5,7 @@
 
 #include "internal.h"
 
-#include <winioctl.h>
+#include <liblocal/vodevices.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -90,49 +90,17 @@ bool DiskNumbersOf(const wstr &guidPath, std::vector<DWORD> &disks)
         device.pop_back();  // the volume device, not its root directory
     vo::FileHandle volume(CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                       0, NULL));
-    if (!volume.valid())
-        return false;
-    std::vector<BYTE> buffer(sizeof(VOLUME_DISK_EXTENTS));
-    DWORD returned = 0;
-    if (!DeviceIoControl(volume.get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, NULL, 0, buffer.data(),
-                         DWORD(buffer.size()), &returned, NULL)) {
-        if (GetLastError() != ERROR_MORE_DATA)
-            return false;
-        const DWORD count = reinterpret_cast<VOLUME_DISK_EXTENTS *>(buffer.data())->NumberOfDiskExtents;
-        buffer.resize(offsetof(VOLUME_DISK_EXTENTS, Extents) + count * sizeof(DISK_EXTENT));
-        if (!DeviceIoControl(volume.get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, NULL, 0, buffer.data(),
-                             DWORD(buffer.size()), &returned, NULL))
-            return false;
-    }
-    const VOLUME_DISK_EXTENTS *extents = reinterpret_cast<VOLUME_DISK_EXTENTS *>(buffer.data());
-    for (DWORD i = 0; i < extents->NumberOfDiskExtents; ++i)
-        disks.push_back(extents->Extents[i].DiskNumber);
-    return true;
+    return volume.valid() && vo::ReadVolumeDiskNumbers(volume.get(), disks);
 }
 
 // The identity the cluster disk driver knows a disk by: its MBR signature as eight hex
 // digits, or its GPT disk GUID in braces.
 bool DiskIdentityOf(DWORD disk, wstr &identity)
 {
-    char name[40];
-    std::snprintf(name, sizeof name, "\\\\.\\PhysicalDrive%lu", static_cast<unsigned long>(disk));
-    vo::FileHandle drive(CreateFileW(vo::Widen(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                     OPEN_EXISTING, 0, NULL));
-    if (!drive.valid())
-        return false;
-    size_t entries = 4;
+    vo::FileHandle drive(vo::OpenPhysicalDrive(disk));
     std::vector<BYTE> buffer;
-    DWORD returned = 0;
-    for (;;) {
-        buffer.assign(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) + entries * sizeof(PARTITION_INFORMATION_EX),
-                      0);
-        if (DeviceIoControl(drive.get(), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, NULL, 0, buffer.data(), DWORD(buffer.size()),
-                            &returned, NULL))
-            break;
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || entries > 4096)
-            return false;
-        entries *= 2;
-    }
+    if (!drive.valid() || !vo::ReadDriveLayout(drive.get(), buffer))
+        return false;
     const DRIVE_LAYOUT_INFORMATION_EX *layout = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX *>(buffer.data());
     if (layout->PartitionStyle == PARTITION_STYLE_MBR) {
         char hex[16];

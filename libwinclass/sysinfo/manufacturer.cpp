@@ -12,34 +12,12 @@
 #include <memory>
 
 using winclass::ComRef;
+using winclass::ScopedVariant;
+using winclass::WbemSession;
 
 namespace {
 
 bool TraceCalls() { return Debug >= 5 || (VoTrace & 0x10) != 0; }
-
-// A VARIANT cleared when it goes, or on demand between two reads.
-class ScopedVariant {
-public:
-    ScopedVariant() { VariantInit(&value_); }
-    ~ScopedVariant() { VariantClear(&value_); }
-    ScopedVariant(const ScopedVariant &) = delete;
-    ScopedVariant &operator=(const ScopedVariant &) = delete;
-    VARIANT *get() { return &value_; }
-    void clear() { VariantClear(&value_); }
-    // The string it holds; a property of another type gives the empty string.
-    const WCHAR *text() const { return value_.vt == VT_BSTR && value_.bstrVal != NULL ? value_.bstrVal : W(""); }
-
-private:
-    VARIANT value_;
-};
-
-// The session of one call, closed on every path.
-class Session {
-public:
-    ~Session() { cleanup_wbem(&services, &locator); }
-    IWbemServices *services = NULL;
-    IWbemLocator *locator = NULL;
-};
 
 } // namespace
 
@@ -50,7 +28,7 @@ extern "C" vo_msg *get_system_manufacturer_info(tv_str &manufacturer, tv_str &mo
     vo_msg *result = NULL;
     HRESULT hr = S_OK;  // the last WMI return code
     {
-        Session session;
+        WbemSession session;
         ComRef<IEnumWbemClassObject> enumerator;
         ComRef<IWbemClassObject> system;
         ScopedVariant value;

@@ -1,5 +1,10 @@
-// An owning COM interface pointer for the library's own code (internal).
+// Owners of COM interface pointers, VARIANTs and WMI sessions for the library's own code
+// (internal).
 #pragma once
+
+#include <libwinclass/wmi.h>
+
+#include <oleauto.h>
 
 namespace winclass {
 
@@ -36,6 +41,35 @@ public:
 
 private:
     T *pointer_ = nullptr;
+};
+
+// A VARIANT cleared when it goes, or on demand between two reads.
+class ScopedVariant {
+public:
+    ScopedVariant() { VariantInit(&value_); }
+    ~ScopedVariant() { VariantClear(&value_); }
+    ScopedVariant(const ScopedVariant &) = delete;
+    ScopedVariant &operator=(const ScopedVariant &) = delete;
+    VARIANT *get() { return &value_; }
+    const VARIANT *get() const { return &value_; }
+    void clear() { VariantClear(&value_); }
+    // The string it holds; a property of another type gives the empty string.
+    const WCHAR *text() const { return value_.vt == VT_BSTR && value_.bstrVal != NULL ? value_.bstrVal : W(""); }
+
+private:
+    VARIANT value_;
+};
+
+// The WMI session of one call, closed on every path (also after a failed open, which
+// cleanup_wbem balances).
+class WbemSession {
+public:
+    WbemSession() = default;
+    ~WbemSession() { cleanup_wbem(&services, &locator); }
+    WbemSession(const WbemSession &) = delete;
+    WbemSession &operator=(const WbemSession &) = delete;
+    IWbemServices *services = NULL;
+    IWbemLocator *locator = NULL;
 };
 
 } // namespace winclass

@@ -11,6 +11,7 @@
 #include <memory>
 
 using winclass::ComRef;
+using winclass::ScopedVariant;
 
 namespace {
 
@@ -63,18 +64,6 @@ private:
     WCHAR *text_ = NULL;
 };
 
-// A VARIANT cleared when it goes.
-class ScopedVariant {
-public:
-    ScopedVariant() { VariantInit(&value_); }
-    ~ScopedVariant() { VariantClear(&value_); }
-    ScopedVariant(const ScopedVariant &) = delete;
-    ScopedVariant &operator=(const ScopedVariant &) = delete;
-    VARIANT *get() { return &value_; }
-
-private:
-    VARIANT value_;
-};
 
 } // namespace
 

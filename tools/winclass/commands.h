@@ -32,5 +32,7 @@ int RunBackup(const BackupOptions &options, Output &output);
 int RunMap(const std::string &path, Output &output);
 int RunVolumes(Output &output);
 int RunWriters(const WritersOptions &options, Output &output);
+// The critical volumes of a disaster-recovery backup, with their reasons; no snapshot.
+int RunCriticalVolumes(Output &output);
 
 } // namespace winclass

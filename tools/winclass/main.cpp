@@ -4,6 +4,7 @@
 //   winclass backup PATH... --to DIR   snapshot, copy from the shadow copies, manifest
 //   winclass map PATH                  where a live path reads from during a snapshot
 //   winclass volumes                   the volumes of the host and their mount points
+//   winclass critical-volumes          the critical volumes of a disaster recovery, and why
 //   winclass writers [--save-type N]   the writers, their lists, and what a save type takes
 //
 // --json prints one JSON document instead of lines. --host (simulated platform) works on
@@ -22,7 +23,7 @@ using namespace winclass;
 
 const char kProgram[] = "winclass";
 const char kVersion[] = "winclass 1.1 (libwinclass, manifest format 2)";
-const char *const kSubcommands[] = {"backup", "map", "volumes", "writers"};
+const char *const kSubcommands[] = {"backup", "map", "volumes", "critical-volumes", "writers"};
 
 std::string Footer()
 {
@@ -106,6 +107,10 @@ int Run(int argc, char **argv)
     mapCommand->add_option("path", mapPath, "a folder or file, such as C:\\Data\\report.txt")->required();
 
     CLI::App *volumesCommand = app.add_subcommand("volumes", "list the volumes and their mount points");
+    CLI::App *criticalCommand = app.add_subcommand(
+        "critical-volumes",
+        "list the critical volumes of a disaster-recovery backup with the reason for each, and the volumes refused "
+        "(takes no snapshot)");
 
     WritersOptions writers;
     CLI::App *writersCommand = app.add_subcommand(
@@ -126,7 +131,8 @@ int Run(int argc, char **argv)
     const std::string word = SubcommandWord(arguments);
     if (!word.empty() && std::find(std::begin(kSubcommands), std::end(kSubcommands), word) == std::end(kSubcommands))
         return CommandLineError(jsonAsked,
-                                "unknown subcommand '" + word + "'; the subcommands are backup, map, volumes, writers");
+                                "unknown subcommand '" + word +
+                                    "'; the subcommands are backup, map, volumes, critical-volumes, writers");
     std::reverse(arguments.begin(), arguments.end());
     arguments.pop_back();  // the program name
     try {
@@ -163,6 +169,8 @@ int Run(int argc, char **argv)
         return RunMap(mapPath, output);
     if (*volumesCommand)
         return RunVolumes(output);
+    if (*criticalCommand)
+        return RunCriticalVolumes(output);
     if (*writersCommand)
         return RunWriters(writers, output);
     return output.Finish(kExitBadInput);

@@ -80,7 +80,7 @@ std::string BackupSession::LastFailure(std::initializer_list<const char *> opera
     return cause + ": " + HresultText(long(int32_t(result)));
 }
 
-bool BackupSession::Start(int saveType)
+bool BackupSession::Open(int saveType)
 {
     started_ = true;
     if (struct vo_msg *failure = vsscr_init_backup(saveType, 0)) {
@@ -89,6 +89,13 @@ bool BackupSession::Start(int saveType)
         output_.LibraryMessage(failure, WithCause("starting the backup session", cause));
         return false;
     }
+    return true;
+}
+
+bool BackupSession::Start(int saveType)
+{
+    if (!Open(saveType))
+        return false;
     if (struct vo_msg *failure = vsscr_select_for_backup()) {
         output_.LibraryMessage(failure, "selecting the writers");
         return false;

@@ -41,7 +41,9 @@ public:
     BackupSession(const BackupSession &) = delete;
     BackupSession &operator=(const BackupSession &) = delete;
 
-    // vsscr_init_backup and vsscr_select_for_backup.
+    // vsscr_init_backup alone: the session, with no writer selected.
+    bool Open(int saveType);
+    // Open, then vsscr_select_for_backup.
     bool Start(int saveType);
     // vsscr_add_savepath, then a check that the path's volume joined the snapshot set:
     // the library leaves out a volume that cannot join, and says nothing.
