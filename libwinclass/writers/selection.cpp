@@ -7,7 +7,7 @@
 #include <libwinclass/backup.h>
 #include <libwinclass/backup/trace.h>
 #include <libwinclass/writers/archive.h>
-#include <libwinclass/writers/promote.h>
+#include <libwinclass/writers/classify.h>
 
 #include <liblocal/local.h>
 #include <libtlv/settings.h>
@@ -57,16 +57,7 @@ bool SameIgnoringCase(const char *a, const char *b)
 
 const char *PolicyName(const std::list<CPromoteUserDataWriter *> &policies, const GUID &writerId)
 {
-    for (CPromoteUserDataWriter *policy : policies) {
-        if (std::memcmp(&policy->writerId, &writerId, sizeof(GUID)) != 0)
-            continue;
-        if (dynamic_cast<CPromoteUserHyperVWriter *>(policy) != nullptr)
-            return "the virtualization host policy";
-        if (dynamic_cast<CPromoteUserSQLWriter *>(policy) != nullptr)
-            return "the database policy";
-        return "the default promotion policy";
-    }
-    return "no promotion policy";
+    return winclass::PolicyName(winclass::PolicyFor(policies, writerId));
 }
 
 // Why a component of a non-promoted system-state writer is or is not part of the system
