@@ -98,7 +98,7 @@ CVssSysReqBackup::Decision WriterDecision(const WriterFacts &facts, bool taken, 
                                           std::string reason)
 {
     CVssSysReqBackup::Decision decision;
-    decision.subject = 1;  // VSSCR_SUBJECT_WRITER
+    decision.subject = VSSCR_SUBJECT_WRITER;
     decision.taken = taken;
     decision.writer = facts.nameUtf8;
     decision.verdict = verdict;
