@@ -250,6 +250,24 @@ INSTANTIATE_TEST_SUITE_P(
                    {"Microsoft Hyper-V VSS Writer", "The user disabled it"}}}),
     CaseName<ClassCase>);
 
+TEST_F(Policy, AFailedListingLeavesTheSystemStateListEmptyForTheSession)
+{
+    // The session does not open, and a selection run then finds the requester with no
+    // session: listing the writers by type fails.
+    winsim::InjectHresult("IVssBackupComponents::InitializeForBackup", u"", E_FAIL);
+    tvtest::ExpectMessage(vsscr_init_backup(2, 0), 113655, 53000, "Unable to initialize VSS common requester for backup.\n");
+    EXPECT_SUCCESS(vsscr_select_for_backup());
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
+    EXPECT_EQ(vsscr_classify_writers(), int(kDefaultClasses.size()));
+    Verdicts expected = kDefaultClasses;
+    for (auto &verdict : expected)
+        if (verdict.second == "system state" || verdict.second == "system state,user data")
+            verdict.second = verdict.second == "system state" ? "" : "user data";
+    for (auto it = expected.begin(); it != expected.end();)
+        it = it->second.empty() ? expected.erase(it) : std::next(it);
+    EXPECT_EQ(VerdictsOf(VSSCR_SUBJECT_WRITER), expected);
+}
+
 // ---- the writer check of a save type ----
 
 struct SaveCase {
