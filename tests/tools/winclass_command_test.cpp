@@ -12,6 +12,7 @@
 #include <winsim/host.h>
 #include <winsim/hostmodel.h>
 #include <winsim/shadow.h>
+#include <winsim/vss.h>
 
 #include <vsserror.h>
 
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -410,6 +412,37 @@ TEST(WinclassVolumes, ListsEveryVolumeWithItsMountPoints)
         for (const json &mountPoint : volume["mountPoints"])
             sawFolderMount |= mountPoint == "D:\\Mount\\Archive\\";
     EXPECT_TRUE(sawFolderMount);
+}
+
+TEST(WinclassWriters, ClassifiesEveryWriterAndPlansEachSaveTypeWithoutASnapshot)
+{
+    struct Case {
+        int saveType;
+        const char *taken;    // "writer|component" (or "writer") the plan selects; "" for none
+        bool addsVolumes;
+    } const cases[] = {{-1, "", false}, {2, "System Writer|System Files", true}, {1, "Registry Writer|Registry", true},
+                       {4, "DFS Replication service writer", false}, {7, "", false}};
+    const size_t writers = json::parse(winsim::EmbeddedHostJson("default"))["writers"].size();
+    for (const Case &c : cases) {
+        SCOPED_TRACE("save type " + std::to_string(c.saveType));
+        winclass::Output output(true);
+        ASSERT_EQ(winclass::RunWriters(winclass::WritersOptions{c.saveType}, output), 0) << Said(output.Document());
+        const json &document = output.Document();
+        EXPECT_EQ(document["writerCount"], writers);
+        EXPECT_EQ(document["writers"].size(), writers) << "each writer once, with its classes";
+        for (const json &writer : document["writers"])
+            EXPECT_FALSE(writer["classes"].empty()) << writer["name"];
+        EXPECT_EQ(document.contains("plan"), c.saveType >= 0);
+        const json plan = document.value("plan", json::object());
+        EXPECT_EQ(!plan.value("addedVolumes", json::array()).empty(), c.addsVolumes);
+        std::set<std::string> taken;
+        for (const json &d : plan.value("decisions", json::array()))
+            if (d["taken"].get<bool>())
+                taken.insert(d["writer"].get<std::string>() + (d.contains("component") ? "|" + d["component"].get<std::string>() : ""));
+        EXPECT_EQ(taken.count(c.taken), *c.taken ? 1u : 0u);
+        EXPECT_EQ(taken.empty(), *c.taken == 0);
+        EXPECT_TRUE(winsim::VssSnapshots().empty());
+    }
 }
 
 TEST(WinclassCriticalVolumes, EveryVolumeWithItsFlagsDisksAndReasonWithoutASnapshot)

@@ -24,9 +24,14 @@ struct BackupOptions {
     bool force = false;              // write into a destination that is not empty
 };
 
+struct WritersOptions {
+    int saveType = -1;  // the save type to plan for; -1: classify only
+};
+
 int RunBackup(const BackupOptions &options, Output &output);
 int RunMap(const std::string &path, Output &output);
 int RunVolumes(Output &output);
+int RunWriters(const WritersOptions &options, Output &output);
 // The critical volumes of a disaster-recovery backup, with their reasons; no snapshot.
 int RunCriticalVolumes(Output &output);
 

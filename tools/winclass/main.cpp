@@ -5,6 +5,7 @@
 //   winclass map PATH                  where a live path reads from during a snapshot
 //   winclass volumes                   the volumes of the host and their mount points
 //   winclass critical-volumes          the critical volumes of a disaster recovery, and why
+//   winclass writers [--save-type N]   the writers, their lists, and what a save type takes
 //
 // --json prints one JSON document instead of lines. --host (simulated platform) works on
 // a described host.
@@ -22,7 +23,7 @@ using namespace winclass;
 
 const char kProgram[] = "winclass";
 const char kVersion[] = "winclass 1.1 (libwinclass, manifest format 2)";
-const char *const kSubcommands[] = {"backup", "map", "volumes", "critical-volumes"};
+const char *const kSubcommands[] = {"backup", "map", "volumes", "critical-volumes", "writers"};
 
 std::string Footer()
 {
@@ -111,13 +112,27 @@ int Run(int argc, char **argv)
         "list the critical volumes of a disaster-recovery backup with the reason for each, and the volumes refused "
         "(takes no snapshot)");
 
+    WritersOptions writers;
+    CLI::App *writersCommand = app.add_subcommand(
+        "writers", "list the VSS writers with the list each lands in and why; with --save-type, the writers and "
+                   "components that save type takes or leaves out (no snapshot is taken)");
+    writersCommand->add_option("--save-type", writers.saveType,
+                               "0 or 1 disaster recovery, 2 system state, 3 file system, 4 replicated folders")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                const bool digits = !text.empty() && text.size() <= 4 &&
+                                    std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+                return digits ? std::string() : "'" + text + "' is not a save type (a number: 0, 1, 2, 3 or 4)";
+            },
+            "N"));
+
     std::vector<std::string> arguments = CommandLineArguments(argc, argv);
     const bool jsonAsked = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
     const std::string word = SubcommandWord(arguments);
     if (!word.empty() && std::find(std::begin(kSubcommands), std::end(kSubcommands), word) == std::end(kSubcommands))
         return CommandLineError(jsonAsked,
                                 "unknown subcommand '" + word +
-                                    "'; the subcommands are backup, map, volumes, critical-volumes");
+                                    "'; the subcommands are backup, map, volumes, critical-volumes, writers");
     std::reverse(arguments.begin(), arguments.end());
     arguments.pop_back();  // the program name
     try {
@@ -156,6 +171,8 @@ int Run(int argc, char **argv)
         return RunVolumes(output);
     if (*criticalCommand)
         return RunCriticalVolumes(output);
+    if (*writersCommand)
+        return RunWriters(writers, output);
     return output.Finish(kExitBadInput);
 }
 
