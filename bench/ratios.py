@@ -4,7 +4,8 @@
     winclass_bench --benchmark_format=json --benchmark_repetitions=5 \
         --benchmark_report_aggregates_only=true > report.json && bench/ratios.py report.json
 
-Names are Operation/tv/text/characters (measured) and Operation/std/... (baseline)."""
+Names are Operation/tv/text/characters (measured) and Operation/std/... (baseline); a
+scale run Operation/<case>/4x is divided by Operation/base/1x of the same report."""
 import json
 import sys
 
@@ -16,14 +17,23 @@ def main(path):
     medians = {run["run_name"]: run["real_time"] for run in runs if run.get("aggregate_name") == "median"}
     singles = {run["name"]: run["real_time"] for run in runs if run.get("run_type", "iteration") == "iteration"}
     times = medians or singles
-    print(f"{'operation':<12} {'text':<12} {'tv ns':>10} {'std ns':>10} {'ratio':>7}")
-    for name, measured in times.items():
+    pairs = [name for name in times if name.count("/") >= 2 and name.split("/")[1] == "tv"]
+    if pairs:
+        print(f"{'operation':<12} {'text':<12} {'tv ns':>10} {'std ns':>10} {'ratio':>7}")
+    for name in pairs:
         operation, implementation, rest = name.split("/", 2)
-        if implementation != "tv":
-            continue
+        measured = times[name]
         baseline = times.get(f"{operation}/std/{rest}")
         if baseline:
             print(f"{operation:<12} {rest:<12} {measured:>10.1f} {baseline:>10.1f} {measured / baseline:>7.2f}")
+    # Scale runs: .../<case>/4x over .../base/1x of the same operation (4.0 is linear).
+    scaled = [name for name in times if name.endswith("/4x")]
+    if scaled:
+        print(f"{'scaled run':<36} {'time':>10} {'1x time':>10} {'ratio':>7}")
+    for name in scaled:
+        baseline = times.get(name.rsplit("/", 2)[0] + "/base/1x")
+        if baseline:
+            print(f"{name:<36} {times[name]:>10.2f} {baseline:>10.2f} {times[name] / baseline:>7.2f}")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
-// The two device controls that say which disks a volume lies on and how a disk is
-// partitioned, with their buffer-size rules. Inline, so that the runtime and the class
-// library read them one way without another export.
+// An owned kernel handle, and the two device controls that say which disks a volume lies
+// on and how a disk is partitioned, with their buffer-size rules. Inline, so that the
+// runtime and the libraries over it share them without another export.
 #pragma once
 
 #include <platform/tvplatform.h>

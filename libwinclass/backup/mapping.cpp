@@ -18,7 +18,23 @@ std::shared_ptr<const VolSnapMapView> CVssSysReqBackup::SnapshotOfVolSnapMap()
 
 void CVssSysReqBackup::PublishVolSnapMap()
 {
+    if (publishBatches > 0) {
+        publishPending = true;
+        return;
+    }
+    publishPending = false;
     winclass::PublishVolSnapMapView(winclass::MakeVolSnapMapView(volSnapMap));
+}
+
+CVssSysReqBackup::PublishBatch::PublishBatch(CVssSysReqBackup &requester) : requester_(requester)
+{
+    ++requester_.publishBatches;
+}
+
+CVssSysReqBackup::PublishBatch::~PublishBatch()
+{
+    if (--requester_.publishBatches == 0 && requester_.publishPending)
+        requester_.PublishVolSnapMap();
 }
 
 extern "C" {

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -78,6 +79,28 @@ tv_str StoredShadowPath(const tv_str &shadowPath)
     return WithTrailingBackslash(result);
 }
 
+// The drive root (X:\) of a volume named by its GUID path, when it has a letter whose
+// file system answers, as the mount table lists them; else empty. Only this volume's
+// names are asked for: a walk of the whole table per entry made a map of n volumes
+// cost n squared volume calls.
+tv_str DriveRootOf(const WCHAR *volumeGuidName)
+{
+    std::vector<WCHAR> names(kVolumePathChars);
+    DWORD needed = 0;
+    while (!GetVolumePathNamesForVolumeNameW(volumeGuidName, names.data(), DWORD(names.size()), &needed)) {
+        if (GetLastError() != ERROR_MORE_DATA || needed <= names.size())
+            return tv_str();
+        names.resize(needed);
+    }
+    for (const WCHAR *path = names.data(); *path != 0; path += WideLength(path) + 1) {
+        WCHAR fileSystem[kVolumePathChars + 1];
+        if (WideLength(path) == 3 && path[1] == ':' &&
+            GetVolumeInformationW(path, NULL, 0, NULL, NULL, NULL, fileSystem, DWORD(kVolumePathChars + 1)))
+            return tv_str(path);
+    }
+    return tv_str();
+}
+
 std::string Utf8Of(const WCHAR *text)
 {
     tv_str converted(text);
@@ -103,19 +126,7 @@ DWORD CVssSysReqBackup::NewVolSnapShotMap(const tv_str &volume, bool mark, uint3
                 return error;
         } else {
             volumeGuidName = guidName;
-            // The drive letter of the same volume, if it has one.
-            if (vo_fstab_entry *table = getfstab()) {
-                for (const vo_fstab_entry *mount = table; mount != NULL; mount = mount->next) {
-                    if (mount->mountdir == NULL || mount->device == NULL || strlen(mount->mountdir) != 2)
-                        continue;
-                    if (tv_str(mount->device, tv_str::TCS_CP_UTF8) == volumeGuidName) {
-                        driveRoot.set_utf8(mount->mountdir);
-                        driveRoot.set_trailing_dirsep();
-                        break;
-                    }
-                }
-                vo_free_fstab(table);
-            }
+            driveRoot = DriveRootOf(guidName);
         }
     }
 
@@ -147,16 +158,21 @@ DWORD CVssSysReqBackup::AddToSnapShotMap(const tv_str &volumeAsGiven, bool mark,
         if (entry.volume.length() != length || entry.volume != volume)
             continue;
 
-        // Known: the change goes into a copy, as published views may hold the entry.
-        auto changed = std::make_shared<CVssVolSnapShotMap>(entry);
-        if (mark && !bcdFlag)
-            changed->marked = true;
-        changed->flags |= flags;
+        // Known: the change goes into a copy, as published views may hold the entry. A
+        // volume named again with nothing new keeps its entry and publishes nothing.
+        const bool markChanges = mark && !bcdFlag && !entry.marked;
         // A parent volume named again for another mount point keeps its shadow path.
-        if (!shadowPath.is_empty() && (flags & VOLSNAP_MOUNT_PARENT) == 0)
-            changed->shadowPath = StoredShadowPath(shadowPath);
-        *position = changed;
-        PublishVolSnapMap();
+        const bool shadowChanges = !shadowPath.is_empty() && (flags & VOLSNAP_MOUNT_PARENT) == 0 &&
+                                   StoredShadowPath(shadowPath) != entry.shadowPath;
+        if (markChanges || shadowChanges || (entry.flags | flags) != entry.flags) {
+            auto changed = std::make_shared<CVssVolSnapShotMap>(entry);
+            changed->marked = changed->marked || markChanges;
+            changed->flags |= flags;
+            if (shadowChanges)
+                changed->shadowPath = StoredShadowPath(shadowPath);
+            *position = changed;
+            PublishVolSnapMap();
+        }
         if (TraceDetail())
             debugprintf("Found %s volume in the volume snapshot map.\n", volume.get_utf8());
         if (alreadyPresent != NULL)

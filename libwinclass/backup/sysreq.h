@@ -111,6 +111,21 @@ public:
     // call (Reset too, after emptying it), and an entry is never changed in place once
     // published: a change replaces it with a changed copy.
     void PublishVolSnapMap();
+    // While one lives, PublishVolSnapMap only notes a change and the batch publishes once
+    // at its end: an operation that enters thousands of volumes before any file is read
+    // (the critical volumes) would otherwise build a view of n entries per change.
+    class PublishBatch {
+    public:
+        explicit PublishBatch(CVssSysReqBackup &requester);
+        ~PublishBatch();
+        PublishBatch(const PublishBatch &) = delete;
+        PublishBatch &operator=(const PublishBatch &) = delete;
+
+    private:
+        CVssSysReqBackup &requester_;
+    };
+    int publishBatches = 0;
+    bool publishPending = false;
 
     std::list<CPromoteUserDataWriter *> promotePolicies;
     VolSnapMapList volSnapMap;

@@ -6,7 +6,7 @@
 
 #include <libwinclass/explain.h>
 #include <libwinclass/backup/trace.h>
-#include <libwinclass/writers/promote.h>
+#include <libwinclass/writers/classify.h>
 #include <libwinclass/writers/supported.h>
 
 #include <liblocal/local.h>
@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+using winclass::PolicyFor;
 using winclass::TraceDetail;
 
 namespace {
@@ -83,29 +84,21 @@ std::string UnsupportedReason(const WriterFacts &facts)
 }
 
 // What a policy promotes, for the reason of a promoted writer.
-const char *PolicyScope(CPromoteUserDataWriter *policy)
+std::string PolicyScope(const CPromoteUserDataWriter *policy)
 {
-    if (dynamic_cast<CPromoteUserHyperVWriter *>(policy) != nullptr)
-        return "the virtualization host policy (its \"Initial Store\" and \"Host Component\" components)";
-    if (dynamic_cast<CPromoteUserSQLWriter *>(policy) != nullptr)
-        return "the database policy (components of a Windows Internal Database instance)";
-    return "the default promotion policy (every component)";
-}
-
-CPromoteUserDataWriter *PolicyFor(const std::list<CPromoteUserDataWriter *> &policies, const GUID &writerId)
-{
-    for (CPromoteUserDataWriter *policy : policies) {
-        if (std::memcmp(&policy->writerId, &writerId, sizeof(GUID)) == 0)
-            return policy;
-    }
-    return nullptr;
+    const char *scope = " (every component)";
+    if (dynamic_cast<const CPromoteUserHyperVWriter *>(policy) != nullptr)
+        scope = " (its \"Initial Store\" and \"Host Component\" components)";
+    else if (dynamic_cast<const CPromoteUserSQLWriter *>(policy) != nullptr)
+        scope = " (components of a Windows Internal Database instance)";
+    return winclass::PolicyName(policy) + std::string(scope);
 }
 
 CVssSysReqBackup::Decision WriterDecision(const WriterFacts &facts, bool taken, const char *verdict,
                                           std::string reason)
 {
     CVssSysReqBackup::Decision decision;
-    decision.subject = 1;  // VSSCR_SUBJECT_WRITER
+    decision.subject = VSSCR_SUBJECT_WRITER;
     decision.taken = taken;
     decision.writer = facts.nameUtf8;
     decision.verdict = verdict;
@@ -254,3 +247,27 @@ extern "C" int vsscr_classify_writers(void)
     requester.GetUnsupportedWriters();
     return static_cast<int>(all.size());
 }
+
+namespace winclass {
+
+CPromoteUserDataWriter *PolicyFor(const std::list<CPromoteUserDataWriter *> &policies, const GUID &writerId)
+{
+    for (CPromoteUserDataWriter *policy : policies) {
+        if (std::memcmp(&policy->writerId, &writerId, sizeof(GUID)) == 0)
+            return policy;
+    }
+    return nullptr;
+}
+
+const char *PolicyName(const CPromoteUserDataWriter *policy)
+{
+    if (policy == nullptr)
+        return "no promotion policy";
+    if (dynamic_cast<const CPromoteUserHyperVWriter *>(policy) != nullptr)
+        return "the virtualization host policy";
+    if (dynamic_cast<const CPromoteUserSQLWriter *>(policy) != nullptr)
+        return "the database policy";
+    return "the default promotion policy";
+}
+
+} // namespace winclass

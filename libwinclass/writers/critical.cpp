@@ -147,6 +147,8 @@ vo_msg *CVssSysReqBackup::GetCriticalVolumes(CriticalVolumeList &out)
     if (writers.empty())
         return NULL;
     out.clear();
+    // No file is read through the map before the snapshot: one view at the end will do.
+    PublishBatch batch(*this);
 
     CVssMountPointMap collected;
     std::map<wstr, Origin> origins;

@@ -5,9 +5,10 @@
 #include <libwinclass/backup/sysreq.h>
 
 #include <libwinclass/backup.h>
+#include <libwinclass/explain.h>
 #include <libwinclass/backup/trace.h>
 #include <libwinclass/writers/archive.h>
-#include <libwinclass/writers/promote.h>
+#include <libwinclass/writers/classify.h>
 
 #include <liblocal/local.h>
 #include <libtlv/settings.h>
@@ -57,16 +58,7 @@ bool SameIgnoringCase(const char *a, const char *b)
 
 const char *PolicyName(const std::list<CPromoteUserDataWriter *> &policies, const GUID &writerId)
 {
-    for (CPromoteUserDataWriter *policy : policies) {
-        if (std::memcmp(&policy->writerId, &writerId, sizeof(GUID)) != 0)
-            continue;
-        if (dynamic_cast<CPromoteUserHyperVWriter *>(policy) != nullptr)
-            return "the virtualization host policy";
-        if (dynamic_cast<CPromoteUserSQLWriter *>(policy) != nullptr)
-            return "the database policy";
-        return "the default promotion policy";
-    }
-    return "no promotion policy";
+    return winclass::PolicyName(winclass::PolicyFor(policies, writerId));
 }
 
 // Why a component of a non-promoted system-state writer is or is not part of the system
@@ -80,12 +72,6 @@ std::string FlagsReason(DWORD flags)
     return "Flags " + Hex(flags) + ": only components with flags 0 are system state.";
 }
 
-} // namespace
-
-// ---- helpers of the selections ----
-
-namespace {
-
 // Selects a component and notes the decision; a component VSS refuses is noted as left
 // out with the code.
 bool SelectAndNote(CVssSysReqBackup &requester, const CVssCrWriter &writer,
@@ -93,7 +79,7 @@ bool SelectAndNote(CVssSysReqBackup &requester, const CVssCrWriter &writer,
 {
     const long result = requester.Checked("SetSelected", component->SetSelected(true));
     CVssSysReqBackup::Decision decision;
-    decision.subject = 2;  // VSSCR_SUBJECT_COMPONENT
+    decision.subject = VSSCR_SUBJECT_COMPONENT;
     decision.writer = Utf8(writer.GetName());
     decision.component = ComponentLabel(*component);
     decision.volume = volume;
@@ -110,7 +96,7 @@ void LeaveOut(CVssSysReqBackup &requester, const CVssCrWriter &writer, const CVs
               std::string reason)
 {
     CVssSysReqBackup::Decision decision;
-    decision.subject = 2;
+    decision.subject = VSSCR_SUBJECT_COMPONENT;
     decision.writer = Utf8(writer.GetName());
     decision.component = ComponentLabel(component);
     decision.verdict = "left out";
@@ -122,7 +108,7 @@ void NoteWriter(CVssSysReqBackup &requester, const std::string &writer, bool tak
                 std::string reason)
 {
     CVssSysReqBackup::Decision decision;
-    decision.subject = 1;
+    decision.subject = VSSCR_SUBJECT_WRITER;
     decision.writer = writer;
     decision.taken = taken;
     decision.verdict = verdict;

@@ -391,7 +391,8 @@ TEST_F(SnapshotSet, FileSystemBackupFromStartToEnd)
     ASSERT_TRUE(ReadWholeFile(Wide(archived), &archivedBefore));
     ASSERT_TRUE(ReadWholeFile(Wide(ledger), &ledgerBefore));
 
-    Init();
+    // A file-system backup: its selection takes no writer and adds no critical volume.
+    EXPECT_SUCCESS(vsscr_init_backup(3, 0));
     EXPECT_SUCCESS(vsscr_select_for_backup());
     EXPECT_SUCCESS(vsscr_add_savepath(report.c_str()));
     EXPECT_SUCCESS(vsscr_add_savepath(archived.c_str()));

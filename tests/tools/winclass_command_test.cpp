@@ -414,32 +414,6 @@ TEST(WinclassVolumes, ListsEveryVolumeWithItsMountPoints)
     EXPECT_TRUE(sawFolderMount);
 }
 
-TEST(WinclassCriticalVolumes, EveryVolumeWithItsFlagsDisksAndReasonWithoutASnapshot)
-{
-    const struct {
-        const char *volume;
-        unsigned flags;
-        const char *disks, *verdict, *writer;
-    } expected[] = {
-        {"\\\\?\\Volume{7e1a3c5d-9f2b-4d4e-8c6a-0b2d4f6e8a15}", 34, "0", "BCD", "ASR Writer"},
-        {"C:\\", 2, "0", "critical", "System Writer"},
-        {"D:\\", 2, "1", "critical", "DFS Replication service writer"},
-    };
-    winclass::Output output(true);
-    ASSERT_EQ(winclass::RunCriticalVolumes(output), 0);
-    const json &volumes = output.Document()["criticalVolumes"];
-    ASSERT_EQ(volumes.size(), std::size(expected)) << volumes.dump();
-    for (size_t i = 0; i < volumes.size(); ++i) {
-        EXPECT_EQ(volumes[i]["volume"], expected[i].volume);
-        EXPECT_EQ(volumes[i]["flags"], expected[i].flags) << expected[i].volume;
-        EXPECT_EQ(volumes[i]["disks"], expected[i].disks) << expected[i].volume;
-        EXPECT_EQ(volumes[i]["reasons"][0]["verdict"], expected[i].verdict) << expected[i].volume;
-        EXPECT_EQ(volumes[i]["reasons"][0]["writer"], expected[i].writer) << expected[i].volume;
-    }
-    EXPECT_EQ(output.Document()["refused"], json::array());
-    EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
-}
-
 TEST(WinclassWriters, ClassifiesEveryWriterAndPlansEachSaveTypeWithoutASnapshot)
 {
     struct Case {
@@ -469,6 +443,32 @@ TEST(WinclassWriters, ClassifiesEveryWriterAndPlansEachSaveTypeWithoutASnapshot)
         EXPECT_EQ(taken.empty(), *c.taken == 0);
         EXPECT_TRUE(winsim::VssSnapshots().empty());
     }
+}
+
+TEST(WinclassCriticalVolumes, EveryVolumeWithItsFlagsDisksAndReasonWithoutASnapshot)
+{
+    const struct {
+        const char *volume;
+        unsigned flags;
+        const char *disks, *verdict, *writer;
+    } expected[] = {
+        {"\\\\?\\Volume{7e1a3c5d-9f2b-4d4e-8c6a-0b2d4f6e8a15}", 34, "0", "BCD", "ASR Writer"},
+        {"C:\\", 2, "0", "critical", "System Writer"},
+        {"D:\\", 2, "1", "critical", "DFS Replication service writer"},
+    };
+    winclass::Output output(true);
+    ASSERT_EQ(winclass::RunCriticalVolumes(output), 0);
+    const json &volumes = output.Document()["criticalVolumes"];
+    ASSERT_EQ(volumes.size(), std::size(expected)) << volumes.dump();
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        EXPECT_EQ(volumes[i]["volume"], expected[i].volume);
+        EXPECT_EQ(volumes[i]["flags"], expected[i].flags) << expected[i].volume;
+        EXPECT_EQ(volumes[i]["disks"], expected[i].disks) << expected[i].volume;
+        EXPECT_EQ(volumes[i]["reasons"][0]["verdict"], expected[i].verdict) << expected[i].volume;
+        EXPECT_EQ(volumes[i]["reasons"][0]["writer"], expected[i].writer) << expected[i].volume;
+    }
+    EXPECT_EQ(output.Document()["refused"], json::array());
+    EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
 }
 
 // The built program, end to end.

@@ -31,78 +31,64 @@ namespace {
 
 std::string Guid(int n) { return "\\\\?\\Volume{a0000000-0000-4000-8000-0000000000" + std::string(n < 10 ? "0" : "") + std::to_string(n) + "}\\"; }
 
-// Disks: 0 basic (system reserved, C:), 1 MBR dynamic, 2 GPT dynamic with `gptPartitions`
-// partitions (the LDM ones last), 3 basic (D: and a folder mounted at D:\Data\Logs\),
-// 4 Storage Spaces (F:), 5 basic (G:, and K: whose second extent is on disk 1).
+// Disks: 0 basic (system reserved, C:), 1 MBR dynamic, 2 GPT dynamic (the LDM partitions
+// after `basic` others), 3 basic (D:, a volume at D:\Data\Logs\), 4 Storage Spaces (F:),
+// 5 basic (G:, and K: whose second extent lies on disk 1).
+const char kPackHost[] = R"({
+ "disks": [
+  {"number": 0, "size": 34359738368, "style": "mbr", "signature": 1, "partitions": [
+    {"number": 1, "offset": 1048576, "size": 524288000, "type": "ntfs"}, {"number": 2, "offset": 525336576, "size": 10737418240, "type": "ntfs"}]},
+  {"number": 1, "size": 34359738368, "style": "mbr", "signature": 2, "partitions": [{"number": 1, "offset": 32256, "size": 34359705600, "type": "ldm"}]},
+  {"number": 2, "size": 34359738368, "style": "gpt", "partitions": []},
+  {"number": 3, "size": 34359738368, "style": "mbr", "signature": 3, "partitions": [
+    {"number": 1, "offset": 1048576, "size": 10737418240, "type": "ntfs"}, {"number": 2, "offset": 10738466816, "size": 10737418240, "type": "ntfs"}]},
+  {"number": 4, "size": 34359738368, "style": "gpt", "busType": "spaces", "partitions": [{"number": 1, "offset": 1048576, "size": 10737418240, "type": "basic"}]},
+  {"number": 5, "size": 34359738368, "style": "mbr", "signature": 5, "partitions": [
+    {"number": 1, "offset": 1048576, "size": 1073741824, "type": "ntfs"}, {"number": 2, "offset": 1074790400, "size": 1073741824, "type": "ntfs"}]}],
+ "volumes": [
+  {"guid": "a0000000-0000-4000-8000-000000000001", "extents": [{"disk": 0, "offset": 1048576, "length": 524288000}]},
+  {"guid": "a0000000-0000-4000-8000-000000000002", "driveLetter": "C", "extents": [{"disk": 0, "offset": 525336576, "length": 10737418240}]},
+  {"guid": "a0000000-0000-4000-8000-000000000003", "mountFolders": ["C:\\Mount\\Dyn\\"],
+   "extents": [{"disk": 1, "offset": 1048576, "length": 1073741824}, {"disk": 2, "offset": 41943040, "length": 1073741824}]},
+  {"guid": "a0000000-0000-4000-8000-000000000004", "driveLetter": "E", "extents": [{"disk": 2, "offset": 1115684864, "length": 1073741824}]},
+  {"guid": "a0000000-0000-4000-8000-000000000005", "driveLetter": "H", "extents": [{"disk": 1, "offset": 1074790400, "length": 1073741824}]},
+  {"guid": "a0000000-0000-4000-8000-000000000006", "driveLetter": "D", "extents": [{"disk": 3, "offset": 1048576, "length": 10737418240}]},
+  {"guid": "a0000000-0000-4000-8000-000000000007", "mountFolders": ["D:\\Data\\Logs\\"], "extents": [{"disk": 3, "offset": 10738466816, "length": 10737418240}]},
+  {"guid": "a0000000-0000-4000-8000-000000000008", "driveLetter": "F", "fileSystem": "ReFS", "extents": [{"disk": 4, "offset": 1048576, "length": 10737418240}]},
+  {"guid": "a0000000-0000-4000-8000-000000000009", "driveLetter": "G", "extents": [{"disk": 5, "offset": 1048576, "length": 1073741824}]},
+  {"guid": "a0000000-0000-4000-8000-000000000010", "driveLetter": "K",
+   "extents": [{"disk": 5, "offset": 1074790400, "length": 1073741824}, {"disk": 1, "offset": 2148532224, "length": 1073741824}]}],
+ "components": {
+  "System Writer": [{"type": "VSS_CT_FILEGROUP", "name": "System Files", "files": [{"path": "C:\\Windows\\System32\\", "filespec": "*.dll"}]},
+                    {"type": "VSS_CT_FILEGROUP", "name": "Win32 Services Files", "flags": 4, "files": [{"path": "G:\\Services\\", "filespec": "*.exe"}]}],
+  "ASR Writer": [{"type": "VSS_CT_FILEGROUP", "logicalPath": "BCD", "name": "BCD",
+                  "files": [{"path": "\\\\?\\Volume{a0000000-0000-4000-8000-000000000001}\\Boot\\", "filespec": "*.*"}]}],
+  "Registry Writer": [{"type": "VSS_CT_FILEGROUP", "name": "Registry",
+                       "files": [{"path": "C:\\Mount\\Dyn\\Config\\", "filespec": "SYSTEM"}, {"path": "D:\\Data\\Logs\\", "filespec": "*.log"}]}],
+  "Task Scheduler Writer": [{"type": "VSS_CT_FILEGROUP", "name": "TasksStore", "files": [{"path": "F:\\Tasks\\", "filespec": "*"}]}]}
+})";
+
+// The default host's registry and writers (the four above, in its order: System, ASR,
+// Registry, Task Scheduler) on the pack host's disks and volumes.
 json PackHost(bool server = true, int gptPartitions = 2)
 {
     json host = json::parse(winsim::EmbeddedHostJson("default"));
+    const json pack = json::parse(kPackHost);
     host["os"]["server"] = server;
-    const auto mbr = [](int number, const char *bus, const json &partitions) {
-        return json{{"number", number}, {"busType", bus}, {"size", 34359738368LL}, {"style", "mbr"},
-                    {"signature", 100 + number}, {"partitions", partitions}};
-    };
-    const auto part = [](int number, long long offset, long long size, const char *type) {
-        return json{{"number", number}, {"offset", offset}, {"size", size}, {"type", type}};
-    };
-    json gpt = json::array();
-    for (int i = 1; i <= gptPartitions; ++i)
-        gpt.push_back(part(i, 1048576LL * i, 1048576, i + 2 <= gptPartitions ? "basic" : (i + 1 == gptPartitions ? "ldm-metadata" : "ldm-data")));
-    gpt.back()["size"] = 30000000000LL;
-    const long long g = 1LL << 30;
-    host["disks"] = {mbr(0, "sata", json::array({part(1, 1048576, 524288000, "ntfs"), part(2, 525336576, 10 * g, "ntfs")})),
-                     mbr(1, "sata", json::array({part(1, 32256, 34359705600LL, "ldm")})),
-                     {{"number", 2}, {"busType", "sata"}, {"size", 34359738368LL}, {"style", "gpt"}, {"partitions", gpt}},
-                     mbr(3, "sas", json::array({part(1, 1048576, 10 * g, "ntfs"), part(2, 1048576 + 10 * g, 10 * g, "ntfs")})),
-                     {{"number", 4}, {"busType", "spaces"}, {"size", 34359738368LL}, {"style", "gpt"},
-                      {"partitions", json::array({part(1, 1048576, 10 * g, "basic")})}},
-                     mbr(5, "sas", json::array({part(1, 1048576, g, "ntfs"), part(2, 1048576 + g, g, "ntfs")}))};
-    const auto volume = [](int n, const char *letter, const json &extents) {
-        json v = {{"guid", Guid(n).substr(11, 36)}, {"fileSystem", "NTFS"}, {"extents", extents}};
-        if (letter[0] == '\\')
-            v["mountFolders"] = json::array({letter});
-        else if (letter[0] != 0)
-            v["driveLetter"] = letter;
-        return v;
-    };
-    const auto extent = [](int disk, long long offset, long long length) {
-        return json{{"disk", disk}, {"offset", offset}, {"length", length}};
-    };
-    host["volumes"] = {volume(1, "", json::array({extent(0, 1048576, 524288000)})), volume(2, "C", json::array({extent(0, 525336576, 10 * g)})),
-                       volume(3, "", json::array({extent(1, 1048576, g), extent(2, 40 * 1048576, g)})),
-                       volume(4, "E", json::array({extent(2, 40 * 1048576 + g, g)})), volume(5, "H", json::array({extent(1, 1048576 + g, g)})),
-                       volume(6, "D", json::array({extent(3, 1048576, 10 * g)})), volume(7, "", json::array({extent(3, 1048576 + 10 * g, 10 * g)})),
-                       volume(8, "F", json::array({extent(4, 1048576, 10 * g)})), volume(9, "G", json::array({extent(5, 1048576, g)})),
-                       volume(10, "K", json::array({extent(5, 1048576 + g, g), extent(1, 1048576 + 2 * g, g)}))};
-    host["volumes"][2]["mountFolders"] = json::array({"C:\\Mount\\Dyn\\"});
-    host["volumes"][6]["mountFolders"] = json::array({"D:\\Data\\Logs\\"});
-    host["volumes"][7]["fileSystem"] = "ReFS";
-    const auto files = [](const char *path, const char *spec) { return json{{"path", path}, {"filespec", spec}}; };
-    const auto component = [](const char *name, const json &fileList) {
-        return json{{"type", "VSS_CT_FILEGROUP"}, {"name", name}, {"files", fileList}};
-    };
-    json writers = json::array();
-    for (json writer : host["writers"]) {
-        const std::string name = writer["name"];
-        if (name == "System Writer") {
-            writer["components"] = json::array({component("System Files", json::array({files("C:\\Windows\\System32\\", "*.dll")})),
-                                                component("Win32 Services Files", json::array({files("G:\\Services\\", "*.exe")}))});
-            writer["components"][1]["flags"] = 4;
-        }
-        else if (name == "Registry Writer")
-            writer["components"] = json::array({component("Registry", json::array({files("C:\\Mount\\Dyn\\Config\\", "SYSTEM"),
-                                                           files("D:\\Data\\Logs\\", "*.log")}))});
-        else if (name == "Task Scheduler Writer")
-            writer["components"] = json::array({component("TasksStore", json::array({files("F:\\Tasks\\", "*")}))});
-        else if (name == "ASR Writer")
-            writer["components"] = json::array({json{{"type", "VSS_CT_FILEGROUP"}, {"logicalPath", "BCD"}, {"name", "BCD"},
-                                         {"files", json::array({files((Guid(1) + "Boot\\").c_str(), "*.*")})}}});
-        else
-            continue;
-        writers.push_back(writer);
-    }
-    host["writers"] = writers;
+    host["disks"] = pack["disks"];
+    host["volumes"] = pack["volumes"];
     host["files"] = json::array();
+    for (int i = 1; i <= gptPartitions; ++i)
+        host["disks"][2]["partitions"].push_back(
+            {{"number", i}, {"offset", 1048576LL * i}, {"size", i == gptPartitions ? 30000000000LL : 1048576},
+             {"type", i + 2 <= gptPartitions ? "basic" : (i + 1 == gptPartitions ? "ldm-metadata" : "ldm-data")}});
+    json writers = json::array();
+    for (json writer : host["writers"])
+        if (pack["components"].contains(writer["name"].get<std::string>())) {
+            writer["components"] = pack["components"][writer["name"].get<std::string>()];
+            writers.push_back(writer);
+        }
+    host["writers"] = writers;
     return host;
 }
 
@@ -112,21 +98,14 @@ void UseHost(const json &host)
     winsim::ResetWmi();
 }
 
-struct Entry {
-    std::string volume;
-    uint32_t flags;
-    bool marked;
-    bool operator==(const Entry &o) const { return volume == o.volume && flags == o.flags && marked == o.marked; }
-};
-std::ostream &operator<<(std::ostream &out, const Entry &e) { return out << e.volume << " " << e.flags << (e.marked ? " marked" : ""); }
-
-std::vector<Entry> MapEntries()
+// "volume flags" of every map entry, with " marked" when it is.
+std::vector<std::string> MapEntries()
 {
     vsscr_vol_entry *first = nullptr;
     tvtest::Message message(vsscr_get_snapshot_volume_list(&first));
-    std::vector<Entry> entries;
+    std::vector<std::string> entries;
     for (const vsscr_vol_entry *e = first; e != nullptr; e = e->next)
-        entries.push_back({e->volume_utf8, e->flags, e->marked != 0});
+        entries.push_back(std::string(e->volume_utf8) + " " + std::to_string(e->flags) + (e->marked ? " marked" : ""));
     vsscr_free_vol_list(first);
     return entries;
 }
@@ -188,9 +167,8 @@ protected:
 };
 
 // C:\ also takes bit 8: AddVolume gives a mount folder's drive root the folder's flags.
-const std::vector<Entry> kPack = {{Guid(1), 34, false}, {"C:\\Mount\\Dyn\\", 10, true}, {"D:\\Data\\Logs\\", 2, true},
-                                  {"C:\\", 14, true},   {"D:\\", 6, true},                {"E:\\", 10, true},
-                                  {"H:\\", 10, true}};
+const std::vector<std::string> kPack = {Guid(1) + " 34",        "C:\\Mount\\Dyn\\ 10 marked", "D:\\Data\\Logs\\ 2 marked",
+                                        "C:\\ 14 marked", "D:\\ 6 marked", "E:\\ 10 marked", "H:\\ 10 marked"};
 
 } // namespace
 
@@ -203,6 +181,7 @@ TEST_F(Critical, DiskNumbersOfAVolumeInExtentOrderWithinTheBuffer)
         int result;
         const char *text;
         int message;
+        DWORD ioctlFault;
     } cases[] = {
         {"spanning disks 1 and 2", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000003}\\", 120, 1, "1,2", 0},
         {"no number fits in 3 bytes", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000003}", 3, 1, "", 0},
@@ -211,12 +190,15 @@ TEST_F(Critical, DiskNumbersOfAVolumeInExtentOrderWithinTheBuffer)
         {"no GUID", "", 120, 0, "#", 90513},
         {"NULL GUID", nullptr, 120, 0, "#", 90513},
         {"no buffer", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000002}\\", 0, 0, "#", 90514},
+        {"the extents cannot be read", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000002}\\", 120, 0, "", 0, ERROR_NOT_READY},
     };
     Debug = 3;
     for (const auto &c : cases) {
         OutputCapture capture;
         std::string guid = c.guid ? c.guid : "";
         char buffer[120] = "#";
+        if (c.ioctlFault)
+            winsim::InjectError("DeviceIoControl", u"", c.ioctlFault);
         EXPECT_EQ(c.result, getDiskNumbersForVolume(c.guid ? &guid[0] : nullptr, "VOL", c.size ? buffer : nullptr, c.size))
             << c.name;
         EXPECT_STREQ(c.text, buffer) << c.name;
@@ -228,12 +210,8 @@ TEST_F(Critical, DiskNumbersOfAVolumeInExtentOrderWithinTheBuffer)
                   tvtest::Logged(capture, "Unable to create file while trying to obtain the disk numbers for volume: "
                                           "VOL with error: "))
             << c.name;
+        EXPECT_EQ(0u, winsim::OpenHandleCount()) << c.name;
     }
-    char guid[] = "\\\\?\\Volume{a0000000-0000-4000-8000-000000000002}";
-    char buffer[120];
-    winsim::InjectError("DeviceIoControl", u"", ERROR_NOT_READY);
-    EXPECT_EQ(0, getDiskNumbersForVolume(guid, nullptr, buffer, sizeof buffer)) << "the extents cannot be read";
-    EXPECT_EQ(0u, winsim::OpenHandleCount());
 }
 
 TEST_F(Critical, VolumeAllowedUnlessOnStorageSpacesAClusteredDiskOrCsvfs)
@@ -287,13 +265,6 @@ TEST_F(Critical, VolumeAllowedUnlessOnStorageSpacesAClusteredDiskOrCsvfs)
         EXPECT_EQ(winsim::LiveWmiObjects(), 0u) << c.name;
         EXPECT_EQ(winsim::ComInitCount(), 0u) << c.name;
     }
-    OutputCapture capture;
-    UseHost(PackHost());
-    is_volume_allowed_as_critical("F:\\", Guid(8).c_str());
-    ASSERT_EQ(1u, capture.messages().size());
-    EXPECT_EQ("Disaster Recovery: critical volume F:\\ identified for disaster recovery backup has been created on "
-              "storage spaces. Backups of critical volumes on storage spaces is not supported.\n",
-              capture.messages()[0].text);
 }
 
 TEST(CriticalPaths, BcdPartitionsAreNamedByDeviceOrGuidPath)
@@ -302,14 +273,15 @@ TEST(CriticalPaths, BcdPartitionsAreNamedByDeviceOrGuidPath)
         const char *path;
         int result;
     } cases[] = {{"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1", 1}, {"\\\\?\\globalroot\\device\\harddiskvolume12\\EFI", 1},
-                 {"\\\\?\\volume{7e1a3c5d-9f2b-4d4e-8c6a-0b2d4f6e8a15}\\", 1}, {"\\\\?\\Volume{", 1},
-                 {"\\\\?\\Volume", 0}, {"\\\\?\\GLOBALROOT\\Device\\Harddisk0", 0}, {"C:\\", 0}, {"", 0}, {nullptr, 0}};
+                 {"\\\\?\\volume{7e1a3c5d-9f2b-4d4e-8c6a-0b2d4f6e8a15}\\", 1}, {"\\\\?\\Volume{", 1}, {"\\\\?\\Volume", 0},
+                 {"\\\\?\\GLOBALROOT\\Device\\Harddisk0", 0}, {"C:\\", 0}, {"", 0}, {nullptr, 0}};
     for (const auto &c : cases)
         EXPECT_EQ(c.result, is_bcd_partition(c.path)) << (c.path ? c.path : "NULL");
 }
 
 TEST_F(Critical, MountParentsDynamicPackAndBootStoreWithTheirReasons)
 {
+    OutputCapture capture;
     EXPECT_EQ((std::vector<std::string>{"\\\\?\\Volume{a0000000-0000-4000-8000-000000000001}", "C:\\Mount\\Dyn",
                                         "D:\\Data\\Logs", "C:\\", "D:\\", "E:\\", "H:\\"}),
               CriticalList());
@@ -320,6 +292,10 @@ TEST_F(Critical, MountParentsDynamicPackAndBootStoreWithTheirReasons)
                                         "dynamic pack C:\\Mount\\Dyn\\", "dynamic pack E:\\", "dynamic pack H:\\",
                                         "BCD " + Guid(1) + " [ASR Writer]"}),
               VolumeDecisions());
+    ASSERT_EQ(1u, capture.messages().size());
+    EXPECT_EQ("Disaster Recovery: critical volume F:\\ identified for disaster recovery backup has been created on "
+              "storage spaces. Backups of critical volumes on storage spaces is not supported.\n",
+              capture.messages()[0].text);
     const std::vector<std::string> debug = winsim::DebugOutput();
     EXPECT_EQ(1, std::count(debug.begin(), debug.end(), "Processing completed for disaster recover backup.\n"));
 
@@ -331,34 +307,6 @@ TEST_F(Critical, MountParentsDynamicPackAndBootStoreWithTheirReasons)
     vsscr_uninit_backup();
     EXPECT_EQ(7u, CriticalList().size());
     EXPECT_EQ(10u, VolumeDecisions().size());
-}
-
-TEST_F(Critical, DynamicDisksByTheirLayoutAndFirstExtentOnly)
-{
-    const struct {
-        const char *name;
-        int gptPartitions;
-        std::function<void()> fault;
-        std::vector<std::string> volumes;
-    } cases[] = {
-        {"a layout larger than the first buffer", 9, nullptr,
-         {Guid(1), "C:\\Mount\\Dyn\\", "D:\\Data\\Logs\\", "C:\\", "D:\\", "E:\\", "H:\\"}},
-        {"a dynamic disk that does not open", 2,
-         [] { winsim::InjectError("CreateFileW", u"\\\\.\\PhysicalDrive1", ERROR_ACCESS_DENIED, false); },
-         {Guid(1), "C:\\Mount\\Dyn\\", "D:\\Data\\Logs\\", "C:\\", "D:\\"}},
-    };
-    for (const auto &c : cases) {
-        UseHost(PackHost(true, c.gptPartitions));
-        if (c.fault)
-            c.fault();
-        CriticalList();
-        std::vector<std::string> volumes;
-        for (const Entry &entry : MapEntries())
-            volumes.push_back(entry.volume);
-        EXPECT_EQ(c.volumes, volumes) << c.name << " (K:\\ lies first on a basic disk)";
-        vsscr_uninit_backup();
-        winsim::ClearFaults();
-    }
 }
 
 TEST_F(Critical, ListsOnStandardOutputOrInTheDebugLog)
@@ -396,7 +344,8 @@ TEST_F(Critical, ListsOnStandardOutputOrInTheDebugLog)
     }
 }
 
-TEST_F(Critical, WhatEndsOrNarrowsTheComputation)
+// K:\ is in no pack: only the first extent of a volume decides.
+TEST_F(Critical, WhatEndsNarrowsOrWidensTheComputation)
 {
     const struct {
         const char *name;
@@ -412,6 +361,11 @@ TEST_F(Critical, WhatEndsOrNarrowsTheComputation)
         {"a component whose volume cannot be found ends it",
          [](json &h) { h["writers"][3]["components"][0]["files"][0]["path"] = "Q:\\Tasks\\"; }, {},
          "left out  [Task Scheduler Writer]"},
+        {"a layout larger than the first buffer", [](json &h) { h = PackHost(true, 9); },
+         {Guid(1).substr(0, 48), "C:\\Mount\\Dyn", "D:\\Data\\Logs", "C:\\", "D:\\", "E:\\", "H:\\"}, "BCD " + Guid(1) + " [ASR Writer]"},
+        {"a dynamic disk that does not open is not dynamic",
+         [](json &) { winsim::InjectError("CreateFileW", u"\\\\.\\PhysicalDrive1", ERROR_ACCESS_DENIED, false); },
+         {Guid(1).substr(0, 48), "C:\\Mount\\Dyn", "D:\\Data\\Logs", "C:\\", "D:\\"}, "BCD " + Guid(1) + " [ASR Writer]"},
     };
     for (const auto &c : cases) {
         json host = PackHost();
@@ -421,6 +375,7 @@ TEST_F(Critical, WhatEndsOrNarrowsTheComputation)
         const std::vector<std::string> decisions = VolumeDecisions();
         EXPECT_EQ(c.decision, decisions.empty() ? "" : decisions.back()) << c.name;
         vsscr_uninit_backup();
+        winsim::ClearFaults();
     }
 }
 

@@ -31,8 +31,8 @@ struct WritersOptions {
 int RunBackup(const BackupOptions &options, Output &output);
 int RunMap(const std::string &path, Output &output);
 int RunVolumes(Output &output);
+int RunWriters(const WritersOptions &options, Output &output);
 // The critical volumes of a disaster-recovery backup, with their reasons; no snapshot.
 int RunCriticalVolumes(Output &output);
-int RunWriters(const WritersOptions &options, Output &output);
 
 } // namespace winclass

@@ -1,6 +1,8 @@
 // Text, GUID and whole-file helpers of the requester.
 #include "internal.h"
 
+#include <liblocal/vodevices.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -84,22 +86,7 @@ const WCHAR *NullIfEmpty(const wstr &text)
 
 namespace {
 
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    FileHandle(const FileHandle &) = delete;
-    FileHandle &operator=(const FileHandle &) = delete;
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
+using FileHandle = vo::DeviceHandle;
 
 HRESULT LastErrorResult()
 {
