@@ -163,6 +163,8 @@ void CVssSysReqBackup::Reset()
         delete policy;
     promotePolicies.clear();
     volSnapMap.clear();
+    volSnapIndex.clear();
+    volSnapFirstOfLength.clear();
     PublishVolSnapMap();
     systemStateWriters.clear();
     userDataWriters.clear();

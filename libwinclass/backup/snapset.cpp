@@ -150,14 +150,11 @@ DWORD CVssSysReqBackup::AddToSnapShotMap(const tv_str &volumeAsGiven, bool mark,
     const tv_str volume = WithTrailingBackslash(volumeAsGiven);
     const int length = volume.length();
 
-    VolSnapMapList::iterator position = volSnapMap.begin();
-    for (; position != volSnapMap.end(); ++position) {
+    const wstr key(static_cast<const WCHAR *>(volume));
+    const auto known = volSnapIndex.find(key);
+    if (known != volSnapIndex.end()) {
+        const VolSnapMapList::iterator position = known->second;
         const CVssVolSnapShotMap &entry = **position;
-        if (entry.volume.length() < length)
-            break;
-        if (entry.volume.length() != length || entry.volume != volume)
-            continue;
-
         // Known: the change goes into a copy, as published views may hold the entry. A
         // volume named again with nothing new keeps its entry and publishes nothing.
         const bool markChanges = mark && !bcdFlag && !entry.marked;
@@ -190,7 +187,11 @@ DWORD CVssSysReqBackup::AddToSnapShotMap(const tv_str &volumeAsGiven, bool mark,
         debugprintf("Adding %s volume in the volume snapshot map.\n", volume.get_utf8());
     // Before the first shorter name: deeper mount points before the volumes holding them,
     // and among equal lengths the newest last.
-    volSnapMap.insert(position, entry);
+    const auto shorter = volSnapFirstOfLength.upper_bound(length);
+    const VolSnapMapList::iterator added =
+        volSnapMap.insert(shorter == volSnapFirstOfLength.end() ? volSnapMap.end() : shorter->second, entry);
+    volSnapFirstOfLength.emplace(length, added);  // kept when the length has entries already
+    volSnapIndex.emplace(key, added);
     PublishVolSnapMap();
     return 0;
 }

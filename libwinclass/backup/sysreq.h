@@ -10,9 +10,12 @@
 #include <liblocal/local.h>
 
 #include <cstdint>
+#include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class CPromoteUserDataWriter;
@@ -129,6 +132,11 @@ public:
 
     std::list<CPromoteUserDataWriter *> promotePolicies;
     VolSnapMapList volSnapMap;
+    // volSnapMap by volume, and where each name length begins (longest first): finding an
+    // entry or the place of a new one walks nothing. Kept by AddToSnapShotMap and Reset,
+    // the only places that add or remove entries.
+    std::unordered_map<wstr, VolSnapMapList::iterator> volSnapIndex;
+    std::map<int, VolSnapMapList::iterator, std::greater<int>> volSnapFirstOfLength;
     int32_t saveType;
     int32_t markFilesForArchive;
     bool bbbBackup;

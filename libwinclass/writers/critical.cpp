@@ -113,15 +113,11 @@ void NoteMountParent(CVssSysReqBackup &requester, const tv_str &mountFolder)
         if (decision.subject == VSSCR_SUBJECT_VOLUME && decision.volume == root && decision.verdict == verdict)
             return;
     }
-    for (const auto &entry : requester.volSnapMap) {
-        if (entry->volume != driveRoot)
-            continue;
-        if ((entry->flags & VOLSNAP_MOUNT_PARENT) != 0)
-            requester.Decide(CVssSysReqBackup::Decision{
-                VSSCR_SUBJECT_VOLUME, true, "", "", root, verdict,
-                std::string("It holds the mount point ") + mountFolder.get_utf8() + " of a critical volume."});
-        return;
-    }
+    const auto entry = requester.volSnapIndex.find(wstr(static_cast<const WCHAR *>(driveRoot)));
+    if (entry != requester.volSnapIndex.end() && ((*entry->second)->flags & VOLSNAP_MOUNT_PARENT) != 0)
+        requester.Decide(CVssSysReqBackup::Decision{
+            VSSCR_SUBJECT_VOLUME, true, "", "", root, verdict,
+            std::string("It holds the mount point ") + mountFolder.get_utf8() + " of a critical volume."});
 }
 
 // The writer and component that first named each volume of the collected map.
