@@ -25,8 +25,6 @@ void vsscr_set_snapshot_save_type(int saveType) { BackupRequester().saveType = s
 
 struct vo_msg *vsscr_init_backup(int saveType, int markFilesForArchive)
 {
-    BackupRequester().lastFailure = CVssSysReqBackup::FailedCall();
-    BackupRequester().decisions.clear();
     return BackupRequester().Init(saveType, markFilesForArchive, tv_str());
 }
 

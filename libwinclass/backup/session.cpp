@@ -117,6 +117,9 @@ struct vo_msg *CVssSysReqBackup::Init(int newSaveType, int newMarkFilesForArchiv
 {
     if (initialized)
         return nullptr;
+    // A new session: what an earlier one failed at or decided is no longer the story.
+    lastFailure = FailedCall();
+    decisions.clear();
 
     // The base's own message is not the caller's: only a missing requester fails here.
     msg_free(CVssSysReqBase::Init());

@@ -184,11 +184,12 @@ vo_msg *CVssSysReqBackup::GetCriticalVolumes(CriticalVolumeList &out)
         const std::string guid = Bounded(mountPoint.GetVolumeGuid());
         if (TraceFailures())
             debugprintf("Critical Volumes: char_mount_vol:%s  char_mount_GUID:%s \n", path.c_str(), guid.c_str());
-        // The checks and the map take the whole path; only the log line is cut.
+        // The checks see the path as the 260-byte text the client's helpers take (only its
+        // drive letter and volume matter to them); the map takes the whole path.
         const tv_str whole(mountPoint.volumePath.c_str());
         const Origin &origin = origins[volume.first];
         std::string cause;
-        if (winclass::VolumeAllowedAsCritical(whole.get_utf8(), guid.c_str(), &cause)) {
+        if (winclass::VolumeAllowedAsCritical(path.c_str(), guid.c_str(), &cause)) {
             uint32_t present = 0;
             if (vo_msg *message = AddVolume(whole, true, kCriticalFlags, tv_str(), &present, whole, false))
                 return message;
@@ -381,18 +382,14 @@ vo_msg *CVssSysReqBackup::GetAsrBcdComponent(std::shared_ptr<CVssCrWriter> &writ
 extern "C" int vsscr_get_dr_critical_volumes(vo_vallist **list)
 {
     CVssSysReqBackup &requester = BackupRequester();
-    if (!requester.initialized) {
-        // A session starts here: what an earlier one decided is no longer the plan.
-        requester.lastFailure = CVssSysReqBackup::FailedCall();
-        requester.decisions.clear();
-    }
     msg_free(requester.Init(1, 0, tv_str()));
     CVssSysReqBackup::CriticalVolumeList volumes;
     msg_free(requester.GetCriticalVolumes(volumes));
     for (const auto &entry : volumes) {
-        // Whole, however long: the list copies the text, and a cut path would name
-        // another folder. A drive root keeps its backslash, a mount folder loses it.
-        std::string text = entry->volume.get_utf8();
+        // The client takes volume names of at most 260 bytes. A drive root keeps its
+        // backslash, a mount folder loses it.
+        const WCHAR *volume = entry->volume;
+        std::string text = Bounded(volume != nullptr ? wstr(volume) : wstr());
         if (text.size() > 3 && text.back() == '\\')
             text.pop_back();
         vallist_add(list, text.c_str());

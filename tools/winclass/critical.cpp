@@ -21,25 +21,6 @@ struct ValueListFree {
     void operator()(vo_vallist *list) const { vallist_free(list); }
 };
 
-struct VolumeDecision {
-    bool taken;
-    std::string writer, component, volume, verdict, reason;
-};
-
-std::vector<VolumeDecision> VolumeDecisions()
-{
-    std::vector<VolumeDecision> decisions;
-    vsscr_get_decisions(
-        [](const vsscr_decision *decision, void *context) {
-            if (decision->subject == VSSCR_SUBJECT_VOLUME)
-                static_cast<std::vector<VolumeDecision> *>(context)->push_back(
-                    {decision->taken != 0, decision->writer, decision->component, decision->volume, decision->verdict,
-                     decision->reason});
-        },
-        &decisions);
-    return decisions;
-}
-
 // The flag bits of a map entry, spelled out.
 std::vector<std::string> FlagNames(uint32_t flags)
 {
@@ -78,7 +59,7 @@ std::string DisksOf(const VolumeInSet &volume)
                                                                                                 : std::string();
 }
 
-std::string Origin(const VolumeDecision &decision)
+std::string Origin(const Decision &decision)
 {
     if (decision.writer.empty())
         return std::string();
@@ -98,7 +79,7 @@ int RunCriticalVolumes(Output &output)
     std::vector<VolumeInSet> volumes;
     if (!session.Volumes(&volumes))
         return output.Finish(kExitStepFailed);
-    const std::vector<VolumeDecision> decisions = VolumeDecisions();
+    const std::vector<Decision> decisions = ReadDecisions(VSSCR_SUBJECT_VOLUME);
 
     nlohmann::json entered = nlohmann::json::array();
     for (const vo_vallist *item = critical.get(); item != NULL; item = item->next) {
@@ -115,7 +96,7 @@ int RunCriticalVolumes(Output &output)
         nlohmann::json reasons = nlohmann::json::array();
         output.Line(name + "  (" + Joined(FlagNames(flags), ", ") + ")" +
                     (disks.empty() ? std::string() : "  disks " + disks));
-        for (const VolumeDecision &decision : decisions) {
+        for (const Decision &decision : decisions) {
             if (!decision.taken || decision.volume != name)
                 continue;
             output.Line("    " + decision.verdict + ": " + decision.reason + Origin(decision));
@@ -134,7 +115,7 @@ int RunCriticalVolumes(Output &output)
         output.Notice("no critical volume: the host's system-state writers name none that a recovery can restore");
 
     nlohmann::json refused = nlohmann::json::array();
-    for (const VolumeDecision &decision : decisions) {
+    for (const Decision &decision : decisions) {
         if (decision.taken)
             continue;
         output.Line((decision.volume.empty() ? std::string("(no volume)") : decision.volume) + "  " +

@@ -36,7 +36,8 @@ std::string Footer()
            "\n"
            "Environment:\n"
            "  WINSIM_HOST   (simulated platform) a host description file, or an embedded host:\n"
-           "                default, cluster-node; --host wins over it\n"
+           "                default, cluster-node, hyperv-host, spaces-boot, dynamic-pack;\n"
+           "                --host wins over it\n"
            "  WINSIM_ROOT   (simulated platform) where the host's sandbox is made; by default a\n"
            "                folder under $TMPDIR or /tmp, removed when the command ends\n"
            "  TLV_LOGSDIR   where the client's logs go\n"
@@ -85,7 +86,7 @@ int Run(int argc, char **argv)
     app.add_flag("--json", json, "print one JSON document instead of lines");
     app.add_option("--host", host,
                    "the host to work on (simulated platform): a description file, or an embedded host as "
-                   "WINSIM_HOST names it (default, cluster-node)");
+                   "WINSIM_HOST names it (default, cluster-node, hyperv-host, spaces-boot, dynamic-pack)");
 
     BackupOptions backup;
     CLI::App *backupCommand = app.add_subcommand("backup", "back up folders and files from a snapshot");

@@ -3,6 +3,7 @@
 #include "paths.h"
 
 #include <libwinclass/backup.h>
+#include <libwinclass/explain.h>
 #include <libwinclass/conversions.h>
 #include <liblocal/messages.h>
 
@@ -206,6 +207,23 @@ bool BackupSession::End(bool succeeded)
         clean = false;
     }
     return clean;
+}
+
+std::vector<Decision> ReadDecisions(int subject)
+{
+    struct Reading {
+        int subject;
+        std::vector<Decision> decisions;
+    } reading{subject, {}};
+    vsscr_get_decisions(
+        [](const vsscr_decision *d, void *context) {
+            Reading &r = *static_cast<Reading *>(context);
+            if (r.subject == 0 || d->subject == r.subject)
+                r.decisions.push_back({d->subject, d->taken != 0, d->writer, d->component, d->volume, d->verdict,
+                                       d->reason});
+        },
+        &reading);
+    return reading.decisions;
 }
 
 } // namespace winclass

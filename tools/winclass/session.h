@@ -34,6 +34,17 @@ struct Mapping {
     wstr shadowPath; // the path inside the shadow copy
 };
 
+// One decision of the session's library, as vsscr_get_decisions reports it.
+struct Decision {
+    int subject;  // vsscr_subject
+    bool taken;
+    std::string writer, component, volume, verdict, reason;
+};
+
+// The decisions made since the session began, in order; with subject non-zero, only
+// those about that subject.
+std::vector<Decision> ReadDecisions(int subject = 0);
+
 class BackupSession {
 public:
     explicit BackupSession(Output &output) : output_(output) {}

@@ -21,24 +21,6 @@ namespace winclass {
 
 namespace {
 
-struct Decision {
-    int subject;
-    bool taken;
-    std::string writer, component, volume, verdict, reason;
-};
-
-std::vector<Decision> ReadDecisions()
-{
-    std::vector<Decision> all;
-    vsscr_get_decisions(
-        [](const vsscr_decision *d, void *context) {
-            static_cast<std::vector<Decision> *>(context)->push_back(
-                {d->subject, d->taken != 0, d->writer, d->component, d->volume, d->verdict, d->reason});
-        },
-        &all);
-    return all;
-}
-
 nlohmann::json ToJson(const Decision &d)
 {
     nlohmann::json entry = {{"writer", d.writer}, {"verdict", d.verdict}, {"taken", d.taken}, {"reason", d.reason}};
