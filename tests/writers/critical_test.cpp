@@ -361,9 +361,13 @@ TEST_F(Critical, WhatEndsNarrowsOrWidensTheComputation)
         {"a component whose volume cannot be found ends it",
          [](json &h) { h["writers"][3]["components"][0]["files"][0]["path"] = "Q:\\Tasks\\"; }, {},
          "left out  [Task Scheduler Writer]"},
-        {"a component on a path over 260 bytes ends it",
-         [](json &h) { h["writers"][3]["components"][0]["files"][0]["path"] = "C:\\" + std::string(300, 'x') + "\\"; },
-         {}, "left out  [Task Scheduler Writer]"},
+        {"a component below a mount folder over 260 bytes ends it",
+         [](json &h) {
+             const std::string folder = "C:\\" + std::string(200, 'x') + "\\" + std::string(100, 'y') + "\\";
+             h["volumes"][2]["mountFolders"][0] = folder;
+             h["writers"][2]["components"][0]["files"][0]["path"] = folder + "Config\\";
+         },
+         {}, "left out  [Registry Writer]"},
         {"a layout larger than the first buffer", [](json &h) { h = PackHost(true, 9); },
          {Guid(1).substr(0, 48), "C:\\Mount\\Dyn", "D:\\Data\\Logs", "C:\\", "D:\\", "E:\\", "H:\\"}, "BCD " + Guid(1) + " [ASR Writer]"},
         {"a dynamic disk that does not open is not dynamic",
