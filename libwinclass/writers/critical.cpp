@@ -18,6 +18,7 @@
 #include <cstring>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 using winclass::TraceFailures;
 
@@ -337,6 +338,7 @@ vo_msg *CVssSysReqBackup::add_associated_dynamic_disk_volumes(const VolSnapMapLi
     if (search == INVALID_HANDLE_VALUE)
         return NULL;
     const std::unordered_map<wstr, uint32_t> flagsBefore = FlagsByVolume(copy);
+    std::unordered_set<std::string> rootsNoted;
     vo_msg *result = NULL;
     do {
         char paths[kVolumeBytes] = {};
@@ -355,6 +357,20 @@ vo_msg *CVssSysReqBackup::add_associated_dynamic_disk_volumes(const VolSnapMapLi
                             "It lies on dynamic disk " + std::to_string(FirstDisk(disks)) +
                                 ", in the pack of critical volume " + onDynamicDisk->volume.get_utf8() +
                                 " (dynamic disk " + std::to_string(packDisk) + ")."});
+        // A mount folder brings its drive root in with the same flags: say so, or the
+        // root's pack flag would stand without a reason.
+        const int separator = path.ffind(WCHAR('\\'));
+        if (separator >= 0 && separator + 1 < path.length()) {
+            tv_str root = path;
+            root.truncate(root.length() - (separator + 1));
+            const auto entry = volSnapIndex.find(wstr(static_cast<const WCHAR *>(root)));
+            if ((FlagsOf(flagsBefore, root) & VOLSNAP_DYNAMIC_PACK) == 0 && entry != volSnapIndex.end() &&
+                ((*entry->second)->flags & VOLSNAP_DYNAMIC_PACK) != 0 && rootsNoted.insert(root.get_utf8()).second)
+                Decide(Decision{VSSCR_SUBJECT_VOLUME, true, "", "", root.get_utf8(), "dynamic pack",
+                                std::string("It holds the mount folder ") + path.get_utf8() +
+                                    " of the dynamic pack, and a drive root takes the flags of a mount folder it "
+                                    "holds."});
+        }
     } while (FindNextVolumeA(search, name, DWORD(sizeof name)));
     FindVolumeClose(search);
     return result;
