@@ -271,7 +271,7 @@ TEST_F(Files, AnOverlappedOffsetPositionsASynchronousHandle)
     EXPECT_EQ(std::string(buffer, count), "fgh");
 }
 
-TEST_F(Files, AHandleDoesOnlyWhatItWasOpenedFor)
+TEST_F(Files, AHandleDoesOnlyWhatItWasOpenedForAndNothingOnceClosed)
 {
     const wstr path = Path(W("access.txt"));
     WriteWhole(path, "x");
@@ -284,6 +284,12 @@ TEST_F(Files, AHandleDoesOnlyWhatItWasOpenedFor)
     ASSERT_TRUE(writer.valid());
     char buffer[2];
     EXPECT_EQ(ErrorOf([&] { return ReadFile(writer.get(), buffer, 1, &count, NULL); }), DWORD(ERROR_ACCESS_DENIED));
+
+    // Closing twice is an invalid handle, and so is any use after closing.
+    HANDLE raw = writer.release();
+    EXPECT_TRUE(CloseHandle(raw));
+    EXPECT_EQ(ErrorOf([&] { return CloseHandle(raw); }), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(ErrorOf([&] { return WriteFile(raw, "x", 1, &count, NULL); }), DWORD(ERROR_INVALID_HANDLE));
 }
 
 TEST_F(Files, AppendOnlyHandlesWriteAtTheEnd)
@@ -297,17 +303,6 @@ TEST_F(Files, AppendOnlyHandlesWriteAtTheEnd)
         ASSERT_TRUE(WriteFile(log.get(), "second\n", 7, &count, NULL));
     }
     EXPECT_EQ(ReadWhole(path), "first\nsecond\n");
-}
-
-TEST_F(Files, ClosingTwiceIsAnInvalidHandle)
-{
-    Handle file(Create(Path(W("close.txt")), GENERIC_WRITE, CREATE_NEW));
-    ASSERT_TRUE(file.valid());
-    HANDLE raw = file.release();
-    EXPECT_TRUE(CloseHandle(raw));
-    EXPECT_EQ(ErrorOf([&] { return CloseHandle(raw); }), DWORD(ERROR_INVALID_HANDLE));
-    DWORD count = 0;
-    EXPECT_EQ(ErrorOf([&] { return WriteFile(raw, "x", 1, &count, NULL); }), DWORD(ERROR_INVALID_HANDLE));
 }
 
 TEST_F(Files, NamesMatchWithoutRegardToCaseOrSlashDirection)
@@ -396,17 +391,14 @@ TEST_F(Files, SharingModesAreEnforcedBetweenHandles)
 {
     const wstr path = Path(W("shared.txt"));
     WriteWhole(path, "x");
-    Handle exclusive(Create(path, GENERIC_READ, OPEN_EXISTING, 0));
-    ASSERT_TRUE(exclusive.valid());
-    EXPECT_EQ(OpenError(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE),
-              DWORD(ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(ErrorOf([&] { return DeleteFileW(path.c_str()); }), DWORD(ERROR_SHARING_VIOLATION));
-}
-
-TEST_F(Files, ReadersThatShareReadingCoexist)
-{
-    const wstr path = Path(W("readers.txt"));
-    WriteWhole(path, "x");
+    {
+        Handle exclusive(Create(path, GENERIC_READ, OPEN_EXISTING, 0));
+        ASSERT_TRUE(exclusive.valid());
+        EXPECT_EQ(OpenError(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE),
+                  DWORD(ERROR_SHARING_VIOLATION));
+        EXPECT_EQ(ErrorOf([&] { return DeleteFileW(path.c_str()); }), DWORD(ERROR_SHARING_VIOLATION));
+    }
+    // Readers that share reading coexist and keep a writer out.
     Handle first(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ));
     Handle second(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ));
     EXPECT_TRUE(first.valid());
