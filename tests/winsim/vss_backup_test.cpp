@@ -230,30 +230,25 @@ TEST_F(VssTest, AHostWithoutWritersHasNoneAndAWrongSectionFailsTheGathering)
 
 TEST(VssWriterSection, FaultsAreNamedByTheirPlaceInTheSection)
 {
+    // The identity every writer needs: what follows it is the case.
+    const std::string ids = R"("id": "e8132975-6f93-4464-a53e-1050253ae220", )"
+                            R"("instanceId": "e8132975-6f93-4464-a53e-1050253ae221")";
+    const std::string w = R"([{"name": "W", )" + ids;
     struct Case {
-        const char *json;
+        std::string json;
         const char *error;
     } cases[] = {
         {R"({"name": "W"})", "writers: not an array"},
-        {R"([{"id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221"}])",
-         "writers[0].name: missing"},
+        {"[{" + ids + "}]", "writers[0].name: missing"},
         {R"([{"name": "W", "id": "e8132975", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221"}])",
          "writers[0].id: not a GUID"},
-        {R"([{"name": "W", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221",
-              "usage": "VSS_UT_SOMETIMES"}])",
-         "writers[0].usage: unknown value \"VSS_UT_SOMETIMES\""},
-        {R"([{"name": "W", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221",
-              "components": [{"type": "VSS_CT_FILEGROUP", "name": "A", "files": [{"path": "C:\\"}]}]}])",
+        {w + R"(, "usage": "VSS_UT_SOMETIMES"}])", "writers[0].usage: unknown value \"VSS_UT_SOMETIMES\""},
+        {w + R"(, "components": [{"type": "VSS_CT_FILEGROUP", "name": "A", "files": [{"path": "C:\\"}]}]}])",
          "writers[0].components[0].files[0].filespec: missing"},
-        {R"([{"name": "W", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221",
-              "components": [{"type": "VSS_CT_FILEGROUP", "name": "A"}, {"type": "VSS_CT_DATABASE", "name": "A"}]}])",
+        {w + R"(, "components": [{"type": "VSS_CT_FILEGROUP", "name": "A"}, {"type": "VSS_CT_DATABASE", "name": "A"}]}])",
          "writers[0].components[1].name: a second component with this logical path and name"},
-        {R"([{"name": "W", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221"},
-             {"name": "V", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221"}])",
-         "writers[1].instanceId: the same as writers[0]"},
-        {R"([{"name": "W", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221",
-              "lastError": "0x8004zz"}])",
-         "writers[0].lastError: not a number"},
+        {w + R"(}, {"name": "V", )" + ids + "}]", "writers[1].instanceId: the same as writers[0]"},
+        {w + R"(, "lastError": "0x8004zz"}])", "writers[0].lastError: not a number"},
     };
     for (const Case &fault : cases) {
         std::string error;
