@@ -359,7 +359,7 @@ TEST_F(ShadowCopies, EveryChangeIsRefusedAsOnWriteProtectedMedia)
     EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }
 
-TEST_F(ShadowCopies, TheDeviceIsNamedInAnyCaseAndAMissingOneIsNotFound)
+TEST_F(ShadowCopies, TheDeviceIsNamedInAnyCaseOpensAsADeviceAndAMissingOneIsNotFound)
 {
     const wstr device = Copy(kDataVolume);
     EXPECT_EQ(ReadAll(W("\\\\?\\globalroot\\device\\harddiskvolumeshadowcopy1\\Shares\\Finance\\ledger.csv")),
@@ -385,11 +385,8 @@ TEST_F(ShadowCopies, TheDeviceIsNamedInAnyCaseAndAMissingOneIsNotFound)
     EXPECT_EQ(AttributesError(device + W("\\..\\D\\Shares")), DWORD(ERROR_INVALID_NAME));
     EXPECT_EQ(AttributesError(device + W("\\Shares\\.\\Finance")), DWORD(ERROR_INVALID_NAME));
     EXPECT_EQ(AttributesError(device + W("\\Shares\\a:b")), DWORD(ERROR_INVALID_NAME));
-}
 
-TEST_F(ShadowCopies, TheBareDeviceOpensAsADeviceNotAsItsRoot)
-{
-    const wstr device = Copy(kDataVolume);
+    // The bare device opens as a device, not as its root.
     HANDLE volume = CreateFileW(device.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                                 OPEN_EXISTING, 0, NULL);
     ASSERT_NE(volume, INVALID_HANDLE_VALUE) << GetLastError();
@@ -459,23 +456,16 @@ TEST_F(ShadowCopies, AMountFolderInTheCopyStillLeadsToTheLiveMountedVolume)
     EXPECT_EQ(AttributesError(root + W("Mount\\Archive\\2026.txt")), DWORD(ERROR_FILE_NOT_FOUND));
 }
 
-TEST_F(ShadowCopies, HostPathOfLeadsIntoTheCopy)
+TEST_F(ShadowCopies, HostPathOfLeadsIntoTheCopyAndDeletingItRemovesItsFilesButNotItsNumber)
 {
     const wstr device = Copy(kDataVolume);
-    std::string copied;
-    std::string live;
+    std::string copied, live, directory;
     ASSERT_TRUE(winsim::HostPathOf(device + W("\\shares\\finance\\LEDGER.csv"), &copied));
     ASSERT_TRUE(winsim::HostPathOf(W("D:\\Shares\\Finance\\ledger.csv"), &live));
     EXPECT_NE(copied, live);
     EXPECT_EQ(copied.substr(copied.size() - 26), "/Shares/Finance/ledger.csv") << "the case on disk";
     struct stat status;
     EXPECT_EQ(stat(copied.c_str(), &status), 0);
-}
-
-TEST_F(ShadowCopies, DeletingACopyRemovesItsFilesAndItsNumberIsNotGivenAgain)
-{
-    const wstr device = Copy(kDataVolume);
-    std::string directory;
     ASSERT_TRUE(winsim::HostPathOf(device + W("\\"), &directory));
     ASSERT_TRUE(HostDirectoryExists(directory));
 

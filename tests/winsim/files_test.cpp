@@ -47,6 +47,38 @@ private:
     HANDLE handle_;
 };
 
+// The error a failed call left (the marker when it set none); ERROR_SUCCESS when it succeeded.
+template <class Call>
+DWORD ErrorOf(Call call)
+{
+    SetLastError(kMarker);
+    return call() ? DWORD(ERROR_SUCCESS) : GetLastError();
+}
+
+DWORD AttributesError(const wstr &path)
+{
+    return ErrorOf([&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+// errno after a C runtime call that returned -1; 0 when it returned anything else.
+template <class Call>
+int ErrnoOf(Call call)
+{
+    errno = 0;
+    return call() == -1 ? errno : 0;
+}
+
+// errno after _wfopen failed; 0 when it opened the file.
+int OpenErrno(const wstr &path, const WCHAR *mode)
+{
+    errno = 0;
+    FILE *file = _wfopen(path.c_str(), mode);
+    if (file == nullptr)
+        return errno;
+    fclose(file);
+    return 0;
+}
+
 class Files : public testing::Test {
 protected:
     void SetUp() override
@@ -91,6 +123,14 @@ protected:
         ASSERT_EQ(written, DWORD(bytes.size()));
     }
 
+    // The error a failed open left (the marker when it set none); ERROR_SUCCESS when it opened.
+    DWORD OpenError(const wstr &path, DWORD access, DWORD disposition, DWORD share = FILE_SHARE_READ)
+    {
+        SetLastError(kMarker);
+        Handle file(Create(path, access, disposition, share));
+        return file.valid() ? DWORD(ERROR_SUCCESS) : GetLastError();
+    }
+
     std::string ReadWhole(const wstr &path)
     {
         Handle file(Create(path, GENERIC_READ, OPEN_EXISTING));
@@ -107,39 +147,27 @@ protected:
     std::vector<wstr> made_;
 };
 
-TEST_F(Files, CreateNewMakesAFileOnceAndThenSaysItExists)
+// CREATE_NEW makes a file once; CREATE_ALWAYS and OPEN_ALWAYS say when the file existed,
+// the one emptying it, the other keeping its contents.
+TEST_F(Files, DispositionsSayWhetherTheFileExisted)
 {
     const wstr path = Path(W("new.txt"));
     SetLastError(kMarker);
-    Handle first(Create(path, GENERIC_WRITE, CREATE_NEW));
-    ASSERT_TRUE(first.valid());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
-
-    Handle second(Create(path, GENERIC_WRITE, CREATE_NEW, FILE_SHARE_READ | FILE_SHARE_WRITE));
-    EXPECT_FALSE(second.valid());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_EXISTS));
-}
-
-TEST_F(Files, OpeningWhatIsMissingTellsFileFromPath)
-{
+    {
+        Handle first(Create(path, GENERIC_WRITE, CREATE_NEW));
+        ASSERT_TRUE(first.valid());
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
+        EXPECT_EQ(OpenError(path, GENERIC_WRITE, CREATE_NEW, FILE_SHARE_READ | FILE_SHARE_WRITE),
+                  DWORD(ERROR_FILE_EXISTS));
+    }
+    WriteWhole(path, "kept");
     SetLastError(kMarker);
-    Handle missingFile(Create(Path(W("absent.txt")), GENERIC_READ, OPEN_EXISTING));
-    EXPECT_FALSE(missingFile.valid());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-
-    Handle missingDirectory(Create(directory_ + W("\\no-dir\\absent.txt"), GENERIC_READ, OPEN_EXISTING));
-    EXPECT_FALSE(missingDirectory.valid());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-
-    Handle createInMissing(Create(directory_ + W("\\no-dir\\new.txt"), GENERIC_WRITE, CREATE_ALWAYS));
-    EXPECT_FALSE(createInMissing.valid());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-}
-
-TEST_F(Files, CreateAlwaysOverwritesAndSaysTheFileExisted)
-{
-    const wstr path = Path(W("over.txt"));
-    WriteWhole(path, "old contents");
+    {
+        Handle file(Create(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS));
+        ASSERT_TRUE(file.valid());
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    }
+    EXPECT_EQ(ReadWhole(path), "kept");
     SetLastError(kMarker);
     {
         Handle file(Create(path, GENERIC_WRITE, CREATE_ALWAYS));
@@ -155,17 +183,28 @@ TEST_F(Files, CreateAlwaysOverwritesAndSaysTheFileExisted)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
 }
 
-TEST_F(Files, OpenAlwaysKeepsTheContentsAndSaysTheFileExisted)
+TEST_F(Files, FailedOpensSayWhatWasWrong)
 {
-    const wstr path = Path(W("keep.txt"));
-    WriteWhole(path, "kept");
-    SetLastError(kMarker);
-    {
-        Handle file(Create(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS));
-        ASSERT_TRUE(file.valid());
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
-    }
-    EXPECT_EQ(ReadWhole(path), "kept");
+    const wstr dir = Path(W("dir"));
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), NULL));
+    const struct {
+        const char *what;
+        wstr path;
+        DWORD access, disposition, error;
+    } cases[] = {
+        {"a missing file", directory_ + W("\\absent.txt"), GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+        {"a file in a missing directory", directory_ + W("\\no-dir\\absent.txt"), GENERIC_READ, OPEN_EXISTING,
+         ERROR_PATH_NOT_FOUND},
+        {"a new file in a missing directory", directory_ + W("\\no-dir\\new.txt"), GENERIC_WRITE, CREATE_ALWAYS,
+         ERROR_PATH_NOT_FOUND},
+        {"truncating a missing file", directory_ + W("\\none.txt"), GENERIC_WRITE, TRUNCATE_EXISTING,
+         ERROR_FILE_NOT_FOUND},
+        // A directory opens only with backup semantics.
+        {"a directory", dir, GENERIC_READ, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+        {"a directory made anew", dir, GENERIC_READ, CREATE_NEW, ERROR_FILE_EXISTS},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(OpenError(c.path, c.access, c.disposition), c.error) << c.what;
 }
 
 TEST_F(Files, TruncateExistingNeedsWriteAccess)
@@ -173,22 +212,15 @@ TEST_F(Files, TruncateExistingNeedsWriteAccess)
     const wstr path = Path(W("trunc.txt"));
     WriteWhole(path, "data");
     if (!tvtest::UnderWine()) {  // Wine truncates through a handle opened only for reading
-        Handle readOnly(Create(path, GENERIC_READ, TRUNCATE_EXISTING));
-        EXPECT_FALSE(readOnly.valid());
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+        EXPECT_EQ(OpenError(path, GENERIC_READ, TRUNCATE_EXISTING), DWORD(ERROR_INVALID_PARAMETER));
         // The check is on the GENERIC_WRITE bit itself, not on the rights it stands for.
-        Handle specific(Create(path, FILE_GENERIC_WRITE, TRUNCATE_EXISTING));
-        EXPECT_FALSE(specific.valid());
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+        EXPECT_EQ(OpenError(path, FILE_GENERIC_WRITE, TRUNCATE_EXISTING), DWORD(ERROR_INVALID_PARAMETER));
     }
     {
         Handle writable(Create(path, GENERIC_WRITE, TRUNCATE_EXISTING));
         ASSERT_TRUE(writable.valid());
     }
     EXPECT_EQ(ReadWhole(path), "");
-    Handle missing(Create(Path(W("none.txt")), GENERIC_WRITE, TRUNCATE_EXISTING));
-    EXPECT_FALSE(missing.valid());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(Files, ReadsAndWritesMoveTheFilePointer)
@@ -215,9 +247,7 @@ TEST_F(Files, ReadsAndWritesMoveTheFilePointer)
     EXPECT_EQ(count, DWORD(0));
 
     move.QuadPart = -11;
-    SetLastError(kMarker);
-    EXPECT_FALSE(SetFilePointerEx(file.get(), move, NULL, FILE_END));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_NEGATIVE_SEEK));
+    EXPECT_EQ(ErrorOf([&] { return SetFilePointerEx(file.get(), move, NULL, FILE_END); }), DWORD(ERROR_NEGATIVE_SEEK));
 
     move.QuadPart = 2;
     ASSERT_TRUE(SetFilePointerEx(file.get(), move, NULL, FILE_BEGIN));
@@ -241,23 +271,25 @@ TEST_F(Files, AnOverlappedOffsetPositionsASynchronousHandle)
     EXPECT_EQ(std::string(buffer, count), "fgh");
 }
 
-TEST_F(Files, AHandleDoesOnlyWhatItWasOpenedFor)
+TEST_F(Files, AHandleDoesOnlyWhatItWasOpenedForAndNothingOnceClosed)
 {
     const wstr path = Path(W("access.txt"));
     WriteWhole(path, "x");
     Handle reader(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE));
     ASSERT_TRUE(reader.valid());
     DWORD count = 0;
-    SetLastError(kMarker);
-    EXPECT_FALSE(WriteFile(reader.get(), "y", 1, &count, NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ErrorOf([&] { return WriteFile(reader.get(), "y", 1, &count, NULL); }), DWORD(ERROR_ACCESS_DENIED));
 
     Handle writer(Create(path, GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE));
     ASSERT_TRUE(writer.valid());
     char buffer[2];
-    SetLastError(kMarker);
-    EXPECT_FALSE(ReadFile(writer.get(), buffer, 1, &count, NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ErrorOf([&] { return ReadFile(writer.get(), buffer, 1, &count, NULL); }), DWORD(ERROR_ACCESS_DENIED));
+
+    // Closing twice is an invalid handle, and so is any use after closing.
+    HANDLE raw = writer.release();
+    EXPECT_TRUE(CloseHandle(raw));
+    EXPECT_EQ(ErrorOf([&] { return CloseHandle(raw); }), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(ErrorOf([&] { return WriteFile(raw, "x", 1, &count, NULL); }), DWORD(ERROR_INVALID_HANDLE));
 }
 
 TEST_F(Files, AppendOnlyHandlesWriteAtTheEnd)
@@ -273,20 +305,6 @@ TEST_F(Files, AppendOnlyHandlesWriteAtTheEnd)
     EXPECT_EQ(ReadWhole(path), "first\nsecond\n");
 }
 
-TEST_F(Files, ClosingTwiceIsAnInvalidHandle)
-{
-    Handle file(Create(Path(W("close.txt")), GENERIC_WRITE, CREATE_NEW));
-    ASSERT_TRUE(file.valid());
-    HANDLE raw = file.release();
-    EXPECT_TRUE(CloseHandle(raw));
-    SetLastError(kMarker);
-    EXPECT_FALSE(CloseHandle(raw));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-    DWORD count = 0;
-    EXPECT_FALSE(WriteFile(raw, "x", 1, &count, NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-}
-
 TEST_F(Files, NamesMatchWithoutRegardToCaseOrSlashDirection)
 {
     const wstr path = Path(W("MixedCase.TXT"));
@@ -299,14 +317,6 @@ TEST_F(Files, NamesMatchWithoutRegardToCaseOrSlashDirection)
     // Win32 drops trailing dots and spaces of a name.
     const wstr dotted = directory_ + W("\\MixedCase.TXT. ");
     EXPECT_NE(GetFileAttributesW(dotted.c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-TEST_F(Files, ForbiddenCharactersAreAnInvalidName)
-{
-    const wstr bad = directory_ + W("\\a<b.txt");
-    SetLastError(kMarker);
-    EXPECT_EQ(GetFileAttributesW(bad.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
 }
 
 TEST_F(Files, ANewFileHasTheArchiveAttribute)
@@ -341,25 +351,19 @@ TEST_F(Files, AReadOnlyFileRefusesWritingAndDeletion)
     WriteWhole(path, "x");
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(GetFileAttributesW(path.c_str()), DWORD(FILE_ATTRIBUTE_READONLY));
-    Handle writer(Create(path, GENERIC_WRITE, OPEN_EXISTING));
-    EXPECT_FALSE(writer.valid());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-    SetLastError(kMarker);
-    EXPECT_FALSE(DeleteFileW(path.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-    Handle reader(Create(path, GENERIC_READ, OPEN_EXISTING));
-    EXPECT_TRUE(reader.valid());
+    EXPECT_EQ(OpenError(path, GENERIC_WRITE, OPEN_EXISTING), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ErrorOf([&] { return DeleteFileW(path.c_str()); }), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(OpenErrno(path, W("a")), EACCES);
+    EXPECT_EQ(OpenError(path, GENERIC_READ, OPEN_EXISTING), DWORD(ERROR_SUCCESS));
 }
 
-TEST_F(Files, MissingPathsHaveNoAttributes)
+TEST_F(Files, MissingPathsAndForbiddenCharactersHaveNoAttributes)
 {
-    SetLastError(kMarker);
-    EXPECT_EQ(GetFileAttributesW((directory_ + W("\\absent")).c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(GetFileAttributesW((directory_ + W("\\absent\\deeper")).c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-    EXPECT_FALSE(SetFileAttributesW((directory_ + W("\\absent")).c_str(), FILE_ATTRIBUTE_HIDDEN));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(AttributesError(directory_ + W("\\absent")), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(AttributesError(directory_ + W("\\absent\\deeper")), DWORD(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(AttributesError(directory_ + W("\\a<b.txt")), DWORD(ERROR_INVALID_NAME));
+    EXPECT_EQ(ErrorOf([&] { return SetFileAttributesW((directory_ + W("\\absent")).c_str(), FILE_ATTRIBUTE_HIDDEN); }),
+              DWORD(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(Files, DirectoriesAreMadeAndRemovedWithTheDocumentedErrors)
@@ -367,66 +371,39 @@ TEST_F(Files, DirectoriesAreMadeAndRemovedWithTheDocumentedErrors)
     const wstr sub = Path(W("sub"));
     ASSERT_TRUE(CreateDirectoryW(sub.c_str(), NULL));
     EXPECT_EQ(GetFileAttributesW(sub.c_str()) & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY));
-    SetLastError(kMarker);
-    EXPECT_FALSE(CreateDirectoryW(sub.c_str(), NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
-    EXPECT_FALSE(CreateDirectoryW((sub + W("\\a\\b")).c_str(), NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+    const wstr deeper = sub + W("\\a\\b");
+    EXPECT_EQ(ErrorOf([&] { return CreateDirectoryW(sub.c_str(), NULL); }), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(ErrorOf([&] { return CreateDirectoryW(deeper.c_str(), NULL); }), DWORD(ERROR_PATH_NOT_FOUND));
 
     const wstr inner = Path(W("sub\\inner.txt"));
     WriteWhole(inner, "x");
-    EXPECT_FALSE(RemoveDirectoryW(sub.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIR_NOT_EMPTY));
-    EXPECT_FALSE(RemoveDirectoryW(inner.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIRECTORY));
-    EXPECT_FALSE(DeleteFileW(sub.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ErrorOf([&] { return RemoveDirectoryW(sub.c_str()); }), DWORD(ERROR_DIR_NOT_EMPTY));
+    EXPECT_EQ(ErrorOf([&] { return RemoveDirectoryW(inner.c_str()); }), DWORD(ERROR_DIRECTORY));
+    EXPECT_EQ(ErrorOf([&] { return DeleteFileW(sub.c_str()); }), DWORD(ERROR_ACCESS_DENIED));
 
     ASSERT_TRUE(DeleteFileW(inner.c_str()));
-    EXPECT_FALSE(DeleteFileW(inner.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ErrorOf([&] { return DeleteFileW(inner.c_str()); }), DWORD(ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(RemoveDirectoryW(sub.c_str()));
-    EXPECT_FALSE(RemoveDirectoryW(sub.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-}
-
-TEST_F(Files, ADirectoryOpensOnlyWithBackupSemantics)
-{
-    const wstr sub = Path(W("dir"));
-    ASSERT_TRUE(CreateDirectoryW(sub.c_str(), NULL));
-    Handle plain(Create(sub, GENERIC_READ, OPEN_EXISTING));
-    EXPECT_FALSE(plain.valid());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-    Handle exclusive(Create(sub, GENERIC_READ, CREATE_NEW));
-    EXPECT_FALSE(exclusive.valid());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_EXISTS));
+    EXPECT_EQ(ErrorOf([&] { return RemoveDirectoryW(sub.c_str()); }), DWORD(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(Files, SharingModesAreEnforcedBetweenHandles)
 {
     const wstr path = Path(W("shared.txt"));
     WriteWhole(path, "x");
-    Handle exclusive(Create(path, GENERIC_READ, OPEN_EXISTING, 0));
-    ASSERT_TRUE(exclusive.valid());
-    Handle second(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE));
-    EXPECT_FALSE(second.valid());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
-    SetLastError(kMarker);
-    EXPECT_FALSE(DeleteFileW(path.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
-}
-
-TEST_F(Files, ReadersThatShareReadingCoexist)
-{
-    const wstr path = Path(W("readers.txt"));
-    WriteWhole(path, "x");
+    {
+        Handle exclusive(Create(path, GENERIC_READ, OPEN_EXISTING, 0));
+        ASSERT_TRUE(exclusive.valid());
+        EXPECT_EQ(OpenError(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE),
+                  DWORD(ERROR_SHARING_VIOLATION));
+        EXPECT_EQ(ErrorOf([&] { return DeleteFileW(path.c_str()); }), DWORD(ERROR_SHARING_VIOLATION));
+    }
+    // Readers that share reading coexist and keep a writer out.
     Handle first(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ));
     Handle second(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ));
     EXPECT_TRUE(first.valid());
     EXPECT_TRUE(second.valid());
-    Handle writer(Create(path, GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ));
-    EXPECT_FALSE(writer.valid());
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(OpenError(path, GENERIC_WRITE, OPEN_EXISTING), DWORD(ERROR_SHARING_VIOLATION));
 }
 
 TEST_F(Files, DeleteOnCloseRemovesTheFile)
@@ -456,10 +433,7 @@ TEST_F(Files, TheCurrentDirectoryAnchorsRelativePaths)
     EXPECT_EQ(ReadWhole(path), "here");
     EXPECT_EQ(ReadWhole(W(".\\sub\\..\\relative.txt")), "here");
     ASSERT_TRUE(SetCurrentDirectoryW(saved));
-
-    SetLastError(kMarker);
-    EXPECT_FALSE(SetCurrentDirectoryW(path.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIRECTORY));
+    EXPECT_EQ(ErrorOf([&] { return SetCurrentDirectoryW(path.c_str()); }), DWORD(ERROR_DIRECTORY));
 }
 
 TEST_F(Files, FullPathNamesResolveDotsAgainstTheCurrentDirectory)
@@ -507,45 +481,22 @@ TEST_F(Files, CrtTextModeWritesCrLfAndReadsItBack)
     const size_t got = fread(line, 1, sizeof line, raw);
     fclose(raw);
     EXPECT_EQ(std::string(line, got), "one\r\ntwo\r\n");
-}
 
-TEST_F(Files, CrtTextModeStopsAtControlZ)
-{
-    const wstr path = Path(W("ctrlz.txt"));
+    // Reading text stops at a Ctrl+Z.
     WriteWhole(path, "ab\x1A" "cd");
-    FILE *in = _wfopen(path.c_str(), W("rt"));
-    ASSERT_NE(in, nullptr);
-    char buffer[8];
-    const size_t got = fread(buffer, 1, sizeof buffer, in);
-    fclose(in);
-    EXPECT_EQ(std::string(buffer, got), "ab");
+    FILE *stopped = _wfopen(path.c_str(), W("rt"));
+    ASSERT_NE(stopped, nullptr);
+    const size_t before = fread(line, 1, sizeof line, stopped);
+    fclose(stopped);
+    EXPECT_EQ(std::string(line, before), "ab");
 }
 
 TEST_F(Files, CrtOpenFailsWithTheDocumentedErrno)
 {
-    errno = 0;
-    EXPECT_EQ(_wfopen(Path(W("absent.txt")).c_str(), W("r")), nullptr);
-    EXPECT_EQ(errno, ENOENT);
-    errno = 0;
-    EXPECT_EQ(_wfopen((directory_ + W("\\no\\x.txt")).c_str(), W("w")), nullptr);
-    EXPECT_EQ(errno, ENOENT);
-    errno = 0;
-    EXPECT_EQ(_wfopen(directory_.c_str(), W("r")), nullptr);
-    EXPECT_EQ(errno, EACCES);
-    errno = 0;
-    EXPECT_EQ(_wfopen(Path(W("x.txt")).c_str(), W("q")), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-}
-
-TEST_F(Files, CrtOpenRefusesToWriteAReadOnlyFile)
-{
-    TV_SKIP_UNDER_WINE("Wine keeps read-only as a Unix permission, which does not stop root");
-    const wstr readOnly = Path(W("ro.txt"));
-    WriteWhole(readOnly, "x");
-    ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
-    errno = 0;
-    EXPECT_EQ(_wfopen(readOnly.c_str(), W("a")), nullptr);
-    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(OpenErrno(Path(W("absent.txt")), W("r")), ENOENT);
+    EXPECT_EQ(OpenErrno(directory_ + W("\\no\\x.txt"), W("w")), ENOENT);
+    EXPECT_EQ(OpenErrno(directory_, W("r")), EACCES);
+    EXPECT_EQ(OpenErrno(Path(W("x.txt")), W("q")), EINVAL);
 }
 
 TEST_F(Files, CrtStatDescribesFilesAndDirectories)
@@ -567,58 +518,39 @@ TEST_F(Files, CrtStatDescribesFilesAndDirectories)
     ASSERT_EQ(_wstat64(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & _S_IWRITE, 0);
 
-    errno = 0;
-    EXPECT_EQ(_wstat64(Path(W("absent")).c_str(), &status), -1);
-    EXPECT_EQ(errno, ENOENT);
-}
-
-TEST_F(Files, CrtStatRefusesATrailingSeparatorExceptOnARoot)
-{
-    struct _stat64 status;
-    errno = 0;
-    EXPECT_EQ(_wstat64((directory_ + W("\\")).c_str(), &status), -1);
-    EXPECT_EQ(errno, ENOENT);
+    const wstr absent = Path(W("absent")), trailing = directory_ + W("\\");
+    EXPECT_EQ(ErrnoOf([&] { return _wstat64(absent.c_str(), &status); }), ENOENT);
+    // A trailing separator is refused except on a root.
+    EXPECT_EQ(ErrnoOf([&] { return _wstat64(trailing.c_str(), &status); }), ENOENT);
     EXPECT_EQ(_wstat64(W("C:\\"), &status), 0);
 }
 
 TEST_F(Files, CrtDirectoryAndRemovalCalls)
 {
     const wstr sub = Path(W("crtdir"));
+    const wstr deeper = sub + W("\\a\\b");
     EXPECT_EQ(_wmkdir(sub.c_str()), 0);
-    errno = 0;
-    EXPECT_EQ(_wmkdir(sub.c_str()), -1);
-    EXPECT_EQ(errno, EEXIST);
-    errno = 0;
-    EXPECT_EQ(_wmkdir((sub + W("\\a\\b")).c_str()), -1);
-    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(ErrnoOf([&] { return _wmkdir(sub.c_str()); }), EEXIST);
+    EXPECT_EQ(ErrnoOf([&] { return _wmkdir(deeper.c_str()); }), ENOENT);
 
     const wstr file = Path(W("crtdir\\f.txt"));
     WriteWhole(file, "x");
     EXPECT_EQ(_waccess(file.c_str(), 0), 0);
     EXPECT_EQ(_waccess(file.c_str(), 6), 0);
     ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
-    errno = 0;
-    EXPECT_EQ(_waccess(file.c_str(), 2), -1);
-    EXPECT_EQ(errno, EACCES);
-    errno = 0;
-    EXPECT_EQ(_wunlink(file.c_str()), -1);
-    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(ErrnoOf([&] { return _waccess(file.c_str(), 2); }), EACCES);
+    EXPECT_EQ(ErrnoOf([&] { return _wunlink(file.c_str()); }), EACCES);
     ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(_wremove(file.c_str()), 0);
-    errno = 0;
-    EXPECT_EQ(_waccess(file.c_str(), 0), -1);
-    EXPECT_EQ(errno, ENOENT);
-    errno = 0;
-    EXPECT_EQ(_wunlink(file.c_str()), -1);
-    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(ErrnoOf([&] { return _waccess(file.c_str(), 0); }), ENOENT);
+    EXPECT_EQ(ErrnoOf([&] { return _wunlink(file.c_str()); }), ENOENT);
 }
 
 TEST_F(Files, ComputerNamesFollowTheBufferRules)
 {
     DWORD size = 0;
-    SetLastError(kMarker);
-    EXPECT_FALSE(GetComputerNameExW(ComputerNameDnsHostname, NULL, &size));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_MORE_DATA));
+    EXPECT_EQ(ErrorOf([&] { return GetComputerNameExW(ComputerNameDnsHostname, NULL, &size); }),
+              DWORD(ERROR_MORE_DATA));
     ASSERT_GT(size, DWORD(1));
     std::vector<WCHAR> name(size);
     DWORD length = size;
@@ -631,8 +563,7 @@ TEST_F(Files, ComputerNamesFollowTheBufferRules)
     ASSERT_TRUE(GetComputerNameW(netbios, &length));
     EXPECT_LE(length, DWORD(MAX_COMPUTERNAME_LENGTH));
     length = 1;
-    EXPECT_FALSE(GetComputerNameW(netbios, &length));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_BUFFER_OVERFLOW));
+    EXPECT_EQ(ErrorOf([&] { return GetComputerNameW(netbios, &length); }), DWORD(ERROR_BUFFER_OVERFLOW));
 }
 
 } // namespace

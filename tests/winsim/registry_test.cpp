@@ -34,10 +34,13 @@ protected:
         RegDeleteTreeW(HKEY_CURRENT_USER, keyPath_.c_str());
     }
 
+    static LSTATUS Set(HKEY key, const WCHAR *name, DWORD type, const void *data, size_t bytes)
+    {
+        return RegSetValueExW(key, name, 0, type, static_cast<const BYTE *>(data), DWORD(bytes));
+    }
     LSTATUS SetString(const WCHAR *name, const wstr &text, DWORD type = REG_SZ)
     {
-        return RegSetValueExW(key_, name, 0, type, reinterpret_cast<const BYTE *>(text.c_str()),
-                              DWORD((text.size() + 1) * sizeof(WCHAR)));
+        return Set(key_, name, type, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
     }
 
     wstr keyPath_;
@@ -73,9 +76,7 @@ TEST_F(Registry, AStringStoredWithoutTerminatorComesBackWithout)
 {
     TV_SKIP_UNDER_WINE("Wine counts a terminator that the stored string lacks");
     const wstr text = W("abc");
-    ASSERT_EQ(RegSetValueExW(key_, W("Bare"), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.data()),
-                             DWORD(text.size() * sizeof(WCHAR))),
-              ERROR_SUCCESS);
+    ASSERT_EQ(Set(key_, W("Bare"), REG_SZ, text.data(), text.size() * sizeof(WCHAR)), ERROR_SUCCESS);
     DWORD size = 0;
     ASSERT_EQ(RegQueryValueExW(key_, W("Bare"), NULL, NULL, NULL, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, DWORD(3 * sizeof(WCHAR)));
@@ -84,13 +85,9 @@ TEST_F(Registry, AStringStoredWithoutTerminatorComesBackWithout)
 TEST_F(Registry, DwordAndMultiStringValuesKeepTheirTypesAndKeyNamesIgnoreCase)
 {
     const DWORD flag = 1;
-    ASSERT_EQ(RegSetValueExW(key_, W("ListCriticalVolumes"), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&flag),
-                             sizeof flag),
-              ERROR_SUCCESS);
+    ASSERT_EQ(Set(key_, W("ListCriticalVolumes"), REG_DWORD, &flag, sizeof flag), ERROR_SUCCESS);
     const WCHAR writers[] = W("System Writer\0ASR Writer\0");
-    ASSERT_EQ(RegSetValueExW(key_, W("DisabledWriters"), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE *>(writers),
-                             sizeof writers),
-              ERROR_SUCCESS);
+    ASSERT_EQ(Set(key_, W("DisabledWriters"), REG_MULTI_SZ, writers, sizeof writers), ERROR_SUCCESS);
 
     DWORD value = kMarker, type = kMarker, size = sizeof value;
     ASSERT_EQ(RegQueryValueExW(key_, W("ListCriticalVolumes"), NULL, &type, reinterpret_cast<BYTE *>(&value), &size),
@@ -149,8 +146,7 @@ TEST_F(Registry, MissingValuesAndKeysAreFileNotFoundAndValuesCanBeDeleted)
     ASSERT_EQ(RegCreateKeyExW(key_, W("Gone"), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &sub, NULL), ERROR_SUCCESS);
     ASSERT_EQ(RegDeleteTreeW(key_, W("Gone")), ERROR_SUCCESS);
     const DWORD value = 1;
-    EXPECT_EQ(RegSetValueExW(sub, W("X"), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value),
-              ERROR_KEY_DELETED);
+    EXPECT_EQ(Set(sub, W("X"), REG_DWORD, &value, sizeof value), ERROR_KEY_DELETED);
     EXPECT_EQ(RegCloseKey(sub), ERROR_SUCCESS);
 }
 
@@ -159,8 +155,7 @@ TEST_F(Registry, AccessRightsClosedHandlesAndBadArgumentsAreChecked)
     HKEY readOnly = NULL;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, keyPath_.c_str(), 0, KEY_READ, &readOnly), ERROR_SUCCESS);
     const DWORD value = 7;
-    EXPECT_EQ(RegSetValueExW(readOnly, W("X"), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value),
-              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Set(readOnly, W("X"), REG_DWORD, &value, sizeof value), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteValueW(readOnly, W("X")), ERROR_ACCESS_DENIED);
     RegCloseKey(readOnly);
     ASSERT_EQ(SetString(W("Value"), W("x")), ERROR_SUCCESS);
@@ -191,9 +186,7 @@ TEST_F(Registry, AccessRightsClosedHandlesAndBadArgumentsAreChecked)
 TEST_F(Registry, GetValueChecksTheTypeTerminatesAndZeroesWhenAsked)
 {
     const wstr text = W("abc");  // stored without its terminator
-    ASSERT_EQ(RegSetValueExW(key_, W("Bare"), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.data()),
-                             DWORD(text.size() * sizeof(WCHAR))),
-              ERROR_SUCCESS);
+    ASSERT_EQ(Set(key_, W("Bare"), REG_SZ, text.data(), text.size() * sizeof(WCHAR)), ERROR_SUCCESS);
     WCHAR buffer[8] = {'m', 'a', 'r', 'k', 'm', 'a', 'r', 'k'};
     DWORD size = sizeof buffer;
     DWORD type = kMarker;
@@ -221,9 +214,7 @@ TEST_F(Registry, GetValueReadsThroughASubkeyAndExpands)
     ASSERT_EQ(RegCreateKeyExW(key_, W("Sub"), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &sub, NULL), ERROR_SUCCESS);
     ASSERT_TRUE(SetEnvironmentVariableW(W("TLV_REG_ROOT"), W("D:\\Data")));
     const wstr text = W("%TLV_REG_ROOT%\\logs");
-    ASSERT_EQ(RegSetValueExW(sub, W("LogDir"), 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
-                             DWORD((text.size() + 1) * sizeof(WCHAR))),
-              ERROR_SUCCESS);
+    ASSERT_EQ(Set(sub, W("LogDir"), REG_EXPAND_SZ, text.c_str(), (text.size() + 1) * sizeof(WCHAR)), ERROR_SUCCESS);
     RegCloseKey(sub);
 
     WCHAR buffer[64];

@@ -29,6 +29,32 @@ HRESULT Add(IVssBackupComponents *backup, const std::u16string &volume, VSS_ID *
     return backup->AddToSnapshotSet(&copy[0], GUID_NULL, id ? id : &ignored);
 }
 
+// Starts a set of one volume and prepares it, then takes the snapshot unless told not to.
+void TakeSet(IVssBackupComponents *backup, const std::u16string &volume, bool snapshot = true, VSS_ID *id = nullptr)
+{
+    VSS_ID set;
+    ASSERT_EQ(backup->StartSnapshotSet(&set), S_OK);
+    ASSERT_EQ(Add(backup, volume, id), S_OK);
+    ASSERT_EQ(VSS_RUN(backup, PrepareForBackup), VSS_S_ASYNC_FINISHED);
+    if (snapshot)
+        ASSERT_EQ(VSS_RUN(backup, DoSnapshotSet), VSS_S_ASYNC_FINISHED);
+}
+
+// The gathered metadata of the writer with this name, or none.
+ComPtr<IVssExamineWriterMetadata> MetadataNamed(IVssBackupComponents *backup, const std::u16string &name)
+{
+    UINT count = 0;
+    EXPECT_EQ(backup->GetWriterMetadataCount(&count), S_OK);
+    for (UINT i = 0; i < count; ++i) {
+        VSS_ID instance;
+        ComPtr<IVssExamineWriterMetadata> metadata;
+        EXPECT_EQ(backup->GetWriterMetadata(i, &instance, metadata.Put()), S_OK);
+        if (metadata && vsstest::ReadWriter(metadata.Get()).name == name)
+            return metadata;
+    }
+    return {};
+}
+
 const winsim::VssComponentModel *ComponentNamed(const winsim::VssWriterModel &writer, const std::u16string &name)
 {
     for (const winsim::VssComponentModel &component : writer.components)
@@ -162,33 +188,24 @@ TEST_F(VssTest, UserDataWritersCarryDatabasesVirtualMachinesAndAnAgentOfTheirOwn
 TEST_F(VssTest, ComponentInformationComesInTheSdkRecordAndIsGivenBack)
 {
     ComPtr<IVssBackupComponents> backup = GatheredBackup();
-    UINT count = 0;
-    ASSERT_EQ(backup->GetWriterMetadataCount(&count), S_OK);
-    for (UINT i = 0; i < count; ++i) {
-        VSS_ID instance;
-        ComPtr<IVssExamineWriterMetadata> metadata;
-        ASSERT_EQ(backup->GetWriterMetadata(i, &instance, metadata.Put()), S_OK);
-        if (vsstest::ReadWriter(metadata.Get()).name != u"Quillfeather Catalog Agent Writer")
-            continue;
-        ComPtr<IVssWMComponent> journal;
-        ASSERT_EQ(metadata->GetComponent(1, journal.Put()), S_OK);
-        PVSSCOMPONENTINFO info = nullptr;
-        ASSERT_EQ(journal->GetComponentInfo(&info), S_OK);
-        EXPECT_EQ(std::u16string(info->bstrLogicalPath), u"Catalog");
-        EXPECT_EQ(std::u16string(info->bstrComponentName), u"Journal");
-        EXPECT_FALSE(info->bSelectable);
-        EXPECT_TRUE(info->bSelectableForRestore);
-        EXPECT_EQ(info->cFileCount, 1u);
-        EXPECT_EQ(info->cDatabases, 0u);
-        EXPECT_EQ(journal->FreeComponentInfo(info), S_OK);
-        ComPtr<IVssWMFiledesc> file;
-        EXPECT_EQ(journal->GetFile(1, file.Put()), E_INVALIDARG);
-        EXPECT_EQ(journal->GetDatabaseFile(0, file.Put()), E_INVALIDARG);
-        ComPtr<IVssWMComponent> none;
-        EXPECT_EQ(metadata->GetComponent(2, none.Put()), E_INVALIDARG);
-        return;
-    }
-    FAIL() << "the agent's writer was not gathered";
+    ComPtr<IVssExamineWriterMetadata> metadata = MetadataNamed(backup.Get(), u"Quillfeather Catalog Agent Writer");
+    ASSERT_TRUE(metadata) << "the agent's writer was not gathered";
+    ComPtr<IVssWMComponent> journal;
+    ASSERT_EQ(metadata->GetComponent(1, journal.Put()), S_OK);
+    PVSSCOMPONENTINFO info = nullptr;
+    ASSERT_EQ(journal->GetComponentInfo(&info), S_OK);
+    EXPECT_EQ(std::u16string(info->bstrLogicalPath), u"Catalog");
+    EXPECT_EQ(std::u16string(info->bstrComponentName), u"Journal");
+    EXPECT_FALSE(info->bSelectable);
+    EXPECT_TRUE(info->bSelectableForRestore);
+    EXPECT_EQ(info->cFileCount, 1u);
+    EXPECT_EQ(info->cDatabases, 0u);
+    EXPECT_EQ(journal->FreeComponentInfo(info), S_OK);
+    ComPtr<IVssWMFiledesc> file;
+    EXPECT_EQ(journal->GetFile(1, file.Put()), E_INVALIDARG);
+    EXPECT_EQ(journal->GetDatabaseFile(0, file.Put()), E_INVALIDARG);
+    ComPtr<IVssWMComponent> none;
+    EXPECT_EQ(metadata->GetComponent(2, none.Put()), E_INVALIDARG);
 }
 
 TEST_F(VssTest, AHostWithoutWritersHasNoneAndAWrongSectionFailsTheGathering)
@@ -213,30 +230,25 @@ TEST_F(VssTest, AHostWithoutWritersHasNoneAndAWrongSectionFailsTheGathering)
 
 TEST(VssWriterSection, FaultsAreNamedByTheirPlaceInTheSection)
 {
+    // The identity every writer needs: what follows it is the case.
+    const std::string ids = R"("id": "e8132975-6f93-4464-a53e-1050253ae220", )"
+                            R"("instanceId": "e8132975-6f93-4464-a53e-1050253ae221")";
+    const std::string w = R"([{"name": "W", )" + ids;
     struct Case {
-        const char *json;
+        std::string json;
         const char *error;
     } cases[] = {
         {R"({"name": "W"})", "writers: not an array"},
-        {R"([{"id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221"}])",
-         "writers[0].name: missing"},
+        {"[{" + ids + "}]", "writers[0].name: missing"},
         {R"([{"name": "W", "id": "e8132975", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221"}])",
          "writers[0].id: not a GUID"},
-        {R"([{"name": "W", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221",
-              "usage": "VSS_UT_SOMETIMES"}])",
-         "writers[0].usage: unknown value \"VSS_UT_SOMETIMES\""},
-        {R"([{"name": "W", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221",
-              "components": [{"type": "VSS_CT_FILEGROUP", "name": "A", "files": [{"path": "C:\\"}]}]}])",
+        {w + R"(, "usage": "VSS_UT_SOMETIMES"}])", "writers[0].usage: unknown value \"VSS_UT_SOMETIMES\""},
+        {w + R"(, "components": [{"type": "VSS_CT_FILEGROUP", "name": "A", "files": [{"path": "C:\\"}]}]}])",
          "writers[0].components[0].files[0].filespec: missing"},
-        {R"([{"name": "W", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221",
-              "components": [{"type": "VSS_CT_FILEGROUP", "name": "A"}, {"type": "VSS_CT_DATABASE", "name": "A"}]}])",
+        {w + R"(, "components": [{"type": "VSS_CT_FILEGROUP", "name": "A"}, {"type": "VSS_CT_DATABASE", "name": "A"}]}])",
          "writers[0].components[1].name: a second component with this logical path and name"},
-        {R"([{"name": "W", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221"},
-             {"name": "V", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221"}])",
-         "writers[1].instanceId: the same as writers[0]"},
-        {R"([{"name": "W", "id": "e8132975-6f93-4464-a53e-1050253ae220", "instanceId": "e8132975-6f93-4464-a53e-1050253ae221",
-              "lastError": "0x8004zz"}])",
-         "writers[0].lastError: not a number"},
+        {w + R"(}, {"name": "V", )" + ids + "}]", "writers[1].instanceId: the same as writers[0]"},
+        {w + R"(, "lastError": "0x8004zz"}])", "writers[0].lastError: not a number"},
     };
     for (const Case &fault : cases) {
         std::string error;
@@ -320,18 +332,8 @@ TEST_F(VssTest, EachSetUpCallHasItsPlace)
 TEST_F(VssTest, AddComponentTakesOnlyGatheredSelectableComponentsOnce)
 {
     ComPtr<IVssBackupComponents> backup = GatheredBackup();
-    VSS_ID instance;
-    ComPtr<IVssExamineWriterMetadata> metadata;
     winsim::VssWriterModel sql;
-    UINT count = 0;
-    ASSERT_EQ(backup->GetWriterMetadataCount(&count), S_OK);
-    for (UINT i = 0; i < count && sql.name.empty(); ++i) {
-        ASSERT_EQ(backup->GetWriterMetadata(i, &instance, metadata.Put()), S_OK);
-        winsim::VssWriterModel read = vsstest::ReadWriter(metadata.Get());
-        if (read.name == u"SqlServerWriter")
-            sql = read;
-    }
-    ASSERT_FALSE(sql.name.empty());
+    ASSERT_TRUE(WriterNamed(backup.Get(), u"SqlServerWriter", &sql));
     EXPECT_EQ(backup->AddComponent(sql.instanceId, sql.id, VSS_CT_DATABASE, u"TVSRV01", u"Sales"), S_OK);
     EXPECT_EQ(backup->AddComponent(sql.instanceId, sql.id, VSS_CT_DATABASE, u"TVSRV01", u"Sales"),
               VSS_E_OBJECT_ALREADY_EXISTS);
@@ -385,11 +387,7 @@ TEST_F(VssTest, StatusIsReadOnlyAfterItWasGatheredAndKeepsItsSnapshotUntilGather
     ASSERT_EQ(VSS_RUN(backup, GatherWriterStatus), VSS_S_ASYNC_FINISHED);
     ASSERT_EQ(backup->GetWriterStatusCount(&count), S_OK);
     EXPECT_EQ(count, winsim::HostVssWriters().size());
-    VSS_ID set;
-    ASSERT_EQ(backup->StartSnapshotSet(&set), S_OK);
-    ASSERT_EQ(Add(backup.Get(), u"C:\\"), S_OK);
-    ASSERT_EQ(VSS_RUN(backup, PrepareForBackup), VSS_S_ASYNC_FINISHED);
-    ASSERT_EQ(VSS_RUN(backup, DoSnapshotSet), VSS_S_ASYNC_FINISHED);
+    ASSERT_NO_FATAL_FAILURE(TakeSet(backup.Get(), u"C:\\"));
     ComPtr<IVssBackupComponentsEx3> extended;
     ASSERT_EQ(backup->QueryInterface(IID_IVssBackupComponentsEx3, reinterpret_cast<void **>(extended.Put())), S_OK);
     VSS_ID instance, writer;
@@ -493,11 +491,7 @@ TEST_F(VssTest, BackupSnapshotsGoWithTheirObjectButRollbackSnapshotsStay)
     VSS_ID snapshot;
     {
         ComPtr<IVssBackupComponents> backup = GatheredBackup();
-        VSS_ID set;
-        ASSERT_EQ(backup->StartSnapshotSet(&set), S_OK);
-        ASSERT_EQ(Add(backup.Get(), u"D:\\"), S_OK);
-        ASSERT_EQ(VSS_RUN(backup, PrepareForBackup), VSS_S_ASYNC_FINISHED);
-        ASSERT_EQ(VSS_RUN(backup, DoSnapshotSet), VSS_S_ASYNC_FINISHED);
+        ASSERT_NO_FATAL_FAILURE(TakeSet(backup.Get(), u"D:\\"));
         EXPECT_EQ(winsim::VssSnapshots().size(), 1u);
     }
     EXPECT_TRUE(winsim::VssSnapshots().empty());
@@ -508,11 +502,7 @@ TEST_F(VssTest, BackupSnapshotsGoWithTheirObjectButRollbackSnapshotsStay)
         ASSERT_EQ(backup->InitializeForBackup(nullptr), S_OK);
         ASSERT_EQ(backup->SetContext(VSS_CTX_APP_ROLLBACK), S_OK);
         ASSERT_EQ(VSS_RUN(backup, GatherWriterMetadata), VSS_S_ASYNC_FINISHED);
-        VSS_ID set;
-        ASSERT_EQ(backup->StartSnapshotSet(&set), S_OK);
-        ASSERT_EQ(Add(backup.Get(), u"D:\\", &snapshot), S_OK);
-        ASSERT_EQ(VSS_RUN(backup, PrepareForBackup), VSS_S_ASYNC_FINISHED);
-        ASSERT_EQ(VSS_RUN(backup, DoSnapshotSet), VSS_S_ASYNC_FINISHED);
+        ASSERT_NO_FATAL_FAILURE(TakeSet(backup.Get(), u"D:\\", true, &snapshot));
     }
     ASSERT_EQ(winsim::VssSnapshots().size(), 1u);
     // Another object finds it and deletes it.
@@ -556,10 +546,7 @@ TEST_F(VssTest, EveryObjectHandedOutIsReleasedWithItsLastReference)
 TEST_F(VssTest, AFailedOperationReportsThroughItsAsyncAndChangesNothing)
 {
     ComPtr<IVssBackupComponents> backup = GatheredBackup();
-    VSS_ID set;
-    ASSERT_EQ(backup->StartSnapshotSet(&set), S_OK);
-    ASSERT_EQ(Add(backup.Get(), u"C:\\"), S_OK);
-    ASSERT_EQ(VSS_RUN(backup, PrepareForBackup), VSS_S_ASYNC_FINISHED);
+    ASSERT_NO_FATAL_FAILURE(TakeSet(backup.Get(), u"C:\\", false));
     winsim::InjectHresult("IVssBackupComponents::DoSnapshotSet", u"", VSS_E_INSUFFICIENT_STORAGE);
     IVssAsync *async = nullptr;
     ASSERT_EQ(backup->DoSnapshotSet(&async), S_OK);
@@ -602,10 +589,7 @@ TEST_F(VssTest, AWriterFaultFailsThatWriterInItsPhaseOnly)
     winsim::InjectHresult("IVssBackupComponents::PrepareForBackup", u"SqlServerWriter", VSS_E_WRITERERROR_RETRYABLE);
     winsim::InjectHresult("IVssBackupComponents::DoSnapshotSet", u"Registry Writer", VSS_E_WRITERERROR_TIMEOUT);
     winsim::InjectHresult("IVssBackupComponents::BackupComplete", u"System Writer", VSS_E_WRITERERROR_NONRETRYABLE);
-    VSS_ID set;
-    ASSERT_EQ(backup->StartSnapshotSet(&set), S_OK);
-    ASSERT_EQ(Add(backup.Get(), u"C:\\"), S_OK);
-    ASSERT_EQ(VSS_RUN(backup, PrepareForBackup), VSS_S_ASYNC_FINISHED);
+    ASSERT_NO_FATAL_FAILURE(TakeSet(backup.Get(), u"C:\\", false));
     EXPECT_EQ(StatusOf(backup.Get(), u"SqlServerWriter").state, VSS_WS_FAILED_AT_PREPARE_BACKUP);
     EXPECT_EQ(StatusOf(backup.Get(), u"SqlServerWriter").failure, VSS_E_WRITERERROR_RETRYABLE);
     ASSERT_EQ(VSS_RUN(backup, DoSnapshotSet), VSS_S_ASYNC_FINISHED);
@@ -682,11 +666,7 @@ TEST_F(VssTest, AVolumeIsSnapshottedWhileACopyOfItExists)
     EXPECT_EQ(IsVolumeSnapshotted(&nowhere[0], &present, &capability), VSS_E_OBJECT_NOT_FOUND);
     EXPECT_EQ(IsVolumeSnapshotted(nullptr, &present, &capability), E_INVALIDARG);
     ComPtr<IVssBackupComponents> backup = GatheredBackup();
-    VSS_ID set;
-    ASSERT_EQ(backup->StartSnapshotSet(&set), S_OK);
-    ASSERT_EQ(Add(backup.Get(), kDataVolume), S_OK);
-    ASSERT_EQ(VSS_RUN(backup, PrepareForBackup), VSS_S_ASYNC_FINISHED);
-    ASSERT_EQ(VSS_RUN(backup, DoSnapshotSet), VSS_S_ASYNC_FINISHED);
+    ASSERT_NO_FATAL_FAILURE(TakeSet(backup.Get(), kDataVolume));
     EXPECT_EQ(IsVolumeSnapshotted(&data[0], &present, &capability), S_OK);
     EXPECT_TRUE(present);
     backup.Reset();  // a backup's copies go with the object
