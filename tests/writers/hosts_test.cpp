@@ -5,10 +5,8 @@
 // Each test runs in its own process, so every plan starts from a freshly loaded library.
 #include <libwinclass/backup.h>
 #include <libwinclass/explain.h>
-#include <libwinclass/wmi.h>
 
 #include <liblocal/local.h>
-#include <liblocal/vodevices.h>
 #include <support/capture.h>
 #include <vssrequester/vsscr.h>
 
@@ -29,11 +27,6 @@ using Names = std::set<std::string>;
 std::string Narrow(const wstr &text)
 {
     return std::string(text.begin(), text.end());  // every name on these hosts is ASCII
-}
-
-wstr Wide(const std::string &text)
-{
-    return wstr(text.begin(), text.end());
 }
 
 Names Join(Names a, const Names &b)
@@ -272,154 +265,5 @@ std::string PlanName(const ::testing::TestParamInfo<std::tuple<Plan, int>> &info
 
 INSTANTIATE_TEST_SUITE_P(EmbeddedHosts, HostPlan, ::testing::Combine(::testing::ValuesIn(kPlans), ::testing::Values(0, 1, 2)),
                          PlanName);
-
-// What winsim answers on these hosts for the calls the computation makes, checked against
-// the host files: each volume's GUID name and the disks of its extents, the disks whose
-// layout carries LDM partitions, the disks MSFT_Disk reports on Storage Spaces (BusType
-// 16), and which volumes liblocal finds on clustered disks.
-struct Volume {
-    std::string path;
-    std::string guid;
-    std::vector<DWORD> disks;
-};
-
-struct Facts {
-    std::string host;
-    std::vector<Volume> volumes;
-    std::set<DWORD> dynamicDisks;
-    std::set<DWORD> spacesDisks;
-    Names clustered;
-};
-
-const std::vector<Facts> kFacts = {
-    {"cluster-node",
-     {{"C:\\", "3c5e7a91-b2d4-4f60-8a1c-2e4f6a8b0c13", {0}},
-      {"E:\\", "6f8b0d24-e507-4c93-9d4f-5b7c9e1a3f59", {2, 3}},
-      {"S:\\", "3e507293-bfd1-4d4e-8a6c-ab2d4f6a8ca5", {7}},
-      {"C:\\ClusterStorage\\Volume1\\", "2d4f6182-aec0-4c3d-9f5b-9a1c3e5f7b94", {6}}},
-     {2, 3},
-     {4},
-     {"S:\\", "C:\\ClusterStorage\\Volume1\\"}},
-    {"hyperv-host",
-     {{"C:\\", "f150e2bc-3a90-4d26-ac22-337ac7852b1c", {0}},
-      {"W:\\", "5a367e2e-e62f-4396-af40-e58d5c70d9b9", {0}},
-      {"V:\\", "a70aa0a2-a76d-4769-9f92-6d8671adef58", {1}}},
-     {},
-     {},
-     {}},
-    {"spaces-boot",
-     {{"C:\\", "9d6750d5-8605-47ad-b238-229856e4a3ed", {1}},
-      {"D:\\", "43a58573-e80b-471c-9dec-0317453e55bd", {2}},
-      {"E:\\", "ed93831e-23f6-44a9-bc94-4d850aa435ec", {3}}},
-     {},
-     {1, 3},
-     {}},
-    {"dynamic-pack",
-     {{"C:\\", "33b32af4-1a41-4aad-8f9a-8d7e85b3d93c", {0}},
-      {"D:\\", "13c1fb1a-e74f-4425-86d2-a9a245e5ff8e", {1, 2}},
-      {"C:\\Mounts\\Archive\\", "be78251c-3894-425e-b01b-28f3cd7d56bf", {3}},
-      {"C:\\Mounts\\Archive\\2025\\", "d38aba5b-76df-42fe-b0bc-d4acba99bc3f", {3, 1}},
-      {"E:\\", "9d89959d-e8bf-4a21-bf22-21021d08d1e0", {4}}},
-     {1, 2, 3},
-     {},
-     {}},
-};
-
-std::vector<DWORD> ExtentDisks(const wstr &guidPath)
-{
-    std::vector<DWORD> disks;
-    const wstr device = guidPath.substr(0, guidPath.size() - 1);
-    vo::DeviceHandle volume(
-        CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL));
-    EXPECT_TRUE(volume.valid() && vo::ReadVolumeDiskNumbers(volume.get(), disks)) << GetLastError();
-    return disks;
-}
-
-bool HasLdmPartition(DWORD disk)
-{
-    vo::DeviceHandle drive(vo::OpenPhysicalDrive(disk));
-    std::vector<BYTE> buffer;
-    if (!drive.valid() || !vo::ReadDriveLayout(drive.get(), buffer))
-        return false;
-    const GUID ldmMetadata = {0x5808C8AA, 0x7E8F, 0x42E0, {0x85, 0xD2, 0xE1, 0xE9, 0x04, 0x34, 0xCF, 0xB3}};
-    const GUID ldmData = {0xAF9B60A0, 0x1431, 0x4F62, {0xBC, 0x68, 0x33, 0x11, 0x71, 0x4A, 0x69, 0xAD}};
-    const auto *layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX *>(buffer.data());
-    for (DWORD i = 0; i < layout->PartitionCount; ++i) {
-        const PARTITION_INFORMATION_EX &part = layout->PartitionEntry[i];
-        if (part.PartitionStyle == PARTITION_STYLE_MBR ? part.Mbr.PartitionType == 0x42
-                                                       : part.Gpt.PartitionType == ldmMetadata ||
-                                                             part.Gpt.PartitionType == ldmData)
-            return true;
-    }
-    return false;
-}
-
-std::set<DWORD> StorageSpacesDisks()
-{
-    std::set<DWORD> disks;
-    IWbemServices *services = nullptr;
-    IWbemLocator *locator = nullptr;
-    IEnumWbemClassObject *objects = nullptr;
-    BSTR language = SysAllocString(W("WQL")), query = SysAllocString(W("SELECT Number, BusType FROM MSFT_Disk"));
-    if (SUCCEEDED(initialize_wbem(&services, &locator, W("\\\\.\\Root\\Microsoft\\Windows\\Storage"))) &&
-        SUCCEEDED(services->ExecQuery(language, query, 48, NULL, &objects))) {
-        IWbemClassObject *object = nullptr;
-        ULONG count = 0;
-        while (objects->Next(WBEM_INFINITE, 1, &object, &count) == S_OK && count == 1) {
-            VARIANT number, bus;
-            VariantInit(&number);
-            VariantInit(&bus);
-            if (SUCCEEDED(object->Get(W("BusType"), 0, &bus, NULL, NULL)) && V_I4(&bus) == 16 &&
-                SUCCEEDED(object->Get(W("Number"), 0, &number, NULL, NULL)))
-                disks.insert(DWORD(V_I4(&number)));
-            object->Release();
-        }
-        objects->Release();
-    }
-    SysFreeString(language);
-    SysFreeString(query);
-    cleanup_wbem(&services, &locator);
-    return disks;
-}
-
-void PrintTo(const Facts &facts, std::ostream *out)
-{
-    *out << facts.host;
-}
-
-class HostFacts : public ::testing::TestWithParam<Facts> {};
-
-TEST_P(HostFacts, WinsimAnswersWhatTheHostFileDescribes)
-{
-    const Facts &facts = GetParam();
-    UseHost(facts.host);
-    Names clustered;
-    for (const Volume &volume : facts.volumes) {
-        WCHAR guidPath[MAX_PATH] = {0};
-        ASSERT_TRUE(GetVolumeNameForVolumeMountPointW(Wide(volume.path).c_str(), guidPath, MAX_PATH)) << volume.path;
-        EXPECT_EQ(Narrow(guidPath), "\\\\?\\Volume{" + volume.guid + "}\\") << volume.path;
-        EXPECT_EQ(ExtentDisks(guidPath), volume.disks) << volume.path;
-        if (clu_is_cluster_disk(volume.path.c_str()))
-            clustered.insert(volume.path);
-    }
-    std::set<DWORD> dynamic;
-    for (DWORD disk = 0; disk < 8; ++disk) {
-        if (HasLdmPartition(disk))
-            dynamic.insert(disk);
-    }
-    EXPECT_EQ(dynamic, facts.dynamicDisks);
-    EXPECT_EQ(StorageSpacesDisks(), facts.spacesDisks);
-    EXPECT_EQ(clustered, facts.clustered);
-}
-
-std::string FactsName(const ::testing::TestParamInfo<Facts> &info)
-{
-    std::string name = info.param.host;
-    for (char &c : name)
-        c = c == '-' ? '_' : c;
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(EmbeddedHosts, HostFacts, ::testing::ValuesIn(kFacts), FactsName);
 
 } // namespace
