@@ -1,4 +1,4 @@
-// Archive marking of the files that one file specification names.
+// Archive marking of the files that one folder-and-pattern entry of a writer names.
 #include <libwinclass/writers/archive.h>
 
 #include <liblocal/local.h>

@@ -456,7 +456,7 @@ class ArchiveMarking : public Policy, public ::testing::WithParamInterface<MarkC
 TEST_P(ArchiveMarking, MarksTheFilesOfSelectedDatabaseComponents)
 {
     const MarkCase &c = GetParam();
-    // path, and whether the component's specifications name it
+    // path, and whether the component's file entries name it
     const std::vector<std::pair<const char *, bool>> files = {
         {"C:\\Db\\a.mdf", true},          {"C:\\Db\\a.ldf", false},         {"C:\\Db\\sub\\b.mdf", false},
         {"C:\\Logs\\x.ldf", true},        {"C:\\Logs\\deep\\y.LDF", true},  {"C:\\Logs\\deep\\y.mdf", false},
