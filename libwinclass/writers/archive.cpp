@@ -1,5 +1,5 @@
 // Archive marking of the files that one folder-and-pattern entry of a writer names.
-#include <libwinclass/writers/archive.h>
+#include <libwinclass/writers/filedesc.h>
 
 #include <liblocal/local.h>
 
@@ -87,22 +87,24 @@ void Walk(const wstr &top, const WCHAR *fileSpec, bool recursive)
 
 } // namespace
 
-void MarkFileForArchive(const ArchiveFileSpec &spec)
+void MarkFileForArchive(const vsscr_filedesc *descriptor)
 {
-    if (spec.path == nullptr || spec.fileSpec == nullptr)
+    if (descriptor == nullptr || descriptor->path == nullptr || descriptor->filespec == nullptr)
         return;
+    const WCHAR *fileSpec = descriptor->filespec;
+    const bool recursive = descriptor->recursive != 0;
     std::vector<WCHAR> expanded(kPathChars, 0);
-    const DWORD written = ExpandEnvironmentStringsW(spec.path, expanded.data(), DWORD(kPathChars));
+    const DWORD written = ExpandEnvironmentStringsW(descriptor->path, expanded.data(), DWORD(kPathChars));
     if (written == 0 || written > kPathChars)
         return;
     wstr folder(expanded.data());
     if (!folder.empty() && folder.back() == '\\')
         folder.pop_back();
-    if (!spec.recursive && !HasWildcard(spec.fileSpec)) {
-        const wstr file = folder + W("\\") + spec.fileSpec;
+    if (!recursive && !HasWildcard(fileSpec)) {
+        const wstr file = folder + W("\\") + fileSpec;
         if (file.size() < kPathChars)
             MarkOne(file);
         return;
     }
-    Walk(folder, spec.fileSpec, spec.recursive);
+    Walk(folder, fileSpec, recursive);
 }

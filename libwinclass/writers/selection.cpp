@@ -7,7 +7,7 @@
 #include <libwinclass/backup.h>
 #include <libwinclass/explain.h>
 #include <libwinclass/backup/trace.h>
-#include <libwinclass/writers/archive.h>
+#include <libwinclass/writers/filedesc.h>
 #include <libwinclass/writers/classify.h>
 
 #include <liblocal/local.h>
@@ -146,11 +146,11 @@ void CVssSysReqBackup::MarkComponentFilesForArchive(const std::shared_ptr<CVssWr
     for (const std::shared_ptr<CVssWriterFile> &file : files) {
         if (!file)
             continue;
-        ArchiveFileSpec spec;
-        spec.path = file->GetPath().c_str();
-        spec.fileSpec = file->GetFileSpec().c_str();
-        spec.recursive = file->IsRecursive();
-        MarkFileForArchive(spec);
+        vsscr_filedesc descriptor = {};
+        descriptor.path = const_cast<WCHAR *>(file->GetPath().c_str());
+        descriptor.filespec = const_cast<WCHAR *>(file->GetFileSpec().c_str());
+        descriptor.recursive = file->IsRecursive() ? 1 : 0;
+        MarkFileForArchive(&descriptor);
     }
 }
 
