@@ -96,7 +96,8 @@ void SaveItems(benchmark::State &state, unsigned files)
     const double perRun = double(allocated) / double(state.iterations());
     state.counters["descriptors"] = double(descriptors);
     state.counters["per_desc"] =
-        benchmark::Counter(double(descriptors), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+        benchmark::Counter(double(descriptors), benchmark::Counter::kIsIterationInvariantRate |
+                                                    benchmark::Counter::kInvert);
     state.counters["allocs_per_desc"] = perRun / double(descriptors);
     state.counters["extra_per_desc"] = (perRun - double(texts)) / double(descriptors);
 }

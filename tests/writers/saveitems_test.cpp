@@ -1,7 +1,7 @@
-// Save items on simulated hosts: which writers and components each list type hands out,
-// every item, component and descriptor checked against the host's writer metadata, the
-// SQL writer's name on Windows Server 2008, a metadata document that cannot be written,
-// the by-name lists, and the releases. Every test runs in its own process.
+// Save items on simulated hosts: the writers and components of each list type, every
+// record checked against the host's writer metadata, the SQL writer on Windows Server
+// 2008, an unwritable metadata document, the by-name lists, and the releases (under
+// AddressSanitizer a leak or a double release fails them). Each test runs in its own process.
 #include <libwinclass/backup.h>
 #include <libwinclass/explain.h>
 #include <libwinclass/saveitems.h>
@@ -18,56 +18,51 @@
 #include <nlohmann/json.hpp>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
 using nlohmann::json;
-using HostEdit = std::function<void(json &)>;
+using Specs = std::vector<winsim::VssFileSpec>;
 
-std::string Narrow(const std::u16string &text) { return std::string(text.begin(), text.end()); }  // ASCII names
+// The names on these hosts are ASCII.
+std::string Narrow(const std::u16string &text) { return std::string(text.begin(), text.end()); }
 std::string Narrow(const WCHAR *text) { return text == nullptr ? "(null)" : Narrow(std::u16string(text)); }
 std::string Text(const char *text) { return text == nullptr ? "(null)" : text; }
-wstr Wide(const std::string &ascii) { return wstr(ascii.begin(), ascii.end()); }
 
-size_t Length(const vsscr_filedesc *chain)
-{
-    size_t n = 0;
-    for (; chain != nullptr; chain = chain->next)
-        ++n;
-    return n;
-}
+size_t Length(const vsscr_filedesc *chain) { return chain == nullptr ? 0 : 1 + Length(chain->next); }
 
-// The chain is the specification list, field by field, lengths without the NUL.
-void ExpectChain(const vsscr_filedesc *chain, const std::vector<winsim::VssFileSpec> &specs, const std::string &what)
+// Field by field, lengths without the NUL; an empty text is a NULL pointer.
+void ExpectChain(const vsscr_filedesc *d, const Specs &specs, const std::string &what)
 {
-    EXPECT_EQ(Length(chain), specs.size()) << what;
+    ASSERT_EQ(Length(d), specs.size()) << what;
     for (const winsim::VssFileSpec &spec : specs) {
-        if (chain == nullptr)
-            return;
-        EXPECT_EQ(Narrow(chain->path), spec.path.empty() ? "(null)" : Narrow(spec.path)) << what;
-        EXPECT_EQ(chain->path_length, spec.path.size()) << what;
-        EXPECT_EQ(Narrow(chain->filespec), Narrow(spec.filespec)) << what;
-        EXPECT_EQ(chain->filespec_length, spec.filespec.size()) << what;
-        EXPECT_EQ(chain->recursive, spec.recursive ? 1u : 0u) << what;
-        EXPECT_EQ(chain->has_alternate, spec.alternateLocation.empty() ? 0u : 1u) << what;
-        EXPECT_EQ(chain->alternate_length, spec.alternateLocation.size()) << what;
-        chain = chain->next;
+        const auto text = [](const std::u16string &s) { return s.empty() ? std::string("(null)") : Narrow(s); };
+        EXPECT_EQ(Narrow(d->path) + "|" + Narrow(d->filespec) + "|" + Narrow(d->alternate_path),
+                  text(spec.path) + "|" + Narrow(spec.filespec) + "|" + text(spec.alternateLocation)) << what;
+        EXPECT_EQ(std::vector<size_t>(
+                      {d->path_length, d->filespec_length, d->alternate_length, d->recursive, d->has_alternate}),
+                  std::vector<size_t>({spec.path.size(), spec.filespec.size(), spec.alternateLocation.size(),
+                                       spec.recursive ? 1u : 0u, spec.alternateLocation.empty() ? 0u : 1u})) << what;
+        d = d->next;
     }
 }
 
-const winsim::VssWriterModel *ModelOf(const std::string &name)
+// The WMI Writer's file names no folder, only where its files go on restore.
+void AlternateWithoutPath(json &host)
 {
-    static std::vector<winsim::VssWriterModel> writers;
-    writers = winsim::HostVssWriters();
-    for (const winsim::VssWriterModel &writer : writers)
-        if (Narrow(writer.name) == name)
-            return &writer;
-    return nullptr;
+    for (json &writer : host["writers"])
+        if (writer["name"] == "WMI Writer")
+            writer["components"][0]["files"].push_back(
+                {{"path", ""}, {"filespec", "repo.dat"}, {"alternateLocation", "D:\\Alt\\"}, {"recursive", true}});
+}
+
+// On Windows Server 2008 the SQL writer is the internal database's.
+void Server2008(json &host)
+{
+    AlternateWithoutPath(host);
+    host["os"] = {{"version", "6.1"}, {"build", 7601}, {"server", true}};
 }
 
 class SaveItems : public tvtest::InstallDirFixture {
@@ -87,7 +82,7 @@ protected:
         InstallDirFixture::TearDown();
     }
 
-    void UseHost(const std::string &name, const HostEdit &edit = [](json &) {})
+    void UseHost(const std::string &name, void (*edit)(json &))
     {
         json host = json::parse(winsim::EmbeddedHostJson(name));
         edit(host);
@@ -95,19 +90,6 @@ protected:
         winsim::ReplaceHost(winsim::ParseHost(host.dump()));
         InstallDirFixture::SetUp();
         UseInstallDir();
-    }
-
-    // "writer: component|component" per item, in chain order.
-    std::vector<std::string> Summary() const
-    {
-        std::vector<std::string> lines;
-        for (const sow_save_item *item = items_; item != nullptr; item = item->next) {
-            std::string line = Text(item->name) + ":";
-            for (const sow_component *c = item->components; c != nullptr; c = c->next)
-                line += (c == item->components ? " " : "|") + Text(c->name);
-            lines.push_back(line);
-        }
-        return lines;
     }
 
     sow_save_item *items_ = nullptr;
@@ -119,17 +101,66 @@ protected:
 struct ListCase {
     const char *name;
     const char *host;
+    void (*edit)(json &);
     int listType;
-    std::vector<std::string> expected;  // Summary()
+    std::vector<std::string> expected;  // per item "writer: component|component"
 };
 
 class WriterList : public SaveItems, public ::testing::WithParamInterface<ListCase> {};
 
-const char kSqlDefault[] = "SqlServerWriter: master|model|msdb|Sales";
-const char kHyperVDefault[] = "Microsoft Hyper-V VSS Writer: Host Component|5B3F2C1A-8D4E-4A6F-9B0C-1D2E3F4A5B6C";
-const std::vector<std::string> kBootable = {
+TEST_P(WriterList, HandsOutTheListsWritersWithTheirComponentsAndFiles)
+{
+    const ListCase &c = GetParam();
+    UseHost(c.host, c.edit);
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
+    items_ = vsscr_get_writer_list(c.listType);
+    const std::vector<winsim::VssWriterModel> models = winsim::HostVssWriters();
+    std::vector<std::string> summary;
+    for (const sow_save_item *item = items_; item != nullptr; item = item->next) {
+        const std::string name = Narrow(item->writer_name);
+        summary.push_back(Text(item->name) + ":");
+        const winsim::VssWriterModel *model = nullptr;
+        for (const winsim::VssWriterModel &m : models)
+            model = Narrow(m.name) == name ? &m : model;
+        ASSERT_NE(model, nullptr) << name;
+        EXPECT_TRUE(Text(item->display_name) == Text(item->name) && item->display_name != item->name) << name;
+        EXPECT_EQ(item->one_68 * 10 + item->keep_exclude_list, 10u) << name;
+        ExpectChain(item->exclude_list, model->excludeFiles, name + " excludes");
+        const std::string metadata = Text(item->metadata_path);
+        EXPECT_NE(metadata.find("\\" + name + ".xml"), std::string::npos) << metadata;
+        EXPECT_NE(GetFileAttributesW(wstr(metadata.begin(), metadata.end()).c_str()), INVALID_FILE_ATTRIBUTES)
+            << metadata;
+        EXPECT_EQ(tvtest::Logged(capture_, "No components found for writer=" + name), item->component_count == 0);
+
+        uint32_t count = 0;
+        for (const sow_component *component = item->components; component != nullptr; component = component->next) {
+            summary.back() += (count++ == 0 ? " " : "|") + Text(component->name);
+            const std::string what = name + "|" + Text(component->name);
+            const winsim::VssComponentModel *m = nullptr;
+            for (const winsim::VssComponentModel &candidate : model->components)
+                if (Narrow(candidate.name) == Text(component->name) &&
+                    Narrow(candidate.logicalPath) == Text(component->logical_path))
+                    m = &candidate;
+            ASSERT_NE(m, nullptr) << what;
+            EXPECT_EQ(Text(component->caption), Narrow(m->caption.empty() ? m->name : m->caption)) << what;
+            EXPECT_EQ(Narrow(component->writer_name), name) << what;
+            EXPECT_EQ(component->bcd_flag, m->selectable ? 0u : 1u) << what;
+            EXPECT_TRUE(component->one_68 == 1 && component->two_80 == 2 && component->component_record == nullptr);
+            ExpectChain(component->files, m->files, what + " files");
+            ExpectChain(component->database_files, m->databaseFiles, what + " databases");
+            ExpectChain(component->database_log_files, m->logFiles, what + " logs");
+        }
+        EXPECT_EQ(item->component_count, count) << name;
+    }
+    EXPECT_EQ(summary, c.expected);
+}
+
+const std::vector<std::string> kSystemState = {
     "System Writer: System Files|Win32 Services Files", "Registry Writer: Registry", "COM+ REGDB Writer: COM+ REGDB",
-    "WMI Writer: WMI", "Performance Counters Writer: PerformanceCounters", "Shadow Copy Optimization Writer:"};
+    "WMI Writer: WMI", "Performance Counters Writer: PerformanceCounters", "Shadow Copy Optimization Writer:",
+    "Task Scheduler Writer: TasksStore", "VSS Metadata Store Writer: WriterMetadataStore"};
+const char kDfs[] =
+    "DFS Replication service writer: 8E0E4D2A-6C1B-4F3A-9D5E-7B2C4A6E8F10-2C4E6A8B-0D1F-4A3C-8E5B-9F1A3C5E7B92";
 
 std::vector<std::string> Plus(std::vector<std::string> a, const std::vector<std::string> &b)
 {
@@ -137,72 +168,25 @@ std::vector<std::string> Plus(std::vector<std::string> a, const std::vector<std:
     return a;
 }
 
-TEST_P(WriterList, HandsOutTheListsWritersWithTheirComponentsAndFiles)
-{
-    const ListCase &c = GetParam();
-    UseHost(c.host);
-    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
-    items_ = vsscr_get_writer_list(c.listType);
-    EXPECT_EQ(Summary(), c.expected);
-
-    for (const sow_save_item *item = items_; item != nullptr; item = item->next) {
-        const std::string name = Narrow(item->writer_name);
-        const winsim::VssWriterModel *model = ModelOf(name);
-        ASSERT_NE(model, nullptr) << name;
-        EXPECT_EQ(Text(item->display_name), Text(item->name));
-        EXPECT_NE(item->display_name, item->name) << "separate copies";
-        EXPECT_EQ(item->one_68, 1u);
-        EXPECT_EQ(item->keep_exclude_list, 0u);
-        ExpectChain(item->exclude_list, model->excludeFiles, name + " excludes");
-        const std::string metadata = Text(item->metadata_path);
-        EXPECT_NE(metadata.find("\\" + name + ".xml"), std::string::npos) << metadata;
-        EXPECT_NE(GetFileAttributesW(Wide(metadata).c_str()), INVALID_FILE_ATTRIBUTES) << metadata << " was written";
-        EXPECT_EQ(tvtest::Logged(capture_, "No components found for writer=" + name), item->component_count == 0);
-
-        uint32_t count = 0;
-        for (const sow_component *component = item->components; component != nullptr; component = component->next) {
-            ++count;
-            const std::string what = name + "|" + Text(component->name);
-            const winsim::VssComponentModel *found = nullptr;
-            for (const winsim::VssComponentModel &m : model->components)
-                if (Narrow(m.name) == Text(component->name) && Narrow(m.logicalPath) == Text(component->logical_path))
-                    found = &m;
-            ASSERT_NE(found, nullptr) << what;
-            EXPECT_EQ(Text(component->caption), Narrow(found->caption.empty() ? found->name : found->caption)) << what;
-            EXPECT_EQ(Narrow(component->writer_name), name) << what;
-            EXPECT_EQ(component->bcd_flag, found->selectable ? 0u : 1u) << what;
-            EXPECT_EQ(component->one_68, 1u);
-            EXPECT_EQ(component->two_80, 2u);
-            EXPECT_EQ(component->component_record, nullptr);
-            ExpectChain(component->files, found->files, what + " files");
-            ExpectChain(component->database_files, found->databaseFiles, what + " databases");
-            ExpectChain(component->database_log_files, found->logFiles, what + " logs");
-        }
-        EXPECT_EQ(item->component_count, count) << name;
-    }
-}
-
+// The promoted user-data writers come last in list 8 and keep none of their data components.
 INSTANTIATE_TEST_SUITE_P(
     Hosts, WriterList,
     ::testing::Values(
-        ListCase{"DefaultUserData", "default", 3, {kSqlDefault, kHyperVDefault}},
-        ListCase{"DefaultUnsupported", "default", 4, {"Quillfeather Catalog Agent Writer: Catalog|Journal"}},
-        // The promoted user-data writers come last and keep none of their data components.
-        ListCase{"DefaultSystemState", "default", 8,
-                 Plus(kBootable, {"Task Scheduler Writer: TasksStore", "VSS Metadata Store Writer: WriterMetadataStore",
-                                  "DFS Replication service writer: 8E0E4D2A-6C1B-4F3A-9D5E-7B2C4A6E8F10-2C4E6A8B-0D1F-"
-                                  "4A3C-8E5B-9F1A3C5E7B92",
-                                  "SqlServerWriter:", "Microsoft Hyper-V VSS Writer:"})},
-        ListCase{"HyperVUserData",
-                 "hyperv-host",
-                 3,
+        ListCase{"DefaultUserData", "default", AlternateWithoutPath, 3, {"SqlServerWriter: master|model|msdb|Sales",
+                  "Microsoft Hyper-V VSS Writer: Host Component|5B3F2C1A-8D4E-4A6F-9B0C-1D2E3F4A5B6C"}},
+        ListCase{"Server2008UserData", "default", Server2008, 3, {"Windows Internal Database: master|model|msdb|Sales",
+                  "Microsoft Hyper-V VSS Writer: Host Component|5B3F2C1A-8D4E-4A6F-9B0C-1D2E3F4A5B6C"}},
+        ListCase{"DefaultUnsupported", "default", AlternateWithoutPath, 4,
+                 {"Quillfeather Catalog Agent Writer: Catalog|Journal"}},
+        ListCase{"DefaultSystemState", "default", AlternateWithoutPath, 8,
+                 Plus(kSystemState, {kDfs, "SqlServerWriter:", "Microsoft Hyper-V VSS Writer:"})},
+        ListCase{"HyperVUserData", "hyperv-host", AlternateWithoutPath, 3,
                  {"SqlServerWriter: master|SUSDB|master|msdb|Inventory|ReportServer",
                   "Microsoft Hyper-V VSS Writer: Host Component|Initial Store|0E6A2B1C-5D3F-4A7B-8C9D-1E2F3A4B5C6D|"
                   "7C1D9E2F-3A4B-4C5D-9E6F-7A8B9C0D1E2F|A3B4C5D6-E7F8-4901-8A2B-3C4D5E6F7A8B"}},
-        ListCase{"HyperVNoUnsupportedWriter", "hyperv-host", 4, {}},
-        ListCase{"HyperVSystemState", "hyperv-host", 8,
-                 Plus(kBootable, {"Task Scheduler Writer: TasksStore", "VSS Metadata Store Writer: WriterMetadataStore",
-                                  "SqlServerWriter:", "Microsoft Hyper-V VSS Writer:"})}),
+        ListCase{"HyperVNoUnsupportedWriter", "hyperv-host", AlternateWithoutPath, 4, {}},
+        ListCase{"HyperVSystemState", "hyperv-host", AlternateWithoutPath, 8,
+                 Plus(kSystemState, {"SqlServerWriter:", "Microsoft Hyper-V VSS Writer:"})}),
     [](const ::testing::TestParamInfo<ListCase> &info) { return std::string(info.param.name); });
 
 TEST_F(SaveItems, AnotherListTypeOrNoSessionGivesNullWithoutAskingTheRequester)
@@ -210,48 +194,25 @@ TEST_F(SaveItems, AnotherListTypeOrNoSessionGivesNullWithoutAskingTheRequester)
     EXPECT_EQ(vsscr_get_writer_list(8), nullptr) << "no session";
     EXPECT_SUCCESS(vsscr_init_backup(2, 0));
     size_t decided = 0;
-    const auto count = [](const vsscr_decision *, void *n) { ++*static_cast<size_t *>(n); };
-    for (int listType : {5, 0, -1, 9}) {
+    for (int listType : {5, 0, -1, 9})
         EXPECT_EQ(vsscr_get_writer_list(listType), nullptr) << listType;
-        vsscr_get_decisions(count, &decided);
-        EXPECT_EQ(decided, 0u) << "list type " << listType << " sorted the writers";
-    }
+    vsscr_get_decisions([](const vsscr_decision *, void *n) { ++*static_cast<size_t *>(n); }, &decided);
+    EXPECT_EQ(decided, 0u) << "the writers were sorted";
 }
 
-// On Windows Server 2008 the SQL writer is the internal database's; its wide name stays.
-TEST_F(SaveItems, SqlWriterIsTheInternalDatabaseOnServer2008Only)
-{
-    for (const auto &os : {std::make_pair(json{{"version", "6.1"}, {"build", 7601}, {"server", true}},
-                                          "Windows Internal Database"),
-                           std::make_pair(json{{"version", "6.1"}, {"build", 7601}, {"server", false}}, "SqlServerWriter"),
-                           std::make_pair(json{{"version", "6.2"}, {"build", 9200}, {"server", true}}, "SqlServerWriter")}) {
-        UseHost("default", [&](json &h) { h["os"] = os.first; });
-        EXPECT_SUCCESS(vsscr_init_backup(3, 0));
-        items_ = vsscr_get_writer_list(3);
-        ASSERT_NE(items_, nullptr) << os.first.dump();
-        EXPECT_EQ(Text(items_->name), os.second) << os.first.dump();
-        EXPECT_EQ(Text(items_->display_name), os.second);
-        EXPECT_EQ(Narrow(items_->writer_name), "SqlServerWriter");
-        sow_free_save_item(items_, nullptr);
-        items_ = nullptr;
-        vsscr_uninit_backup();
-    }
-}
-
-// Save type 1 needs every writer's document; other save types go on without one.
+// Save type 1 needs every writer's document; the other save types go on without one.
 TEST_F(SaveItems, AMetadataDocumentThatCannotBeWrittenDropsTheListOnlyForSaveType1)
 {
-    for (const auto &saveType : {std::make_pair(1, false), std::make_pair(3, true)}) {
-        EXPECT_SUCCESS(vsscr_init_backup(saveType.first, 0));
-        items_ = vsscr_get_writer_list(3);
-        ASSERT_NE(items_, nullptr);
-        const std::string path = Text(items_->next->metadata_path);
-        sow_free_save_item(items_, nullptr);
+    for (int saveType : {1, 3}) {
+        EXPECT_SUCCESS(vsscr_init_backup(saveType, 0));
+        sow_save_item *items = vsscr_get_writer_list(3);
+        ASSERT_NE(items, nullptr);
+        const std::string path = Text(items->next->metadata_path);
+        sow_free_save_item(items, nullptr);
         winsim::InjectError("CreateFileW", std::u16string(path.begin(), path.end()), ERROR_ACCESS_DENIED, false);
-        items_ = vsscr_get_writer_list(3);
-        EXPECT_EQ(items_ != nullptr, saveType.second) << "save type " << saveType.first;
-        sow_free_save_item(items_, nullptr);
-        items_ = nullptr;
+        items = vsscr_get_writer_list(3);
+        EXPECT_EQ(items != nullptr, saveType != 1) << "save type " << saveType;
+        sow_free_save_item(items, nullptr);
         winsim::ClearFaults();
         vsscr_uninit_backup();
     }
@@ -263,7 +224,7 @@ using NamedList = int (*)(const WCHAR *, sow_component *, vsscr_filedesc **);
 
 struct ByNameCase {
     const char *name;
-    NamedList list;
+    NamedList list;  // nullptr: the writer's exclude list
     const WCHAR *writer;
     const char *component;
     long expected;  // descriptors; -1: out untouched
@@ -271,7 +232,7 @@ struct ByNameCase {
 
 class ByName : public SaveItems, public ::testing::WithParamInterface<ByNameCase> {};
 
-TEST_P(ByName, GivesTheComponentsListOrTheDocumentedOutValue)
+TEST_P(ByName, GivesTheListOrTheDocumentedOutValue)
 {
     const ByNameCase &c = GetParam();
     EXPECT_SUCCESS(vsscr_init_backup(3, 0));
@@ -279,13 +240,10 @@ TEST_P(ByName, GivesTheComponentsListOrTheDocumentedOutValue)
     component.name = const_cast<char *>(c.component);
     vsscr_filedesc marker = {};
     vsscr_filedesc *out = &marker;
-    EXPECT_EQ(c.list(c.writer, &component, &out), 0);
-    if (c.expected < 0) {
-        EXPECT_EQ(out, &marker);
-        return;
-    }
-    EXPECT_EQ(Length(out), size_t(c.expected));
-    FreeFileDescList(out);
+    EXPECT_EQ(c.list != nullptr ? c.list(c.writer, &component, &out) : vsscr_get_exclude_list(c.writer, &out), 0);
+    EXPECT_EQ(out == &marker ? -1 : long(Length(out)), c.expected);
+    if (out != &marker)
+        FreeFileDescList(out);
 }
 
 const WCHAR kSql[] = W("sqlserverwriter");
@@ -300,22 +258,15 @@ INSTANTIATE_TEST_SUITE_P(
                       ByNameCase{"NullWriter", vsscr_get_comp_db_logfile_group_list, nullptr, "master", -1},
                       ByNameCase{"NullNameFileGroup", vsscr_get_comp_file_group_list, W("System Writer"), nullptr, 0},
                       ByNameCase{"NullNameLogs", vsscr_get_comp_db_logfile_group_list, kSql, nullptr, 0},
-                      ByNameCase{"NullNameDatabases", vsscr_get_comp_database_list, kSql, nullptr, -1}),
+                      ByNameCase{"NullNameDatabases", vsscr_get_comp_database_list, kSql, nullptr, -1},
+                      ByNameCase{"Excludes", nullptr, W("Shadow Copy Optimization Writer"), nullptr, 4},
+                      ByNameCase{"ExcludesUnknownWriter", nullptr, W("No Writer"), nullptr, 0},
+                      ByNameCase{"ExcludesNullWriter", nullptr, nullptr, nullptr, -1}),
     [](const ::testing::TestParamInfo<ByNameCase> &info) { return std::string(info.param.name); });
 
-TEST_F(SaveItems, ExcludeListAndMetadataDocumentByWriterName)
+TEST_F(SaveItems, MetadataDocumentByWriterName)
 {
     EXPECT_SUCCESS(vsscr_init_backup(3, 0));
-    vsscr_filedesc marker = {};
-    vsscr_filedesc *out = &marker;
-    EXPECT_EQ(vsscr_get_exclude_list(nullptr, &out), 0);
-    EXPECT_EQ(out, &marker);
-    EXPECT_EQ(vsscr_get_exclude_list(W("No Writer"), &out), 0);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(vsscr_get_exclude_list(W("Shadow Copy Optimization Writer"), &out), 0);
-    ExpectChain(out, ModelOf("Shadow Copy Optimization Writer")->excludeFiles, "excludes");
-    FreeFileDescList(out);
-
     CreateDirectoryW(W("C:\\tvtest"), nullptr);
     const WCHAR *document = W("C:\\tvtest\\wmi-writer.xml");
     DeleteFileW(document);
@@ -326,83 +277,43 @@ TEST_F(SaveItems, ExcludeListAndMetadataDocumentByWriterName)
     EXPECT_NE(GetFileAttributesW(document), INVALID_FILE_ATTRIBUTES);
 }
 
-// ---- records and releases ----
+// ---- releases and routines ----
 
-vsscr_filedesc *Descriptors(int n)
-{
-    vsscr_filedesc *first = nullptr;
-    for (int i = 0; i < n; ++i) {
-        auto *d = static_cast<vsscr_filedesc *>(std::calloc(1, sizeof(vsscr_filedesc)));
-        d->path = _wcsdup(W("C:\\data"));
-        d->filespec = _wcsdup(W("*"));
-        d->next = first;
-        first = d;
-    }
-    return first;
-}
-
-// Everything a chain of three items holds is released (AddressSanitizer finds a leak or a
-// double release); an item that keeps its exclude list leaves it to the caller.
+// Three items with everything they hold; the exclude list of a kept one stays the caller's.
 TEST_F(SaveItems, ReleasesAThreeItemChainAndLeavesAKeptExcludeList)
 {
-    std::vector<vsscr_filedesc *> kept;
-    sow_save_item *first = nullptr;
-    for (int i = 0; i < 3; ++i) {
-        sow_save_item *item = sow_init_walker_item();
-        ASSERT_NE(item, nullptr);
-        item->name = xstrdup("w");
-        item->display_name = xstrdup("w");
-        item->writer_name = _wcsdup(W("w"));
-        item->metadata_path = xstrdup("C:\\w.xml");
-        item->exclude_list = Descriptors(2);
-        item->keep_exclude_list = i == 1 ? 1 : 0;
-        if (i == 1)
-            kept.push_back(item->exclude_list);
-        for (int j = 0; j < 2; ++j) {
-            sow_component *component = sow_init_component();
-            ASSERT_NE(component, nullptr);
-            component->name = xstrdup("c");
-            component->caption = xstrdup("c");
-            component->logical_path = xstrdup("");
-            component->writer_name = _wcsdup(W("w"));
-            component->files = Descriptors(1);
-            component->database_files = Descriptors(2);
-            component->database_log_files = Descriptors(3);
-            component->next = item->components;
-            item->components = component;
-        }
-        item->next = first;
-        first = item;
-    }
-    EXPECT_EQ(sow_free_save_item(first, nullptr), 0);
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(Length(kept[0]), 2u);
-    EXPECT_EQ(Narrow(kept[0]->path), "C:\\data");
-    FreeFileDescList(kept[0]);
-    EXPECT_EQ(sow_free_save_item(nullptr, nullptr), 0);
-    EXPECT_EQ(sow_free_save_components(nullptr, nullptr), 0);
+    EXPECT_SUCCESS(vsscr_init_backup(2, 0));
+    sow_save_item *items = vsscr_get_writer_list(8), *keeper = items;
+    ASSERT_NE(items, nullptr);
+    while (keeper != nullptr && Text(keeper->name) != "Shadow Copy Optimization Writer")
+        keeper = keeper->next;
+    ASSERT_NE(keeper, nullptr);
+    keeper->keep_exclude_list = 1;
+    vsscr_filedesc *kept = keeper->exclude_list;
+    sow_save_item *rest = items->next->next->next;
+    items->next->next->next = nullptr;
+    EXPECT_EQ(sow_free_save_item(items, nullptr), 0);
+    EXPECT_EQ(sow_free_save_item(rest, nullptr), 0);
+    EXPECT_EQ(Length(kept), 4u);
+    FreeFileDescList(kept);
+    EXPECT_EQ(sow_free_save_item(nullptr, nullptr) + sow_free_save_components(nullptr, nullptr), 0);
     FreeFileDescList(nullptr);
 }
 
+// The information routine reports 2 and 47; the backup routine passes a refused path's 0 on.
 TEST_F(SaveItems, RoutinesOfItemsAndComponents)
 {
     sow_save_item *item = sow_init_walker_item();
     sow_component *component = sow_init_component();
     ASSERT_TRUE(item != nullptr && component != nullptr);
-    for (sow_info_routine info : {item->info_routine, component->info_routine}) {
-        uint32_t first = 0, second = 0;
-        EXPECT_EQ(info(nullptr, &first, &second), 0);
-        EXPECT_EQ(first, 2u);
-        EXPECT_EQ(second, 47u);
-    }
-    // No path: the runtime refuses it, and the routine answers 0.
-    for (sow_backup_routine backup : {item->backup_routine, component->backup_routine}) {
-        SetLastError(0);
-        EXPECT_EQ(backup(nullptr, nullptr, nullptr, item), 0);
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-    }
-    sow_free_save_components(component, nullptr);
-    sow_free_save_item(item, nullptr);
+    uint32_t first = 0, second = 0;
+    EXPECT_EQ(item->info_routine(nullptr, &first, &second) + component->info_routine(nullptr, &second, &first), 0);
+    EXPECT_EQ(first * 100 + second, 4702u);
+    SetLastError(0);
+    EXPECT_EQ(item->backup_routine(nullptr, nullptr, nullptr, item), 0);
+    EXPECT_EQ(component->backup_routine(nullptr, nullptr, nullptr, component), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(sow_free_save_components(component, nullptr) + sow_free_save_item(item, nullptr), 0);
 }
 
 } // namespace
