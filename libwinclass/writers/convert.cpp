@@ -38,14 +38,30 @@ bool EndsWith(const wstr &text, const wstr &suffix)
 // A zero-filled text buffer of the library's own allocation; NULL when memory ran out.
 WCHAR *NewText(size_t chars) { return new (std::nothrow) WCHAR[chars](); }
 
-// The text in a buffer of at least its length plus the NUL.
-WCHAR *NewCopy(const wstr &text, size_t bufferChars = 0)
+// A run of text: where it starts and how many characters it has.
+struct Piece {
+    const WCHAR *text;
+    size_t chars;
+};
+
+Piece Whole(const wstr &text) { return {text.data(), text.size()}; }
+
+// head followed by tail in one buffer of at least their length plus the NUL, so that a
+// rewritten path costs one allocation.
+WCHAR *NewJoined(Piece head, Piece tail, size_t bufferChars = 0)
 {
-    WCHAR *copy = NewText(bufferChars > text.size() ? bufferChars : text.size() + 1);
-    if (copy != nullptr)
-        text.copy(copy, text.size());
-    return copy;
+    const size_t chars = head.chars + tail.chars;
+    WCHAR *joined = NewText(bufferChars > chars ? bufferChars : chars + 1);
+    if (joined == nullptr)
+        return nullptr;
+    if (head.chars != 0)
+        std::char_traits<WCHAR>::copy(joined, head.text, head.chars);
+    if (tail.chars != 0)
+        std::char_traits<WCHAR>::copy(joined + head.chars, tail.text, tail.chars);
+    return joined;
 }
+
+WCHAR *NewCopy(const wstr &text) { return NewJoined(Whole(text), {nullptr, 0}); }
 
 void FreeChain(vsscr_filedesc *first)
 {
@@ -176,9 +192,9 @@ public:
     }
 
 private:
-    static HRESULT SetPath(vsscr_filedesc *descriptor, const wstr &path, size_t length, size_t bufferChars = 0)
+    static HRESULT SetPath(vsscr_filedesc *descriptor, Piece head, Piece tail, size_t length, size_t bufferChars = 0)
     {
-        descriptor->path = NewCopy(path, bufferChars);
+        descriptor->path = NewJoined(head, tail, bufferChars);
         if (descriptor->path == nullptr)
             return kNoMemory;
         descriptor->path_length = length;
@@ -193,17 +209,18 @@ private:
         const size_t n = path.size() + 1;
         if (StartsWith(path, "\\\\?\\") && path.size() > 6 && path[4] < 0x80 && path[5] == '\\' &&
             path[6] == '\\' && writerName_ == W("FRS Writer"))
-            return SetPath(descriptor, path.substr(4), path.size() - 4 + 1);
+            return SetPath(descriptor, {path.data() + 4, path.size() - 4}, {nullptr, 0}, path.size() - 4 + 1);
         if (StartsWith(path, "\\\\\\\\GL"))
-            return SetPath(descriptor, path, n);
+            return SetPath(descriptor, Whole(path), {nullptr, 0}, n);
         if (StartsWith(path, "\\\\?\\Vo") && IsBootDirectory(path)) {
             wstr root;
             wstr guidPath;
             BootDriveOf(path, root, guidPath);
             if (root.empty())
-                return SetPath(descriptor, path, n);
-            const wstr onDrive = root + path.substr(path.find(guidPath) + guidPath.size());
-            return SetPath(descriptor, onDrive, onDrive.size() + 1, kBootPathChars);
+                return SetPath(descriptor, Whole(path), {nullptr, 0}, n);
+            const size_t rest = path.find(guidPath) + guidPath.size();
+            const Piece tail = {path.data() + rest, path.size() - rest};
+            return SetPath(descriptor, Whole(root), tail, root.size() + tail.chars + 1, kBootPathChars);
         }
         if (StartsWith(path, "\\\\?"))
             return FromMountTable(path, descriptor);
@@ -214,7 +231,7 @@ private:
         }
         if (StartsWith(path, "\\"))
             return OnEveryLocalVolume(path, descriptor);
-        return SetPath(descriptor, path, n);
+        return SetPath(descriptor, Whole(path), {nullptr, 0}, n);
     }
 
     // A volume GUID path as the directory the volume is mounted at.
@@ -226,13 +243,14 @@ private:
         for (const MountEntry &entry : mounts_.Entries()) {
             if (entry.mountDir.empty() || path.find(entry.device) == wstr::npos)
                 continue;
-            wstr converted = entry.mountDir;
-            if (converted.size() > 1 && converted.back() == '\\')
-                converted.pop_back();
+            Piece head = Whole(entry.mountDir);
+            if (head.chars > 1 && head.text[head.chars - 1] == '\\')
+                --head.chars;
+            Piece tail = {nullptr, 0};
             const size_t brace = path.find('}');
             if (brace != wstr::npos && brace + 2 < path.size() && path[brace + 1] == '\\')
-                converted += path.substr(brace + 1);
-            return SetPath(descriptor, converted, converted.size() + 1);
+                tail = {path.data() + brace + 1, path.size() - brace - 1};
+            return SetPath(descriptor, head, tail, head.chars + tail.chars + 1);
         }
         if (winclass::TraceSetup()) {
             const std::string utf8 = Utf8(path);
@@ -263,7 +281,7 @@ private:
                 last->next = target;
                 last = target;
             }
-            const HRESULT set = SetPath(target, entry.mountDir + path, bufferChars, bufferChars);
+            const HRESULT set = SetPath(target, Whole(entry.mountDir), Whole(path), bufferChars, bufferChars);
             if (set != S_OK)
                 return set;
             target = nullptr;
