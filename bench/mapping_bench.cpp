@@ -14,60 +14,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include "allocations.h"
+
 #include <strings.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
-
-// ---- counting allocations ----
-
-namespace {
-std::atomic<long long> allocations{0};
-} // namespace
-
-extern "C" void *__libc_malloc(size_t);
-extern "C" void *__libc_calloc(size_t, size_t);
-extern "C" void *__libc_realloc(void *, size_t);
-
-extern "C" void *malloc(size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-
-extern "C" void *calloc(size_t count, size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(count, size);
-}
-
-extern "C" void *realloc(void *block, size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(block, size);
-}
-
-void *operator new(size_t size)
-{
-    if (void *block = malloc(size == 0 ? 1 : size))
-        return block;
-    throw std::bad_alloc();
-}
-
-void *operator new[](size_t size) { return operator new(size); }
-// The blocks come from malloc above, so free is their match.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void *block) noexcept { free(block); }
-void operator delete[](void *block) noexcept { free(block); }
-void operator delete(void *block, size_t) noexcept { free(block); }
-void operator delete[](void *block, size_t) noexcept { free(block); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -160,7 +115,7 @@ int BaselineInside(const std::vector<std::string> &shadows, const char *path)
 void ReportAllocations(benchmark::State &state, long long before)
 {
     state.counters["allocs"] =
-        benchmark::Counter(double(allocations.load() - before) / double(state.iterations()));
+        benchmark::Counter(double(tvbench::allocations.load() - before) / double(state.iterations()));
 }
 
 void IsSnapshotPathTv(benchmark::State &state, size_t volumes, std::string which)
@@ -170,7 +125,7 @@ void IsSnapshotPathTv(benchmark::State &state, size_t volumes, std::string which
     const int expected = which == "miss" ? 0 : 1;
     if (vsscr_is_snapshot_path(path.c_str()) != expected)
         state.SkipWithError("wrong answer");
-    const long long before = allocations.load();
+    const long long before = tvbench::allocations.load();
     for (auto _ : state)
         benchmark::DoNotOptimize(vsscr_is_snapshot_path(path.c_str()));
     ReportAllocations(state, before);
@@ -180,7 +135,7 @@ void IsSnapshotPathStd(benchmark::State &state, size_t volumes, std::string whic
 {
     MakeSession(volumes);
     const std::string path = PathFor(which);
-    const long long before = allocations.load();
+    const long long before = tvbench::allocations.load();
     for (auto _ : state)
         benchmark::DoNotOptimize(BaselineInside(shadowPaths, path.c_str()));
     ReportAllocations(state, before);
@@ -195,7 +150,7 @@ void TranslateTv(benchmark::State &state, size_t volumes, std::string which)
     vsscr_translate_to_physical(path.c_str(), buffer, sizeof buffer);
     if ((which == "miss") != (buffer[0] == 0))
         state.SkipWithError("wrong answer");
-    const long long before = allocations.load();
+    const long long before = tvbench::allocations.load();
     for (auto _ : state) {
         vsscr_translate_to_physical(path.c_str(), buffer, sizeof buffer);
         benchmark::DoNotOptimize(buffer[0]);
@@ -207,7 +162,7 @@ void TranslateStd(benchmark::State &state, size_t volumes, std::string which)
 {
     MakeSession(volumes);
     const std::string path = PathFor(which);
-    const long long before = allocations.load();
+    const long long before = tvbench::allocations.load();
     for (auto _ : state)
         benchmark::DoNotOptimize(BaselineInside(shadowPaths, path.c_str()));
     ReportAllocations(state, before);

@@ -1,0 +1,51 @@
+// Counts the heap allocations of a benchmark program: malloc, calloc, realloc and operator
+// new are replaced, so include this header in exactly one source file of the program. The
+// sanitizers' own allocators do not allow the replacement: build without TV_SANITIZE.
+#pragma once
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace tvbench {
+inline std::atomic<long long> allocations{0};
+} // namespace tvbench
+
+extern "C" void *__libc_malloc(size_t);
+extern "C" void *__libc_calloc(size_t, size_t);
+extern "C" void *__libc_realloc(void *, size_t);
+
+extern "C" void *malloc(size_t size)
+{
+    tvbench::allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_malloc(size);
+}
+
+extern "C" void *calloc(size_t count, size_t size)
+{
+    tvbench::allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_calloc(count, size);
+}
+
+extern "C" void *realloc(void *block, size_t size)
+{
+    tvbench::allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_realloc(block, size);
+}
+
+void *operator new(size_t size)
+{
+    if (void *block = malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
+}
+
+void *operator new[](size_t size) { return operator new(size); }
+// The blocks come from malloc above, so free is their match.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void *block) noexcept { free(block); }
+void operator delete[](void *block) noexcept { free(block); }
+void operator delete(void *block, size_t) noexcept { free(block); }
+void operator delete[](void *block, size_t) noexcept { free(block); }
+#pragma GCC diagnostic pop
