@@ -232,35 +232,41 @@ TEST_F(Conversion, ExcludeFilesWithTheirMessages)
     EXPECT_EQ(nullptr, out);
 }
 
+// Texts that are empty stay NULL with length 0; the other bytes of the record are zero.
 TEST_F(Conversion, ComponentRecordCopiesOnlyTextsThatAreSet)
 {
-    auto component = std::make_shared<CVssWriterComp>();
-    component->name = W("Registry");
-    component->logicalPath = W("System");
-    component->componentType = VSS_CT_FILEGROUP;
-    component->componentFlags = 4;
-    component->notSelectable = true;
-    component->restoreSubcomponent = true;
-    vsscr_writercomponent *record = nullptr;
-    ASSERT_EQ(0, BuildWriterComponentRecord(component, &record, 3));
-    ASSERT_NE(nullptr, record);
-    EXPECT_EQ(2u, record->kind);
-    EXPECT_EQ("Registry", Utf8(record->name));
-    EXPECT_EQ(9u, record->name_length);
-    EXPECT_EQ(nullptr, record->caption);
-    EXPECT_EQ(0u, record->caption_length);
-    EXPECT_EQ("System", Utf8(record->logical_path));
-    EXPECT_EQ(7u, record->logical_path_length);
-    EXPECT_EQ(1u, record->bcd_flag);
-    EXPECT_EQ(1u, record->restore_subcomponent);
-    EXPECT_EQ(uint32_t(VSS_CT_FILEGROUP), record->component_type);
-    EXPECT_EQ(3u, record->index);
-    EXPECT_EQ(4u, record->component_flags);
-    EXPECT_EQ(0u, record->reserved_4 | record->reserved_56 | record->reserved_64 | record->reserved_76 |
-                      record->reserved_92);
-    delete[] record->name;
-    delete[] record->logical_path;
-    delete record;
+    const struct {
+        const char *name, *caption, *logicalPath;
+        bool notSelectable, restoreSubcomponent;
+        DWORD flags;
+        const char *expected;
+    } cases[] = {{"Registry", "", "", true, true, 4, "Registry/9 (null)/0 (null)/0 1 1 2 3 4 0"},
+                 {"Tasks", "Task store", "System", false, false, 0, "Tasks/6 Task store/11 System/7 0 0 2 3 0 0"}};
+    for (const auto &c : cases) {
+        auto component = std::make_shared<CVssWriterComp>();
+        component->name = from_utf8(c.name);
+        component->caption = from_utf8(c.caption);
+        component->logicalPath = from_utf8(c.logicalPath);
+        component->componentType = VSS_CT_FILEGROUP;
+        component->componentFlags = c.flags;
+        component->notSelectable = c.notSelectable;
+        component->restoreSubcomponent = c.restoreSubcomponent;
+        vsscr_writercomponent *r = nullptr;
+        ASSERT_EQ(0, BuildWriterComponentRecord(component, &r, 3));
+        ASSERT_NE(nullptr, r);
+        const unsigned long long reserved = r->reserved_4 | r->reserved_56 | r->reserved_64 | r->reserved_76 |
+                                            r->reserved_92 | (r->kind ^ 2u);
+        EXPECT_EQ(c.expected, Utf8(r->name) + "/" + std::to_string(r->name_length) + " " + Utf8(r->caption) + "/" +
+                                  std::to_string(r->caption_length) + " " + Utf8(r->logical_path) + "/" +
+                                  std::to_string(r->logical_path_length) + " " + std::to_string(r->bcd_flag) + " " +
+                                  std::to_string(r->restore_subcomponent) + " " + std::to_string(r->component_type) +
+                                  " " + std::to_string(r->index) + " " + std::to_string(r->component_flags) + " " +
+                                  std::to_string(reserved));
+        delete[] r->name;
+        delete[] r->caption;
+        delete[] r->logical_path;
+        delete r;
+    }
 }
 
 } // namespace
