@@ -460,13 +460,16 @@ TEST_P(ArchiveMarking, MarksTheFilesOfSelectedDatabaseComponents)
     const std::vector<std::pair<const char *, bool>> files = {
         {"C:\\Db\\a.mdf", true},          {"C:\\Db\\a.ldf", false},         {"C:\\Db\\sub\\b.mdf", false},
         {"C:\\Logs\\x.ldf", true},        {"C:\\Logs\\deep\\y.LDF", true},  {"C:\\Logs\\deep\\y.mdf", false},
-        {"C:\\One\\exact.dat", true},     {"C:\\One\\other.dat", false}};
+        {"C:\\One\\exact.dat", true},     {"C:\\One\\other.dat", false},    {"C:\\Q\\a1.dat", true},
+        {"C:\\Q\\a12.dat", false}};
     UseHost([&](json &h) {
         json &writer = WriterNamed(h, "Registry Writer");
         writer["source"] = "VSS_ST_TRANSACTEDDB";
         writer["components"][0]["files"] = {{{"path", "C:\\Db\\"}, {"filespec", "*.mdf"}},
                                             {{"path", "C:\\Logs"}, {"filespec", "*.ldf"}, {"recursive", true}},
-                                            {{"path", "%SystemDrive%\\One\\"}, {"filespec", "exact.dat"}}};
+                                            {{"path", "%SystemDrive%\\One\\"}, {"filespec", "exact.dat"}},
+                                            {{"path", "C:\\Q"}, {"filespec", "a?.dat"}},
+                                            {{"path", "C:\\Missing\\"}, {"filespec", "*.mdf"}, {"recursive", true}}};
         for (const auto &file : files)
             h["files"].push_back({{"path", file.first}, {"content", "x"}, {"attributes", {"notindexed"}}});
     });
