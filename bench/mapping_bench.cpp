@@ -14,17 +14,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include "allocations.h"
+
 #include <strings.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
-
-#include "alloccount.h"
 
 namespace {
 
@@ -117,7 +115,7 @@ int BaselineInside(const std::vector<std::string> &shadows, const char *path)
 void ReportAllocations(benchmark::State &state, long long before)
 {
     state.counters["allocs"] =
-        benchmark::Counter(double(allocations.load() - before) / double(state.iterations()));
+        benchmark::Counter(double(tvbench::allocations.load() - before) / double(state.iterations()));
 }
 
 void IsSnapshotPathTv(benchmark::State &state, size_t volumes, std::string which)
@@ -127,7 +125,7 @@ void IsSnapshotPathTv(benchmark::State &state, size_t volumes, std::string which
     const int expected = which == "miss" ? 0 : 1;
     if (vsscr_is_snapshot_path(path.c_str()) != expected)
         state.SkipWithError("wrong answer");
-    const long long before = allocations.load();
+    const long long before = tvbench::allocations.load();
     for (auto _ : state)
         benchmark::DoNotOptimize(vsscr_is_snapshot_path(path.c_str()));
     ReportAllocations(state, before);
@@ -137,7 +135,7 @@ void IsSnapshotPathStd(benchmark::State &state, size_t volumes, std::string whic
 {
     MakeSession(volumes);
     const std::string path = PathFor(which);
-    const long long before = allocations.load();
+    const long long before = tvbench::allocations.load();
     for (auto _ : state)
         benchmark::DoNotOptimize(BaselineInside(shadowPaths, path.c_str()));
     ReportAllocations(state, before);
@@ -152,7 +150,7 @@ void TranslateTv(benchmark::State &state, size_t volumes, std::string which)
     vsscr_translate_to_physical(path.c_str(), buffer, sizeof buffer);
     if ((which == "miss") != (buffer[0] == 0))
         state.SkipWithError("wrong answer");
-    const long long before = allocations.load();
+    const long long before = tvbench::allocations.load();
     for (auto _ : state) {
         vsscr_translate_to_physical(path.c_str(), buffer, sizeof buffer);
         benchmark::DoNotOptimize(buffer[0]);
@@ -164,7 +162,7 @@ void TranslateStd(benchmark::State &state, size_t volumes, std::string which)
 {
     MakeSession(volumes);
     const std::string path = PathFor(which);
-    const long long before = allocations.load();
+    const long long before = tvbench::allocations.load();
     for (auto _ : state)
         benchmark::DoNotOptimize(BaselineInside(shadowPaths, path.c_str()));
     ReportAllocations(state, before);

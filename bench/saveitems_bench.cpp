@@ -21,7 +21,7 @@
 #include <cstdio>
 #include <string>
 
-#include "alloccount.h"
+#include "allocations.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ void SaveItems(benchmark::State &state, unsigned files)
     vsscr_classify_writers();
     long long descriptors = 0, texts = 0, allocated = 0;
     for (auto _ : state) {
-        const long long before = allocations.load();
+        const long long before = tvbench::allocations.load();
         sow_save_item *items = vsscr_get_writer_list(8);
         state.PauseTiming();
         descriptors = texts = 0;
@@ -86,7 +86,7 @@ void SaveItems(benchmark::State &state, unsigned files)
                 }
         state.ResumeTiming();
         sow_free_save_item(items, nullptr);
-        allocated += allocations.load() - before;
+        allocated += tvbench::allocations.load() - before;
     }
     vsscr_uninit_backup();
     if (descriptors == 0) {

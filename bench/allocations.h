@@ -1,17 +1,15 @@
-// Counts heap allocations for a benchmark program: malloc, calloc, realloc and operator new
-// are replaced by versions that count and then call the C library's own. Include it in
-// exactly one source file of a program, and read allocations before and after the work.
-// The sanitizers' allocators do not allow the replacement: build without TV_SANITIZE.
+// Counts the heap allocations of a benchmark program: malloc, calloc, realloc and operator
+// new are replaced, so include this header in exactly one source file of the program. The
+// sanitizers' own allocators do not allow the replacement: build without TV_SANITIZE.
 #pragma once
 
 #include <atomic>
-#include <cstddef>
 #include <cstdlib>
 #include <new>
 
-namespace {
-std::atomic<long long> allocations{0};
-} // namespace
+namespace tvbench {
+inline std::atomic<long long> allocations{0};
+} // namespace tvbench
 
 extern "C" void *__libc_malloc(size_t);
 extern "C" void *__libc_calloc(size_t, size_t);
@@ -19,19 +17,19 @@ extern "C" void *__libc_realloc(void *, size_t);
 
 extern "C" void *malloc(size_t size)
 {
-    allocations.fetch_add(1, std::memory_order_relaxed);
+    tvbench::allocations.fetch_add(1, std::memory_order_relaxed);
     return __libc_malloc(size);
 }
 
 extern "C" void *calloc(size_t count, size_t size)
 {
-    allocations.fetch_add(1, std::memory_order_relaxed);
+    tvbench::allocations.fetch_add(1, std::memory_order_relaxed);
     return __libc_calloc(count, size);
 }
 
 extern "C" void *realloc(void *block, size_t size)
 {
-    allocations.fetch_add(1, std::memory_order_relaxed);
+    tvbench::allocations.fetch_add(1, std::memory_order_relaxed);
     return __libc_realloc(block, size);
 }
 
