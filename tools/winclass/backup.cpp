@@ -1,10 +1,15 @@
-// winclass backup PATH... --to DIR: a file-system backup from snapshot to manifest, as a
-// list of named steps.
+// winclass backup [PATH...] --to DIR [--save-type N]: a backup from snapshot to manifest,
+// as a list of named steps. A writer save type adds the save items of the writers the
+// selection took: their components' files, their metadata documents.
 #include "commands.h"
 #include "paths.h"
+#include "plan.h"
 #include "platform.h"
 #include "session.h"
 #include "sha256.h"
+
+#include <libwinclass/backup.h>
+#include <libwinclass/explain.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 
 namespace winclass {
 
@@ -19,8 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The manifest's layout; raised when a field changes meaning or goes.
-const int kManifestFormat = 2;
+// The manifest's layout; raised when a field changes meaning or goes. 3: writers, their
+// components and files, and the save type.
+const int kManifestFormat = 3;
 
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
@@ -114,8 +121,10 @@ public:
     int CheckPaths();
     int CheckDestination();
     int AddToSnapshotSet();
+    int PlanWriters();
     int TakeSnapshot();
     int ListFiles();
+    int ShowDryRun();
     int Copy();
     int WriteManifest();
     // Completion and the deletion of the snapshot set, whatever came before; the summary.
@@ -126,6 +135,10 @@ private:
     bool AddEntry(Entry entry);
     bool CopyFile(const Entry &file, nlohmann::json *record);
     bool CopyDocument();
+    bool CopyMetadata(nlohmann::json *writers);
+    // A writer's folder as the plan reads it: live before the snapshot, else its copy.
+    bool ReadFolder(const wstr &liveFolder, const wstr &volume, wstr *readFolder, std::string *error);
+    nlohmann::json PlanJson() const;
 
     const BackupOptions &options_;
     Output &output_;
@@ -134,6 +147,9 @@ private:
     std::unique_ptr<BackupSession> session_;
     std::vector<VolumeInSet> volumes_;
     std::vector<Entry> entries_;
+    std::set<wstr> filePaths_;  // upper case: a file named by a writer and a path is copied once
+    WriterPlan plan_;
+    std::vector<std::pair<std::string, std::string>> addedVolumes_;  // volume, why
     uint64_t fileCount_ = 0, totalBytes_ = 0, copiedBytes_ = 0;
     double elapsed_ = 0;
     nlohmann::json records_ = nlohmann::json::array();
@@ -143,6 +159,22 @@ private:
 
 int Backup::CheckPaths()
 {
+    const bool writers = IsWriterSaveType(options_.saveType);
+    std::string wrong;
+    if (!writers && options_.paths.empty())
+        wrong = "a file-system backup (save type 3) needs the paths to save; a writer save type (0, 1, 2 or 4) "
+                "backs up without them";
+    else if (!writers && !options_.writer.empty())
+        wrong = "--writer " + options_.writer + " needs a writer save type (0, 1, 2 or 4), not save type " +
+                std::to_string(options_.saveType);
+    else if (options_.destination.empty() && !options_.dryRun)
+        wrong = "--to is required (or --dry-run, which writes nothing)";
+    if (!wrong.empty()) {
+        output_.Error(wrong);
+        return kExitBadInput;
+    }
+    output_.Document()["saveType"] = options_.saveType;
+    output_.Document()["saveTypeName"] = SaveTypeName(options_.saveType);
     std::vector<SavePath> checked;
     for (const std::string &given : options_.paths) {
         SavePath savePath;
@@ -164,6 +196,8 @@ int Backup::CheckPaths()
 int Backup::CheckDestination()
 {
     // Nothing is made here: the folder is created only once the snapshot exists.
+    if (options_.destination.empty())
+        return kExitSuccess;
     destination_ = fs::u8path(options_.destination);
     std::error_code error;
     const fs::file_status status = fs::status(destination_, error);
@@ -185,12 +219,78 @@ int Backup::CheckDestination()
 int Backup::AddToSnapshotSet()
 {
     session_.reset(new BackupSession(output_));
-    if (!session_->Start(kFileSystemSaveType))
+    // A plan writes nothing, the live files' archive attributes included.
+    if (!session_->Open(options_.saveType, options_.archiveMark && !options_.dryRun))
         return kExitStepFailed;
+    if (IsWriterSaveType(options_.saveType)) {
+        // Every writer's class among the decisions, for the plan's reasons.
+        vsscr_classify_writers();
+        // The system-state selection takes the components on volumes already in the set.
+        if (options_.saveType <= 2)
+            for (const auto &volume : SystemStateVolumes()) {
+                if (struct vo_msg *failure = vsscr_add_savepath(volume.first.c_str())) {
+                    output_.LibraryMessage(failure, "adding " + volume.first + " to the snapshot set");
+                    return kExitStepFailed;
+                }
+                addedVolumes_.push_back(volume);
+            }
+    }
     for (const SavePath &savePath : savePaths_)
         if (!session_->AddSavePath(savePath.path, savePath.volume))
             return kExitStepFailed;
+    if (!session_->Select())
+        return kExitStepFailed;
+    nlohmann::json added = nlohmann::json::array();
+    for (const auto &volume : addedVolumes_)
+        added.push_back({{"volume", volume.first}, {"why", volume.second}});
+    output_.Document()["addedVolumes"] = added;
     return kExitSuccess;
+}
+
+bool Backup::ReadFolder(const wstr &liveFolder, const wstr &volume, wstr *readFolder, std::string *error)
+{
+    const VolumeInSet *member = FindVolume(volumes_, volume);
+    // Replicated folders: the save type names the writer alone, so its volumes join here.
+    if (member == nullptr && options_.saveType == 4 && !session_->Snapshot()) {
+        const wstr path = volume.size() > 3 && volume.back() == '\\' ? volume.substr(0, volume.size() - 1) : volume;
+        if (!session_->AddSavePath(path, volume) || !session_->Volumes(&volumes_)) {
+            *error = "its volume " + Shown(volume) + " could not join the snapshot set";
+            return false;
+        }
+        addedVolumes_.emplace_back(Shown(volume), "a replicated folder of the selected writer lies on it");
+        member = FindVolume(volumes_, volume);
+    }
+    if (member == nullptr || (session_->Snapshot() && member->shadowPath.empty())) {
+        *error = "its volume " + Shown(volume) + " is not in the snapshot set";
+        return false;
+    }
+    if (!session_->Snapshot()) {
+        *readFolder = liveFolder;
+        return true;
+    }
+    wstr shadow;
+    Utf8ToWide(member->shadowPath, &shadow);
+    const wstr folder = liveFolder + W("\\");
+    *readFolder = shadow + folder.substr(std::min(folder.size(), volume.size()));
+    return true;
+}
+
+int Backup::PlanWriters()
+{
+    if (!IsWriterSaveType(options_.saveType))
+        return kExitSuccess;
+    if (!session_->Volumes(&volumes_))
+        return kExitStepFailed;
+    std::string error;
+    const int code = BuildWriterPlan(
+        options_.writer,
+        [this](const wstr &folder, const wstr &volume, wstr *read, std::string *why) {
+            return ReadFolder(folder, volume, read, why);
+        },
+        &plan_, &error);
+    if (code != kExitSuccess)
+        output_.Error(error);
+    return code;
 }
 
 int Backup::TakeSnapshot()
@@ -210,9 +310,26 @@ int Backup::TakeSnapshot()
 
 bool Backup::AddEntry(Entry entry)
 {
-    // C:\Data\a.txt lands at DIR/C/Data/a.txt; every name must have a UTF-8 form.
-    entry.copy = destination_ / std::string(1, char(entry.livePath[0]));
+    if (!entry.folder) {
+        const std::string excludedBy = plan_.ExcludedBy(entry.livePath);
+        if (!excludedBy.empty()) {
+            plan_.excluded.emplace_back(Shown(entry.livePath), excludedBy);
+            return true;
+        }
+        wstr key = entry.livePath;
+        std::transform(key.begin(), key.end(), key.begin(), [](WCHAR c) { return c >= 'a' && c <= 'z' ? WCHAR(c - 32) : c; });
+        if (!filePaths_.insert(key).second)
+            return true;
+    }
+    // C:\Data\a.txt lands at DIR/C/Data/a.txt, \\?\Volume{g}\EFI at DIR/Volume{g}/EFI;
+    // every name must have a UTF-8 form.
     size_t at = 3;
+    if (entry.livePath.compare(0, 4, W("\\\\?\\")) == 0) {
+        at = entry.livePath.find('\\', 4) + 1;
+        entry.copy = destination_ / Shown(entry.livePath.substr(4, at - 5));
+    } else {
+        entry.copy = destination_ / std::string(1, char(entry.livePath[0]));
+    }
     while (at < entry.livePath.size()) {
         size_t end = entry.livePath.find('\\', at);
         if (end == wstr::npos)
@@ -283,9 +400,29 @@ int Backup::ListFolder(const wstr &liveFolder, const wstr &shadowFolder)
 
 int Backup::ListFiles()
 {
+    // The files a writer names are those its shadow copy holds; the plan read them live.
+    if (IsWriterSaveType(options_.saveType) && session_->Snapshot())
+        if (int code = PlanWriters())
+            return code;
+    if (IsWriterSaveType(options_.saveType) && session_->Snapshot()) {
+        ShowPlan(output_, plan_);
+        output_.Document()["plan"] = PlanJson();
+    }
+    for (const PlannedFile &file : plan_.files) {
+        Entry entry;
+        entry.livePath = file.livePath;
+        entry.shadowPath = file.readPath;
+        entry.size = file.size;
+        entry.attributes = file.attributes;
+        entry.lastWrite = file.lastWrite;
+        if (!AddEntry(entry))
+            return kExitStepFailed;
+    }
     for (const SavePath &savePath : savePaths_) {
         Mapping mapping;
-        if (!session_->Map(savePath.path, &mapping)) {
+        if (options_.dryRun) {
+            mapping.shadowPath = savePath.path;
+        } else if (!session_->Map(savePath.path, &mapping)) {
             output_.Error(Shown(savePath.path) + ": its volume " + Shown(savePath.volume) +
                           " has no shadow copy in the snapshot set");
             return kExitStepFailed;
@@ -445,9 +582,103 @@ bool Backup::CopyDocument()
     return true;
 }
 
+// A name that is a file name on every system: a writer's name may hold any character.
+std::string FileNameFor(const std::string &name)
+{
+    std::string safe = name;
+    for (char &c : safe)
+        if (std::strchr("<>:\"/\\|?*", c) != nullptr || (unsigned char)c < 32)
+            c = '_';
+    return safe.empty() || safe[0] == '.' ? "_" + safe : safe;
+}
+
+// Each selected writer's metadata document, which the library wrote in a per-process
+// folder, to DIR/writers/<name>.xml: a restore loads it before it selects anything.
+bool Backup::CopyMetadata(nlohmann::json *writers)
+{
+    for (size_t i = 0; i < plan_.writers.size(); ++i) {
+        const PlannedWriter &writer = plan_.writers[i];
+        if (!writer.taken)
+            continue;
+        wstr source;
+        if (writer.metadataPath.empty() || !Utf8ToWide(writer.metadataPath, &source)) {
+            output_.Error("writer " + writer.name + ": the library handed out no metadata document");
+            return false;
+        }
+        const std::string relative = "writers/" + FileNameFor(writer.name) + ".xml";
+        std::error_code error;
+        fs::create_directories(destination_ / "writers", error);
+        FileHandle in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, NULL));
+        if (in.get() == INVALID_HANDLE_VALUE) {
+            in.release();
+            output_.Error("writer " + writer.name + ": cannot open its metadata document " + writer.metadataPath + ": " +
+                          ErrorText(GetLastError()));
+            return false;
+        }
+        const fs::path target = destination_ / fs::u8path(relative);
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        std::vector<char> buffer(64 * 1024);
+        DWORD read = 0;
+        while (out && ReadFile(in.get(), buffer.data(), DWORD(buffer.size()), &read, NULL) && read != 0)
+            out.write(buffer.data(), read);
+        out.close();
+        if (!out || error) {
+            output_.Error(target.u8string() + ": cannot write the metadata document of " + writer.name + ": " +
+                          SystemText(error));
+            return false;
+        }
+        (*writers)[i]["metadata"] = relative;
+    }
+    return true;
+}
+
+nlohmann::json Backup::PlanJson() const
+{
+    nlohmann::json excluded = nlohmann::json::array();
+    for (const auto &file : plan_.excluded)
+        excluded.push_back({{"path", file.first}, {"excludedBy", file.second}});
+    return {{"saveType", options_.saveType},
+            {"saveTypeName", SaveTypeName(options_.saveType)},
+            {"writers", WritersJson(plan_, nullptr)},
+            {"excluded", excluded},
+            {"notices", plan_.notices}};
+}
+
+int Backup::ShowDryRun()
+{
+    output_.Line("Plan for save type " + std::to_string(options_.saveType) + " (" + SaveTypeName(options_.saveType) +
+                 "); no snapshot is taken and nothing is written:");
+    for (const auto &volume : addedVolumes_)
+        output_.Line("  volume " + volume.first + " (" + volume.second + ")");
+    ShowPlan(output_, plan_);
+    nlohmann::json plan = PlanJson(), files = nlohmann::json::array();
+    // The writers' files come first, and are listed under their components.
+    for (size_t i = plan_.files.size(); i < entries_.size(); ++i) {
+        const Entry &entry = entries_[i];
+        files.push_back({{"path", Shown(entry.livePath)}, {"kind", entry.folder ? "folder" : "file"}, {"size", entry.size}});
+        if (!entry.folder)
+            output_.Line("  path file " + Shown(entry.livePath) + "  " + HumanSize(entry.size));
+    }
+    plan["files"] = files;
+    plan["totals"] = {{"files", fileCount_}, {"bytes", totalBytes_}};
+    if (options_.archiveMark)
+        output_.Notice("--archive-mark is not applied in a dry run: the backup marks the files of the selected "
+                       "transacted-database components for archive when it selects them.");
+    if (options_.saveType == 0)
+        output_.Notice("The snapshot of a save type 0 backup runs the system-state pass once more, over the volumes "
+                       "then in the set; no snapshot is taken here, so what that pass adds is not shown.");
+    output_.Line("Would back up " + std::to_string(fileCount_) + " files (" + HumanSize(totalBytes_) + ")");
+    output_.Document()["plan"] = plan;
+    return kExitSuccess;
+}
+
 int Backup::WriteManifest()
 {
     if (!CopyDocument())
+        return kExitStepFailed;
+    nlohmann::json writers = WritersJson(plan_, &records_);
+    if (!CopyMetadata(&writers))
         return kExitStepFailed;
     const double rate = elapsed_ > 0 ? double(copiedBytes_) / elapsed_ : 0;
     nlohmann::json totals = {{"files", fileCount_},
@@ -455,10 +686,16 @@ int Backup::WriteManifest()
                              {"bytes", copiedBytes_},
                              {"elapsedSeconds", elapsed_},
                              {"bytesPerSecond", uint64_t(rate)}};
+    nlohmann::json plan = PlanJson();
     nlohmann::json manifest = {{"formatVersion", kManifestFormat},
+                               {"saveType", options_.saveType},
+                               {"saveTypeName", SaveTypeName(options_.saveType)},
                                {"snapshotSetId", session_->SnapshotSetId()},
                                {"volumes", VolumesJson(volumes_)},
                                {"totals", totals},
+                               {"writers", writers},
+                               {"excluded", plan["excluded"]},
+                               {"notices", plan["notices"]},
                                {"files", records_}};
     // Written aside and renamed: a manifest is there whole or not at all.
     manifestPath_ = destination_ / "manifest.json";
@@ -482,6 +719,7 @@ int Backup::WriteManifest()
     }
     nlohmann::json &document = output_.Document();
     document["files"] = records_;
+    document["writers"] = writers;
     document["totals"] = totals;
     document["manifest"] = manifestPath_.u8string();
     return kExitSuccess;
@@ -489,9 +727,9 @@ int Backup::WriteManifest()
 
 int Backup::Finish(int exitCode)
 {
-    if (session_ && !session_->End(exitCode == kExitSuccess) && exitCode == kExitSuccess)
+    if (session_ && !session_->End(exitCode == kExitSuccess && !options_.dryRun) && exitCode == kExitSuccess)
         exitCode = kExitWarnings;
-    if (exitCode == kExitSuccess || exitCode == kExitWarnings) {
+    if (!options_.dryRun && (exitCode == kExitSuccess || exitCode == kExitWarnings)) {
         const double rate = elapsed_ > 0 ? double(copiedBytes_) / elapsed_ : 0;
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.2f s", elapsed_);
@@ -509,21 +747,34 @@ int RunBackup(const BackupOptions &options, Output &output)
 {
     Backup backup(options, output);
     using Step = int (Backup::*)();
-    static const struct {
+    struct Named {
         const char *name;
         Step run;
-    } kSteps[] = {
+    };
+    static const Named kSteps[] = {
         {"check and canonicalise the paths", &Backup::CheckPaths},
         {"check the destination", &Backup::CheckDestination},
-        {"add the paths to the snapshot set", &Backup::AddToSnapshotSet},
+        {"add the paths to the snapshot set and select the writers", &Backup::AddToSnapshotSet},
+        {"plan the writers' files", &Backup::PlanWriters},
         {"take the snapshot", &Backup::TakeSnapshot},
         {"list the files in the shadow copies", &Backup::ListFiles},
         {"copy", &Backup::Copy},
         {"write the manifest", &Backup::WriteManifest},
     };
-    for (const auto &step : kSteps) {
-        if (int exitCode = (backup.*step.run)()) {
-            output.Document()["failedStep"] = step.name;
+    // A dry run stops where the snapshot would be taken, and lists the live files.
+    static const Named kDryRun[] = {
+        {"check and canonicalise the paths", &Backup::CheckPaths},
+        {"check the destination", &Backup::CheckDestination},
+        {"add the paths to the snapshot set and select the writers", &Backup::AddToSnapshotSet},
+        {"plan the writers' files", &Backup::PlanWriters},
+        {"list the files", &Backup::ListFiles},
+        {"show the plan", &Backup::ShowDryRun},
+    };
+    const Named *begin = options.dryRun ? std::begin(kDryRun) : std::begin(kSteps);
+    const Named *end = options.dryRun ? std::end(kDryRun) : std::end(kSteps);
+    for (const Named *step = begin; step != end; ++step) {
+        if (int exitCode = (backup.*step->run)()) {
+            output.Document()["failedStep"] = step->name;
             return backup.Finish(exitCode);
         }
     }
