@@ -137,20 +137,21 @@ const CVssVolSnapShotMap *FindInMap(const VolSnapMapList &map, const wstr &volum
 void CVssSysReqBackup::MarkComponentFilesForArchive(const std::shared_ptr<CVssWriterComp> &component)
 {
     // A block-based backup reads the volume, not the files: nothing to mark.
-    if (bbbBackup || !component)
+    if (bbbBackup || !component || component->writer == nullptr)
         return;
-    CVssWriterFileList files;
-    component->GetFiles(files);
-    component->GetDatabaseFiles(files);
-    component->GetDatabaseLogFiles(files);
-    for (const std::shared_ptr<CVssWriterFile> &file : files) {
-        if (!file)
-            continue;
-        vsscr_filedesc descriptor = {};
-        descriptor.path = const_cast<WCHAR *>(file->GetPath().c_str());
-        descriptor.filespec = const_cast<WCHAR *>(file->GetFileSpec().c_str());
-        descriptor.recursive = file->IsRecursive() ? 1 : 0;
-        MarkFileForArchive(&descriptor);
+    // The same lists the save program gets by name, so that what is marked is what is saved.
+    const wstr &writerName = component->writer->GetName();
+    const std::string componentName = Utf8(component->GetName());
+    sow_component named = {};
+    named.name = const_cast<char *>(componentName.c_str());
+    using NamedList = int (*)(const WCHAR *, sow_component *, vsscr_filedesc **);
+    for (NamedList list : {vsscr_get_comp_file_group_list, vsscr_get_comp_database_list,
+                           vsscr_get_comp_db_logfile_group_list}) {
+        vsscr_filedesc *chain = nullptr;
+        list(writerName.c_str(), &named, &chain);
+        for (const vsscr_filedesc *descriptor = chain; descriptor != nullptr; descriptor = descriptor->next)
+            MarkFileForArchive(descriptor);
+        FreeFileDescList(chain);
     }
 }
 
