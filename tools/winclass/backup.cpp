@@ -10,6 +10,7 @@
 
 #include <libwinclass/backup.h>
 #include <libwinclass/explain.h>
+#include <libwinclass/saveitems.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -28,6 +29,9 @@ namespace fs = std::filesystem;
 // The manifest's layout; raised when a field changes meaning or goes. 3: writers, their
 // components and files, and the save type.
 const int kManifestFormat = 3;
+
+// The volume-list flag of the volume that holds the boot configuration store.
+const uint32_t kBootStoreVolume = 0x20;
 
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
@@ -260,11 +264,23 @@ bool Backup::ReadFolder(const wstr &liveFolder, const wstr &volume, wstr *readFo
         addedVolumes_.emplace_back(Shown(volume), "a replicated folder of the selected writer lies on it");
         member = FindVolume(volumes_, volume);
     }
-    if (member == nullptr || (session_->Snapshot() && member->shadowPath.empty())) {
+    if (member == nullptr) {
         *error = "its volume " + Shown(volume) + " is not in the snapshot set";
         return false;
     }
-    if (!session_->Snapshot()) {
+    if (session_->Snapshot() && member->shadowPath.empty()) {
+        // The boot store's volume joins the set as the ASR writer's, but VSS takes no copy
+        // of its file system (FAT32): its files can only be read live.
+        if ((member->flags & kBootStoreVolume) == 0) {
+            *error = "its volume " + Shown(volume) + " has no shadow copy in the snapshot set";
+            return false;
+        }
+        const std::string notice = member->shown + ": the boot store's volume has no shadow copy (VSS takes none "
+                                                   "of its file system); its files are read from the live volume";
+        if (std::find(plan_.notices.begin(), plan_.notices.end(), notice) == plan_.notices.end())
+            plan_.notices.push_back(notice);
+    }
+    if (!session_->Snapshot() || member->shadowPath.empty()) {
         *readFolder = liveFolder;
         return true;
     }
@@ -582,6 +598,12 @@ bool Backup::CopyDocument()
     return true;
 }
 
+wstr Utf8Or(const std::string &text)
+{
+    wstr wide;
+    return Utf8ToWide(text, &wide) ? wide : wstr(W("writer"));
+}
+
 // A name that is a file name on every system: a writer's name may hold any character.
 std::string FileNameFor(const std::string &name)
 {
@@ -601,7 +623,22 @@ bool Backup::CopyMetadata(nlohmann::json *writers)
         if (!writer.taken)
             continue;
         wstr source;
-        if (writer.metadataPath.empty() || !Utf8ToWide(writer.metadataPath, &source)) {
+        std::unique_ptr<const WCHAR, void (*)(const WCHAR *)> saved(nullptr, [](const WCHAR *path) { DeleteFileW(path); });
+        if (writer.byName) {
+            // No save item carries its document: the library writes it on request, into the
+            // host's temporary folder, from where it is copied like the others.
+            WCHAR temporary[MAX_PATH + 1] = {};
+            wstr name;
+            const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
+            if (length > 0 && length <= MAX_PATH && Utf8ToWide(writer.name, &name)) {
+                source = wstr(temporary) + W("winclass-") + Utf8Or(FileNameFor(writer.name)) + W(".xml");
+                vsscr_save_writer_to_xml(name.c_str(), nullptr, source.c_str());
+                saved.reset(source.c_str());
+            }
+        } else if (!writer.metadataPath.empty()) {
+            Utf8ToWide(writer.metadataPath, &source);
+        }
+        if (source.empty()) {
             output_.Error("writer " + writer.name + ": the library handed out no metadata document");
             return false;
         }

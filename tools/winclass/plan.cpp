@@ -79,10 +79,17 @@ wstr WithoutTrailingSeparators(wstr path)
     return path;
 }
 
+struct FileChainRelease {
+    void operator()(vsscr_filedesc *chain) const { FreeFileDescList(chain); }
+};
+using FileChain = std::unique_ptr<vsscr_filedesc, FileChainRelease>;
+
 struct Selection {
     std::set<std::string> wholeWriters;                    // selected by name, every component
     std::map<std::string, std::pair<bool, std::string>> components;  // writer|label: taken, why
     std::map<std::string, std::string> writerWhy;
+    // The writers with a selected component, and their components' labels, in decision order.
+    std::vector<std::pair<std::string, std::vector<std::string>>> taken;
 };
 
 Selection ReadSelection()
@@ -99,8 +106,16 @@ Selection ReadSelection()
             auto &entry = selection.components[d.writer + "|" + d.component];
             // A component selected once stays selected (the ASR writer's volumes are
             // selected once per critical volume).
-            if (!entry.first)
-                entry = {d.taken, d.reason};
+            if (entry.first)
+                continue;
+            entry = {d.taken, d.reason};
+            if (!d.taken)
+                continue;
+            auto writer = std::find_if(selection.taken.begin(), selection.taken.end(),
+                                       [&](const auto &w) { return w.first == d.writer; });
+            if (writer == selection.taken.end())
+                writer = selection.taken.insert(selection.taken.end(), {d.writer, {}});
+            writer->second.push_back(d.component);
         }
     }
     return selection;
@@ -111,6 +126,10 @@ public:
     PlanBuilder(const FolderReader &reader, WriterPlan *plan) : reader_(reader), plan_(*plan) {}
 
     bool AddItem(const sow_save_item &item, const Selection &selection, std::string *error);
+    // A writer whose components were selected although no writer list hands out its save
+    // item (the ASR writer): its files through the by-name lists.
+    bool AddByName(const std::string &name, const std::vector<std::string> &labels, const Selection &selection,
+                   std::string *error);
 
 private:
     bool AddSpecs(const std::string &writer, PlannedComponent *component, const vsscr_filedesc *first,
@@ -125,13 +144,57 @@ private:
     std::map<wstr, size_t> byPath_;  // upper-case live path -> index into plan_.files
 };
 
-bool PlanBuilder::AddItem(const sow_save_item &item, const Selection &selection, std::string *error)
+bool PlanBuilder::AddByName(const std::string &name, const std::vector<std::string> &labels,
+                            const Selection &selection, std::string *error)
 {
     PlannedWriter writer;
+    writer.name = name;
+    writer.byName = true;
+    writer.taken = true;
+    const auto why = selection.writerWhy.find(name);
+    writer.why = why != selection.writerWhy.end()
+                     ? why->second
+                     : "The selection took its components; no writer list hands out its save item.";
+    wstr wideName;
+    Utf8ToWide(name, &wideName);
+    for (const std::string &label : labels) {
+        PlannedComponent component;
+        const size_t separator = label.find_last_of('\\');
+        component.name = separator == std::string::npos ? label : label.substr(separator + 1);
+        component.logicalPath = separator == std::string::npos ? std::string() : label.substr(0, separator);
+        component.caption = component.name;
+        component.label = label;
+        component.taken = true;
+        component.why = selection.components.at(name + "|" + label).second;
+        // The by-name lists read the component record's name alone.
+        sow_component key = {};
+        key.name = const_cast<char *>(component.name.c_str());
+        using ListFunction = int (*)(const WCHAR *, sow_component *, vsscr_filedesc **);
+        for (ListFunction list : {ListFunction(vsscr_get_comp_file_group_list), ListFunction(vsscr_get_comp_database_list),
+                                  ListFunction(vsscr_get_comp_db_logfile_group_list)}) {
+            vsscr_filedesc *first = nullptr;
+            list(wideName.c_str(), &key, &first);
+            FileChain chain(first);
+            if (!AddSpecs(name, &component, chain.get(), error))
+                return false;
+        }
+        writer.components.push_back(std::move(component));
+    }
+    plan_.writers.push_back(std::move(writer));
+    return true;
+}
+
+bool PlanBuilder::AddItem(const sow_save_item &item, const Selection &selection, std::string *error)
+{
+    // A promoted writer is on the system-state list (without its data components) and on
+    // the user-data list (with them): one writer, its components from both.
+    auto known = std::find_if(plan_.writers.begin(), plan_.writers.end(),
+                              [&](const PlannedWriter &w) { return w.name == Text(item.name); });
+    PlannedWriter fresh;
+    PlannedWriter &writer = known != plan_.writers.end() ? *known : fresh;
     writer.name = Text(item.name);
-    writer.metadataPath = Text(item.metadata_path);
-    const auto why = selection.writerWhy.find(writer.name);
-    writer.why = why != selection.writerWhy.end() ? why->second : std::string();
+    if (writer.metadataPath.empty())
+        writer.metadataPath = Text(item.metadata_path);
     const bool whole = selection.wholeWriters.count(writer.name) != 0;
     for (const sow_component *source = item.components; source; source = source->next) {
         PlannedComponent component;
@@ -158,9 +221,11 @@ bool PlanBuilder::AddItem(const sow_save_item &item, const Selection &selection,
         }
         writer.components.push_back(std::move(component));
     }
-    if (!writer.taken && writer.why.empty())
-        writer.why = "None of its components is selected.";
-    plan_.writers.push_back(std::move(writer));
+    const auto why = selection.writerWhy.find(writer.name);
+    writer.why = std::string(writer.taken ? "" : "no component of it is selected; ") +
+                 (why != selection.writerWhy.end() ? why->second : std::string());
+    if (&writer == &fresh)
+        plan_.writers.push_back(std::move(fresh));
     return true;
 }
 
@@ -332,11 +397,18 @@ int BuildWriterPlan(const std::string &onlyWriter, const FolderReader &reader, W
             if (onlyWriter.empty() || SameIgnoringCase(Text(item->name), onlyWriter))
                 items.push_back(item);
     }
-    if (!onlyWriter.empty() && items.empty()) {
-        std::string known;
+    const bool byName = std::any_of(selection.taken.begin(), selection.taken.end(),
+                                    [&](const auto &w) { return SameIgnoringCase(w.first, onlyWriter); });
+    if (!onlyWriter.empty() && items.empty() && !byName) {
+        std::set<std::string> names;
         for (const SaveItems &list : lists)
             for (const sow_save_item *item = list.get(); item; item = item->next)
-                known += (known.empty() ? "" : ", ") + Text(item->name);
+                names.insert(Text(item->name));
+        for (const auto &writer : selection.taken)
+            names.insert(writer.first);
+        std::string known;
+        for (const std::string &name : names)
+            known += (known.empty() ? "" : ", ") + name;
         *error = "--writer " + onlyWriter + ": no writer of that name takes part in this backup (the writers are: " +
                  (known.empty() ? std::string("none") : known) + ")";
         return kExitBadInput;
@@ -352,6 +424,13 @@ int BuildWriterPlan(const std::string &onlyWriter, const FolderReader &reader, W
     for (const sow_save_item *item : items)
         if (!builder.AddItem(*item, selection, error))
             return kExitStepFailed;
+    for (const auto &writer : selection.taken) {
+        const bool listed = std::any_of(plan->writers.begin(), plan->writers.end(),
+                                        [&](const PlannedWriter &w) { return w.name == writer.first; });
+        if (!listed && (onlyWriter.empty() || SameIgnoringCase(writer.first, onlyWriter)) &&
+            !builder.AddByName(writer.first, writer.second, selection, error))
+            return kExitStepFailed;
+    }
     return kExitSuccess;
 }
 

@@ -49,6 +49,7 @@ struct PlannedWriter {
     bool taken = false;  // at least one component was selected
     std::string why;
     std::string metadataPath;  // the library's copy of the writer's metadata document (host path)
+    bool byName = false;       // no writer list hands out its item; its document is saved on request
     std::vector<PlannedComponent> components;
 };
 
