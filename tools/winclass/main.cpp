@@ -192,7 +192,8 @@ int Run(int argc, char **argv)
             out.Warning(failure);
         else if (!folder.empty())
             out.Document()["logFolder"] = folder;
-        if (exitCode != kExitSuccess && !folder.empty() && !out.Json())
+        // Bad input is the command line's fault: its one line says all there is.
+        if (exitCode != kExitSuccess && exitCode != kExitBadInput && !folder.empty() && !out.Json())
             std::fprintf(stderr, "winclass: the client's logs are in %s\n", folder.c_str());
     });
     if (*backupCommand) {
