@@ -138,6 +138,7 @@ private:
     int ListFolder(const wstr &liveFolder, const wstr &shadowFolder);
     bool AddEntry(Entry entry);
     bool CopyFile(const Entry &file, nlohmann::json *record);
+    bool CopyHostDocument(const wstr &source, const fs::path &target, const std::string &what);
     bool CopyDocument();
     bool CopyMetadata(nlohmann::json *writers);
     // A writer's folder as the plan reads it: live before the snapshot, else its copy.
@@ -572,28 +573,38 @@ int Backup::Copy()
 
 // A copy of the backup components document beside the manifest: the one the library
 // wrote lives in a per-process folder that does not outlast the command.
-bool Backup::CopyDocument()
+// A document the library wrote on the host (what: for the error), copied beside the
+// manifest: the library's copies live in a per-process folder that does not outlast the
+// command.
+bool Backup::CopyHostDocument(const wstr &source, const fs::path &target, const std::string &what)
 {
-    FileHandle source(CreateFileW(session_->DocumentPath().c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
-    const fs::path target = destination_ / "backup-components.xml";
-    if (source.get() == INVALID_HANDLE_VALUE) {
-        source.release();
-        output_.Error(Shown(session_->DocumentPath()) + ": cannot open the backup components document: " +
-                      ErrorText(GetLastError()));
+    FileHandle in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL));
+    if (in.get() == INVALID_HANDLE_VALUE) {
+        in.release();
+        output_.Error(Shown(source) + ": cannot open " + what + ": " + ErrorText(GetLastError()));
         return false;
     }
+    std::error_code error;
+    fs::create_directories(target.parent_path(), error);
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     std::vector<char> buffer(64 * 1024);
     DWORD read = 0;
-    while (out && ReadFile(source.get(), buffer.data(), DWORD(buffer.size()), &read, NULL) && read != 0)
+    while (out && ReadFile(in.get(), buffer.data(), DWORD(buffer.size()), &read, NULL) && read != 0)
         out.write(buffer.data(), read);
     out.close();
-    if (!out) {
-        output_.Error(target.u8string() + ": cannot write the copy of the backup components document: " +
-                      std::strerror(errno));
+    if (!out || error) {
+        output_.Error(target.u8string() + ": cannot write the copy of " + what + ": " + SystemText(error));
         return false;
     }
+    return true;
+}
+
+bool Backup::CopyDocument()
+{
+    const fs::path target = destination_ / "backup-components.xml";
+    if (!CopyHostDocument(session_->DocumentPath(), target, "the backup components document"))
+        return false;
     output_.Document()["backupComponentsCopy"] = target.u8string();
     return true;
 }
@@ -614,8 +625,8 @@ std::string FileNameFor(const std::string &name)
     return safe.empty() || safe[0] == '.' ? "_" + safe : safe;
 }
 
-// Each selected writer's metadata document, which the library wrote in a per-process
-// folder, to DIR/writers/<name>.xml: a restore loads it before it selects anything.
+// Each selected writer's metadata document to DIR/writers/<name>.xml: a restore loads it
+// before it selects anything.
 bool Backup::CopyMetadata(nlohmann::json *writers)
 {
     for (size_t i = 0; i < plan_.writers.size(); ++i) {
@@ -643,28 +654,8 @@ bool Backup::CopyMetadata(nlohmann::json *writers)
             return false;
         }
         const std::string relative = "writers/" + FileNameFor(writer.name) + ".xml";
-        std::error_code error;
-        fs::create_directories(destination_ / "writers", error);
-        FileHandle in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, NULL));
-        if (in.get() == INVALID_HANDLE_VALUE) {
-            in.release();
-            output_.Error("writer " + writer.name + ": cannot open its metadata document " + writer.metadataPath + ": " +
-                          ErrorText(GetLastError()));
+        if (!CopyHostDocument(source, destination_ / fs::u8path(relative), "the metadata document of " + writer.name))
             return false;
-        }
-        const fs::path target = destination_ / fs::u8path(relative);
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        std::vector<char> buffer(64 * 1024);
-        DWORD read = 0;
-        while (out && ReadFile(in.get(), buffer.data(), DWORD(buffer.size()), &read, NULL) && read != 0)
-            out.write(buffer.data(), read);
-        out.close();
-        if (!out || error) {
-            output_.Error(target.u8string() + ": cannot write the metadata document of " + writer.name + ": " +
-                          SystemText(error));
-            return false;
-        }
         (*writers)[i]["metadata"] = relative;
     }
     return true;
@@ -784,34 +775,28 @@ int RunBackup(const BackupOptions &options, Output &output)
 {
     Backup backup(options, output);
     using Step = int (Backup::*)();
-    struct Named {
+    // A dry run stops where the snapshot would be taken, lists the live files and shows
+    // the plan.
+    static const struct {
         const char *name;
         Step run;
+        bool backup, dryRun;
+    } kSteps[] = {
+        {"check and canonicalise the paths", &Backup::CheckPaths, true, true},
+        {"check the destination", &Backup::CheckDestination, true, true},
+        {"add the paths to the snapshot set and select the writers", &Backup::AddToSnapshotSet, true, true},
+        {"plan the writers' files", &Backup::PlanWriters, true, true},
+        {"take the snapshot", &Backup::TakeSnapshot, true, false},
+        {"list the files", &Backup::ListFiles, true, true},
+        {"show the plan", &Backup::ShowDryRun, false, true},
+        {"copy", &Backup::Copy, true, false},
+        {"write the manifest", &Backup::WriteManifest, true, false},
     };
-    static const Named kSteps[] = {
-        {"check and canonicalise the paths", &Backup::CheckPaths},
-        {"check the destination", &Backup::CheckDestination},
-        {"add the paths to the snapshot set and select the writers", &Backup::AddToSnapshotSet},
-        {"plan the writers' files", &Backup::PlanWriters},
-        {"take the snapshot", &Backup::TakeSnapshot},
-        {"list the files in the shadow copies", &Backup::ListFiles},
-        {"copy", &Backup::Copy},
-        {"write the manifest", &Backup::WriteManifest},
-    };
-    // A dry run stops where the snapshot would be taken, and lists the live files.
-    static const Named kDryRun[] = {
-        {"check and canonicalise the paths", &Backup::CheckPaths},
-        {"check the destination", &Backup::CheckDestination},
-        {"add the paths to the snapshot set and select the writers", &Backup::AddToSnapshotSet},
-        {"plan the writers' files", &Backup::PlanWriters},
-        {"list the files", &Backup::ListFiles},
-        {"show the plan", &Backup::ShowDryRun},
-    };
-    const Named *begin = options.dryRun ? std::begin(kDryRun) : std::begin(kSteps);
-    const Named *end = options.dryRun ? std::end(kDryRun) : std::end(kSteps);
-    for (const Named *step = begin; step != end; ++step) {
-        if (int exitCode = (backup.*step->run)()) {
-            output.Document()["failedStep"] = step->name;
+    for (const auto &step : kSteps) {
+        if (!(options.dryRun ? step.dryRun : step.backup))
+            continue;
+        if (int exitCode = (backup.*step.run)()) {
+            output.Document()["failedStep"] = step.name;
             return backup.Finish(exitCode);
         }
     }
