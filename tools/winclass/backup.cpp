@@ -243,13 +243,7 @@ int Backup::AddToSnapshotSet()
     for (const SavePath &savePath : savePaths_)
         if (!session_->AddSavePath(savePath.path, savePath.volume))
             return kExitStepFailed;
-    if (!session_->Select())
-        return kExitStepFailed;
-    nlohmann::json added = nlohmann::json::array();
-    for (const auto &volume : addedVolumes_)
-        added.push_back({{"volume", volume.first}, {"why", volume.second}});
-    output_.Document()["addedVolumes"] = added;
-    return kExitSuccess;
+    return session_->Select() ? kExitSuccess : kExitStepFailed;
 }
 
 bool Backup::ReadFolder(const wstr &liveFolder, const wstr &volume, wstr *readFolder, std::string *error)
@@ -307,6 +301,10 @@ int Backup::PlanWriters()
         &plan_, &error);
     if (code != kExitSuccess)
         output_.Error(error);
+    nlohmann::json added = nlohmann::json::array();
+    for (const auto &volume : addedVolumes_)
+        added.push_back({{"volume", volume.first}, {"why", volume.second}});
+    output_.Document()["addedVolumes"] = added;
     return code;
 }
 

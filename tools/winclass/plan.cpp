@@ -289,6 +289,10 @@ bool PlanBuilder::Walk(const wstr &liveFolder, const wstr &readFolder, const vss
         ++*matched;
         AddFile(liveFolder + W("\\") + name, readFolder + W("\\") + name, found, component);
     } while (FindNextFileW(search.get(), &found));
+    if (GetLastError() != ERROR_NO_MORE_FILES) {
+        *error = Shown(liveFolder) + ": listing the folder stopped: " + ErrorText(GetLastError());
+        return false;
+    }
     for (const wstr &name : folders)
         if (!Walk(liveFolder + W("\\") + name, readFolder + W("\\") + name, spec, component, matched, error))
             return false;
