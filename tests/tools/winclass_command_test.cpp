@@ -540,14 +540,27 @@ TEST(WinclassCriticalVolumes, EveryVolumeWithItsFlagsDisksAndReasonWithoutASnaps
 ProgramRun RunProgram(const std::string &arguments, const fs::path &folder, const std::string &environment = "");
 
 // A system-state backup of the default host: each selected component's files, as the
-// host describes them, copied whole; the dry run plans exactly what the backup then takes.
-// (The library promotes writers in the first session of a process only, so the plan is
-// made by the program.)
+// host describes them, copied whole, a file two components name copied once, a file an
+// exclude list names left out; the dry run plans exactly what the backup then takes. (The
+// library promotes writers in the first session of a process only, so the plan is made by
+// the program.)
 TEST(WinclassWriterBackup, SystemStateCopiesEveryFileOfEverySelectedComponentAsPlanned)
 {
-    const json host = json::parse(winsim::EmbeddedHostJson("default"));
+    json host = json::parse(winsim::EmbeddedHostJson("default"));
+    const std::string hosts = "C:\\Windows\\System32\\drivers\\etc\\hosts", excluded = "C:\\Windows\\System32\\ntdll.dll";
+    for (json &writer : host["writers"]) {
+        if (writer["name"] == "Registry Writer")
+            writer["components"][0]["files"].push_back({{"path", "C:\\Windows\\System32\\drivers\\etc\\"}, {"filespec", "hosts"}});
+        if (writer["name"] == "Shadow Copy Optimization Writer")
+            writer["excludeFiles"].push_back({{"path", "C:\\Windows\\System32\\"}, {"filespec", "NTDLL.*"}});
+    }
     fs::path destination = FreshDestination("system-state");
-    const ProgramRun dryRun = RunProgram("backup --save-type system-state --dry-run --json", destination.parent_path() / "plan");
+    fs::create_directories(destination.parent_path());
+    std::ofstream(destination.string() + ".json") << host.dump();
+    winsim::ReplaceHost(winsim::ParseHost(host.dump()));
+    const ProgramRun dryRun = RunProgram("backup --save-type system-state --dry-run --json --host '" +
+                                             destination.string() + ".json'",
+                                         destination.parent_path() / "plan");
     ASSERT_EQ(dryRun.exitCode, 0) << dryRun.err;
     const json plan = json::parse(dryRun.out);
     EXPECT_FALSE(plan.contains("snapshotSetId"));
@@ -572,12 +585,19 @@ TEST(WinclassWriterBackup, SystemStateCopiesEveryFileOfEverySelectedComponentAsP
                 for (const json &spec : component.value(list, json::array()))
                     for (const std::string &path : DescribedFilesOf(host, spec))
                         expected.insert(path);
+            expected.erase(excluded);
             for (const auto &file : taken.at(key))
                 listed.insert(file.first);
             EXPECT_EQ(listed, expected) << key;
             files += listed.size();
         }
     EXPECT_GE(files, 15u) << "the system-state writers' described files";
+    EXPECT_EQ(manifest["excluded"],
+              json::array({json{{"path", excluded}, {"excludedBy", "Shadow Copy Optimization Writer"}}}));
+    EXPECT_EQ(std::count_if(manifest["files"].begin(), manifest["files"].end(),
+                            [&](const json &file) { return file["path"] == hosts; }),
+              1);
+    EXPECT_TRUE(taken.at("Registry Writer|Registry").count({hosts, 21}) && taken.at("System Writer|System Files").count({hosts, 21}));
     for (const json &writer : manifest["writers"]) {
         if (!writer["taken"].get<bool>())
             continue;

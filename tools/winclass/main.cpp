@@ -31,8 +31,9 @@ std::string Footer()
 {
     return "Exit codes:\n"
            "  0  success\n"
-           "  1  a step failed (VSS, reading a shadow copy, writing the copies); the snapshot set is deleted\n"
-           "  2  bad input: the command line, a save path, the destination\n"
+           "  1  a step failed (VSS, reading a shadow copy, writing the copies, a writer's file on a volume\n"
+           "     not in the snapshot set); the snapshot set is deleted\n"
+           "  2  bad input: the command line, a save path, the destination, a --writer that takes no part\n"
            "  3  the host description (--host or WINSIM_HOST) does not load\n"
            "  4  the backup is complete, but the writers were not told or the snapshot set was not deleted\n"
            "\n"
@@ -57,7 +58,7 @@ std::string Footer()
            "  3 filesystem          the paths given, no writer (the default)\n"
            "  4 replicated-folders  the DFS Replication (or FRS) writer whole\n"
            "\n"
-           "Example: winclass backup --save-type system-state --to D:\\backup\\tvsrv01 --dry-run\n";
+           "Example: winclass backup --save-type system-state --to backup-tvsrv01 --dry-run\n";
 }
 
 // The first word that is not an option or an option's value: what the user meant as the
