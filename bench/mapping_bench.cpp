@@ -24,50 +24,7 @@
 #include <string>
 #include <vector>
 
-// ---- counting allocations ----
-
-namespace {
-std::atomic<long long> allocations{0};
-} // namespace
-
-extern "C" void *__libc_malloc(size_t);
-extern "C" void *__libc_calloc(size_t, size_t);
-extern "C" void *__libc_realloc(void *, size_t);
-
-extern "C" void *malloc(size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-
-extern "C" void *calloc(size_t count, size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(count, size);
-}
-
-extern "C" void *realloc(void *block, size_t size)
-{
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(block, size);
-}
-
-void *operator new(size_t size)
-{
-    if (void *block = malloc(size == 0 ? 1 : size))
-        return block;
-    throw std::bad_alloc();
-}
-
-void *operator new[](size_t size) { return operator new(size); }
-// The blocks come from malloc above, so free is their match.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void *block) noexcept { free(block); }
-void operator delete[](void *block) noexcept { free(block); }
-void operator delete(void *block, size_t) noexcept { free(block); }
-void operator delete[](void *block, size_t) noexcept { free(block); }
-#pragma GCC diagnostic pop
+#include "alloccount.h"
 
 namespace {
 

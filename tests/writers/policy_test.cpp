@@ -460,13 +460,18 @@ TEST_P(ArchiveMarking, MarksTheFilesOfSelectedDatabaseComponents)
     const std::vector<std::pair<const char *, bool>> files = {
         {"C:\\Db\\a.mdf", true},          {"C:\\Db\\a.ldf", false},         {"C:\\Db\\sub\\b.mdf", false},
         {"C:\\Logs\\x.ldf", true},        {"C:\\Logs\\deep\\y.LDF", true},  {"C:\\Logs\\deep\\y.mdf", false},
-        {"C:\\One\\exact.dat", true},     {"C:\\One\\other.dat", false}};
+        {"C:\\One\\exact.dat", true},     {"C:\\One\\other.dat", false},       {"C:\\Db\\Data\\s.ndf", true},
+        {"C:\\Db\\Log\\s.log", true},      {"C:\\Db\\Log\\s.txt", false},      {"C:\\Plain\\p.dat", false}};
     UseHost([&](json &h) {
         json &writer = WriterNamed(h, "Registry Writer");
         writer["source"] = "VSS_ST_TRANSACTEDDB";
         writer["components"][0]["files"] = {{{"path", "C:\\Db\\"}, {"filespec", "*.mdf"}},
                                             {{"path", "C:\\Logs"}, {"filespec", "*.ldf"}, {"recursive", true}},
                                             {{"path", "%SystemDrive%\\One\\"}, {"filespec", "exact.dat"}}};
+        writer["components"][0]["databaseFiles"] = {{{"path", "C:\\Db\\Data"}, {"filespec", "s.ndf"}}};
+        writer["components"][0]["logFiles"] = {{{"path", "C:\\Db\\Log\\"}, {"filespec", "*.log"}}};
+        // A writer that is not a transacted database keeps its files as they are.
+        WriterNamed(h, "COM+ REGDB Writer")["components"][0]["files"].push_back({{"path", "C:\\Plain"}, {"filespec", "*"}});
         for (const auto &file : files)
             h["files"].push_back({{"path", file.first}, {"content", "x"}, {"attributes", {"notindexed"}}});
     });
