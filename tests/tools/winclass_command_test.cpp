@@ -614,6 +614,25 @@ TEST(WinclassWriterBackup, SystemStateCopiesEveryFileOfEverySelectedComponentAsP
     EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
 }
 
+// A recovery backup takes the ASR writer, which no writer list hands out, through the
+// by-name lists; its boot store lies on the FAT32 system partition, which has no shadow
+// copy, and is read live under its volume's GUID name.
+TEST(WinclassWriterBackup, RecoveryTakesTheAsrWritersBootStoreFromTheLiveSystemPartition)
+{
+    const fs::path destination = FreshDestination("recovery");
+    json document;
+    ASSERT_EQ(Backup(WriterOptions(1, destination), &document), 0) << Said(document);
+    const std::string bcd = "\\\\?\\Volume{7e1a3c5d-9f2b-4d4e-8c6a-0b2d4f6e8a15}\\EFI\\Microsoft\\Boot\\BCD";
+    const auto taken = TakenFiles(document["writers"]);
+    EXPECT_EQ(taken.at("ASR Writer|BCD"), (std::set<std::pair<std::string, uint64_t>>{{bcd, 4}}));
+    EXPECT_TRUE(taken.count("ASR Writer|ASR") && taken.count("ASR Writer|harddisk0"));
+    EXPECT_EQ(ReadAll(destination / "Volume{7e1a3c5d-9f2b-4d4e-8c6a-0b2d4f6e8a15}" / "EFI" / "Microsoft" / "Boot" / "BCD"),
+              "regf");
+    EXPECT_NE(ReadAll(destination / "writers" / "ASR Writer.xml").find("ASR Writer"), std::string::npos);
+    EXPECT_NE(document["plan"]["notices"].dump().find("read from the live volume"), std::string::npos);
+    EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
+}
+
 // The selection marks the files of the transacted-database components it takes, and no
 // other file, when asked to; the host's files start without the archive bit. One backup
 // per process: the library promotes writers in a process's first session only.
