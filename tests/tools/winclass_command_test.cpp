@@ -16,8 +16,12 @@
 
 #include <vsserror.h>
 
+#include <fnmatch.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -96,13 +100,75 @@ std::string Said(const json &document)
     return said;
 }
 
-int Backup(const std::vector<std::string> &paths, const fs::path &destination, json *document, bool force = false)
+int Backup(winclass::BackupOptions options, json *document)
 {
     winclass::Output output(true);
-    winclass::BackupOptions options{paths, destination.string(), force};
     int code = winclass::RunBackup(options, output);
     *document = output.Document();
     return code;
+}
+
+int Backup(const std::vector<std::string> &paths, const fs::path &destination, json *document, bool force = false)
+{
+    winclass::BackupOptions options;
+    options.paths = paths;
+    options.destination = destination.string();
+    options.force = force;
+    return Backup(options, document);
+}
+
+struct ProgramRun {
+    int exitCode;
+    std::string out, err;
+};
+
+winclass::BackupOptions WriterOptions(int saveType, const fs::path &destination, bool dryRun = false)
+{
+    winclass::BackupOptions options;
+    options.saveType = saveType;
+    options.destination = destination.string();
+    options.dryRun = dryRun;
+    return options;
+}
+
+// "writer|component" -> the (path, size) of its files, as a plan or a manifest lists them.
+std::map<std::string, std::set<std::pair<std::string, uint64_t>>> TakenFiles(const json &writers)
+{
+    std::map<std::string, std::set<std::pair<std::string, uint64_t>>> taken;
+    for (const json &writer : writers)
+        for (const json &component : writer["components"]) {
+            auto &files = taken[writer["name"].get<std::string>() + "|" + component["name"].get<std::string>()];
+            for (const json &file : component["files"])
+                files.emplace(file["path"].get<std::string>(), file["size"].get<uint64_t>());
+        }
+    return taken;
+}
+
+std::string Folded(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    return text;
+}
+
+// The described files a writer's file specification names, worked out from the host
+// description alone: folder (or below it, recursive) and a wildcard name.
+std::set<std::string> DescribedFilesOf(const json &host, const json &spec)
+{
+    std::string folder = Folded(spec["path"]), filespec = Folded(spec["filespec"]);
+    while (!folder.empty() && folder.back() == '\\')
+        folder.pop_back();
+    if (filespec == "*.*")
+        filespec = "*";
+    std::set<std::string> named;
+    for (const json &file : host["files"]) {
+        const std::string path = file["path"], folded = Folded(path);
+        const size_t separator = folded.rfind('\\');
+        const std::string in = folded.substr(0, separator);
+        const bool under = in == folder || (spec.value("recursive", false) && in.rfind(folder + "\\", 0) == 0);
+        if (!file.value("directory", false) && under && fnmatch(filespec.c_str(), folded.c_str() + separator + 1, 0) == 0)
+            named.insert(path);
+    }
+    return named;
 }
 
 } // namespace
@@ -183,7 +249,7 @@ TEST(WinclassBackup, CopiesTheDefaultHostsFoldersFromTheShadowCopies)
     EXPECT_TRUE(fs::is_directory(destination / "D" / "Shares" / "Finance" / "old"));
 
     json manifest = json::parse(ReadAll(destination / "manifest.json"));
-    EXPECT_EQ(manifest["formatVersion"], 2);
+    EXPECT_EQ(manifest["formatVersion"], 3);
     EXPECT_EQ(manifest["snapshotSetId"], document["snapshotSetId"]);
     EXPECT_EQ(manifest["totals"]["files"], expected);
     size_t files = 0, bytes = 0;
@@ -471,15 +537,186 @@ TEST(WinclassCriticalVolumes, EveryVolumeWithItsFlagsDisksAndReasonWithoutASnaps
     EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
 }
 
+ProgramRun RunProgram(const std::string &arguments, const fs::path &folder, const std::string &environment = "");
+
+// A system-state backup of the default host: each selected component's files, as the
+// host describes them, copied whole, a file two components name copied once, a file an
+// exclude list names left out; the dry run plans exactly what the backup then takes. (The
+// library promotes writers in the first session of a process only, so the plan is made by
+// the program.)
+TEST(WinclassWriterBackup, SystemStateCopiesEveryFileOfEverySelectedComponentAsPlanned)
+{
+    json host = json::parse(winsim::EmbeddedHostJson("default"));
+    const std::string hosts = "C:\\Windows\\System32\\drivers\\etc\\hosts", excluded = "C:\\Windows\\System32\\ntdll.dll";
+    for (json &writer : host["writers"]) {
+        if (writer["name"] == "Registry Writer")
+            writer["components"][0]["files"].push_back({{"path", "C:\\Windows\\System32\\drivers\\etc\\"}, {"filespec", "hosts"}});
+        if (writer["name"] == "Shadow Copy Optimization Writer")
+            writer["excludeFiles"].push_back({{"path", "C:\\Windows\\System32\\"}, {"filespec", "NTDLL.*"}});
+    }
+    fs::path destination = FreshDestination("system-state");
+    fs::create_directories(destination.parent_path());
+    std::ofstream(destination.string() + ".json") << host.dump();
+    winsim::ReplaceHost(winsim::ParseHost(host.dump()));
+    const ProgramRun dryRun = RunProgram("backup --save-type system-state --dry-run --json --host '" +
+                                             destination.string() + ".json'",
+                                         destination.parent_path() / "plan");
+    ASSERT_EQ(dryRun.exitCode, 0) << dryRun.err;
+    const json plan = json::parse(dryRun.out);
+    EXPECT_FALSE(plan.contains("snapshotSetId"));
+    json document;
+    ASSERT_EQ(Backup(WriterOptions(2, destination), &document), 0) << Said(document);
+
+    const json manifest = json::parse(ReadAll(destination / "manifest.json"));
+    EXPECT_EQ(manifest["formatVersion"], 3);
+    EXPECT_EQ(TakenFiles(plan["plan"]["writers"]), TakenFiles(manifest["writers"]));
+    std::map<std::string, std::string> contents;
+    for (const json &file : host["files"])
+        contents[file["path"].get<std::string>()] = file.value("content", "");
+    const auto taken = TakenFiles(manifest["writers"]);
+    size_t files = 0;
+    for (const json &writer : host["writers"])
+        for (const json &component : writer.value("components", json::array())) {
+            const std::string key = writer["name"].get<std::string>() + "|" + component["name"].get<std::string>();
+            if (!taken.count(key))
+                continue;
+            std::set<std::string> expected, listed;
+            for (const char *list : {"files", "databaseFiles", "logFiles"})
+                for (const json &spec : component.value(list, json::array()))
+                    for (const std::string &path : DescribedFilesOf(host, spec))
+                        expected.insert(path);
+            expected.erase(excluded);
+            for (const auto &file : taken.at(key))
+                listed.insert(file.first);
+            EXPECT_EQ(listed, expected) << key;
+            files += listed.size();
+        }
+    EXPECT_GE(files, 15u) << "the system-state writers' described files";
+    EXPECT_EQ(manifest["excluded"],
+              json::array({json{{"path", excluded}, {"excludedBy", "Shadow Copy Optimization Writer"}}}));
+    EXPECT_EQ(std::count_if(manifest["files"].begin(), manifest["files"].end(),
+                            [&](const json &file) { return file["path"] == hosts; }),
+              1);
+    EXPECT_TRUE(taken.at("Registry Writer|Registry").count({hosts, 21}) && taken.at("System Writer|System Files").count({hosts, 21}));
+    for (const json &writer : manifest["writers"]) {
+        if (!writer["taken"].get<bool>())
+            continue;
+        const std::string metadata = ReadAll(destination / fs::u8path(writer["metadata"].get<std::string>()));
+        EXPECT_NE(metadata.find(writer["name"].get<std::string>()), std::string::npos) << writer["name"];
+        for (const json &component : writer["components"])
+            for (const json &file : component["files"]) {
+                const std::string copy = ReadAll(fs::u8path(file["copiedTo"].get<std::string>()));
+                EXPECT_EQ(copy, contents.at(file["path"].get<std::string>())) << file["path"];
+                EXPECT_EQ(file["sha256"], Sha256Of(copy)) << file["path"];
+            }
+    }
+    EXPECT_TRUE(taken.count("ASR Writer|BCD") == 0) << "save type 2 takes no recovery set";
+    EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
+}
+
+// A recovery backup takes the ASR writer, which no writer list hands out, through the
+// by-name lists; its boot store lies on the FAT32 system partition, which has no shadow
+// copy, and is read live under its volume's GUID name.
+TEST(WinclassWriterBackup, RecoveryTakesTheAsrWritersBootStoreFromTheLiveSystemPartition)
+{
+    const fs::path destination = FreshDestination("recovery");
+    json document;
+    ASSERT_EQ(Backup(WriterOptions(1, destination), &document), 0) << Said(document);
+    const std::string bcd = "\\\\?\\Volume{7e1a3c5d-9f2b-4d4e-8c6a-0b2d4f6e8a15}\\EFI\\Microsoft\\Boot\\BCD";
+    const auto taken = TakenFiles(document["writers"]);
+    EXPECT_EQ(taken.at("ASR Writer|BCD"), (std::set<std::pair<std::string, uint64_t>>{{bcd, 4}}));
+    EXPECT_TRUE(taken.count("ASR Writer|ASR") && taken.count("ASR Writer|harddisk0"));
+    EXPECT_EQ(ReadAll(destination / "Volume{7e1a3c5d-9f2b-4d4e-8c6a-0b2d4f6e8a15}" / "EFI" / "Microsoft" / "Boot" / "BCD"),
+              "regf");
+    EXPECT_NE(ReadAll(destination / "writers" / "ASR Writer.xml").find("ASR Writer"), std::string::npos);
+    EXPECT_NE(document["plan"]["notices"].dump().find("read from the live volume"), std::string::npos);
+    EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
+}
+
+// The selection marks the files of the transacted-database components it takes, and no
+// other file, when asked to; the host's files start without the archive bit. One backup
+// per process: the library promotes writers in a process's first session only.
+class WinclassArchiveMark : public testing::TestWithParam<bool> {};
+
+TEST_P(WinclassArchiveMark, SetsTheBitOnTheTakenTransactedDatabaseFilesAlone)
+{
+    {
+        const bool mark = GetParam();
+        json host = json::parse(winsim::EmbeddedHostJson("hyperv-host"));
+        for (json &file : host["files"])
+            if (!file.value("directory", false))
+                file["attributes"] = {"notindexed"};  // an empty list still reads as the archive bit
+        winsim::ReplaceHost(winsim::ParseHost(host.dump()));
+        winclass::BackupOptions options = WriterOptions(2, FreshDestination(mark ? "marked" : "unmarked"));
+        options.archiveMark = mark;
+        json document;
+        ASSERT_EQ(Backup(options, &document), 0) << Said(document);
+
+        std::set<std::string> transacted, expected, marked;
+        for (const json &writer : host["writers"])
+            if (writer.value("source", "") == "VSS_ST_TRANSACTEDDB")
+                transacted.insert(writer["name"].get<std::string>());
+        for (const json &writer : document["writers"])
+            for (const json &component : writer["components"])
+                for (const json &file : component["files"])
+                    if (transacted.count(writer["name"].get<std::string>()))
+                        expected.insert(file["path"].get<std::string>());
+        ASSERT_FALSE(expected.empty()) << "the Windows Internal Database's files are taken";
+        for (const json &file : host["files"]) {
+            std::u16string path;
+            ASSERT_TRUE(winclass::Utf8ToWide(file["path"].get<std::string>(), &path));
+            const DWORD attributes = GetFileAttributesW(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_ARCHIVE))
+                marked.insert(file["path"].get<std::string>());
+        }
+        EXPECT_EQ(marked, mark ? expected : std::set<std::string>());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithout, WinclassArchiveMark, testing::Bool());
+
+// Input a writer backup cannot honour: one error naming what is wrong (the writer, its
+// component and the path), nothing written, no snapshot left; a specification that matches
+// nothing is only a notice.
+TEST(WinclassWriterBackup, BadInputNamesWriterComponentAndPathAndLeavesNothing)
+{
+    const struct {
+        int saveType;
+        const char *writer;
+        const char *folder, *filespec;  // added to the System Writer's "System Files"
+        int exitCode;
+        const char *said;
+    } kCases[] = {
+        {2, "No Such Writer", nullptr, nullptr, 2, "--writer No Such Writer: no writer of that name"},
+        {3, "System Writer", nullptr, nullptr, 2, "--writer System Writer needs a writer save type"},
+        {1, "", "F:\\VMs\\", "*.vhdx", 1,
+         "writer System Writer, component System Files, F:\\VMs\\*.vhdx: its volume F:\\ is not in the snapshot set"},
+        {2, "", "C:\\Windows\\Fonts\\", "*.ttf", 0, "System Writer | System Files: C:\\Windows\\Fonts\\*.ttf matches no file"},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.said);
+        json host = json::parse(winsim::EmbeddedHostJson("default"));
+        if (c.folder)
+            host["writers"][0]["components"][0]["files"].push_back({{"path", c.folder}, {"filespec", c.filespec}});
+        winsim::ReplaceHost(winsim::ParseHost(host.dump()));
+        const fs::path destination = FreshDestination("bad-writer-input");
+        winclass::BackupOptions options = WriterOptions(c.saveType, destination);
+        options.writer = c.writer;
+        if (c.saveType == 3)
+            options.paths = {"D:\\Shares"};
+        json document;
+        EXPECT_EQ(Backup(options, &document), c.exitCode);
+        std::string said = Said(document);
+        for (const json &notice : document.value("plan", json::object()).value("notices", json::array()))
+            said += " | " + notice.get<std::string>();
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        EXPECT_EQ(fs::exists(destination / "manifest.json"), c.exitCode == 0);
+        EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
+    }
+}
+
 // The built program, end to end.
-namespace {
-
-struct ProgramRun {
-    int exitCode;
-    std::string out, err;
-};
-
-ProgramRun RunProgram(const std::string &arguments, const fs::path &folder, const std::string &environment = "")
+ProgramRun RunProgram(const std::string &arguments, const fs::path &folder, const std::string &environment)
 {
     fs::create_directories(folder);
     std::string command = "cd '" + folder.string() + "' && env -u WINSIM_HOST -u TLV_LOGSDIR XDG_STATE_HOME='" +
@@ -488,8 +725,6 @@ ProgramRun RunProgram(const std::string &arguments, const fs::path &folder, cons
     int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(folder / "out"), ReadAll(folder / "err")};
 }
-
-} // namespace
 
 TEST(WinclassProgram, BacksUpADescribedHost)
 {
@@ -539,6 +774,9 @@ TEST(WinclassProgram, CommandLineAndHostsAnswerWithOneLineAndTheDocumentedCode)
         {"volumes --host '" + broken + "'", "", 3, "", "does not load"},
         {"volumes", "WINSIM_HOST='" + broken + "'", 3, "", "WINSIM_HOST="},
         {"backup 'G:\\' --to x", "", 2, "", "G:\\ is removable media"},
+        {"backup --save-type 9 --to x", "", 2, "", "'9' is not a save type"},
+        {"backup --save-type system-state --writer 'No Such' --to x", "", 2, "", "--writer No Such: no writer"},
+        {"backup --save-type dr-system-state --dry-run", "", 0, "The snapshot of a save type 0 backup", ""},
         // No installation directory: the library cannot make its writer list; the
         // command names the key.
         {"backup 'C:\\Users' --to x --host '" + std::string(TV_SOURCE_DIR) + "/tests/host/hosts/dynamic-mount.json'",

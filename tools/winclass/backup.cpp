@@ -1,10 +1,16 @@
-// winclass backup PATH... --to DIR: a file-system backup from snapshot to manifest, as a
-// list of named steps.
+// winclass backup [PATH...] --to DIR [--save-type N]: a backup from snapshot to manifest,
+// as a list of named steps. A writer save type adds the save items of the writers the
+// selection took: their components' files, their metadata documents.
 #include "commands.h"
 #include "paths.h"
+#include "plan.h"
 #include "platform.h"
 #include "session.h"
 #include "sha256.h"
+
+#include <libwinclass/backup.h>
+#include <libwinclass/explain.h>
+#include <libwinclass/saveitems.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 
 namespace winclass {
 
@@ -19,8 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The manifest's layout; raised when a field changes meaning or goes.
-const int kManifestFormat = 2;
+// The manifest's layout; raised when a field changes meaning or goes. 3: writers, their
+// components and files, and the save type.
+const int kManifestFormat = 3;
+
+// The volume-list flag of the volume that holds the boot configuration store.
+const uint32_t kBootStoreVolume = 0x20;
 
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
@@ -114,8 +125,10 @@ public:
     int CheckPaths();
     int CheckDestination();
     int AddToSnapshotSet();
+    int PlanWriters();
     int TakeSnapshot();
     int ListFiles();
+    int ShowDryRun();
     int Copy();
     int WriteManifest();
     // Completion and the deletion of the snapshot set, whatever came before; the summary.
@@ -125,7 +138,12 @@ private:
     int ListFolder(const wstr &liveFolder, const wstr &shadowFolder);
     bool AddEntry(Entry entry);
     bool CopyFile(const Entry &file, nlohmann::json *record);
+    bool CopyHostDocument(const wstr &source, const fs::path &target, const std::string &what);
     bool CopyDocument();
+    bool CopyMetadata(nlohmann::json *writers);
+    // A writer's folder as the plan reads it: live before the snapshot, else its copy.
+    bool ReadFolder(const wstr &liveFolder, const wstr &volume, wstr *readFolder, std::string *error);
+    nlohmann::json PlanJson() const;
 
     const BackupOptions &options_;
     Output &output_;
@@ -134,6 +152,9 @@ private:
     std::unique_ptr<BackupSession> session_;
     std::vector<VolumeInSet> volumes_;
     std::vector<Entry> entries_;
+    std::set<wstr> filePaths_;  // upper case: a file named by a writer and a path is copied once
+    WriterPlan plan_;
+    std::vector<std::pair<std::string, std::string>> addedVolumes_;  // volume, why
     uint64_t fileCount_ = 0, totalBytes_ = 0, copiedBytes_ = 0;
     double elapsed_ = 0;
     nlohmann::json records_ = nlohmann::json::array();
@@ -143,6 +164,22 @@ private:
 
 int Backup::CheckPaths()
 {
+    const bool writers = IsWriterSaveType(options_.saveType);
+    std::string wrong;
+    if (!writers && options_.paths.empty())
+        wrong = "a file-system backup (save type 3) needs the paths to save; a writer save type (0, 1, 2 or 4) "
+                "backs up without them";
+    else if (!writers && !options_.writer.empty())
+        wrong = "--writer " + options_.writer + " needs a writer save type (0, 1, 2 or 4), not save type " +
+                std::to_string(options_.saveType);
+    else if (options_.destination.empty() && !options_.dryRun)
+        wrong = "--to is required (or --dry-run, which writes nothing)";
+    if (!wrong.empty()) {
+        output_.Error(wrong);
+        return kExitBadInput;
+    }
+    output_.Document()["saveType"] = options_.saveType;
+    output_.Document()["saveTypeName"] = SaveTypeName(options_.saveType);
     std::vector<SavePath> checked;
     for (const std::string &given : options_.paths) {
         SavePath savePath;
@@ -164,6 +201,8 @@ int Backup::CheckPaths()
 int Backup::CheckDestination()
 {
     // Nothing is made here: the folder is created only once the snapshot exists.
+    if (options_.destination.empty())
+        return kExitSuccess;
     destination_ = fs::u8path(options_.destination);
     std::error_code error;
     const fs::file_status status = fs::status(destination_, error);
@@ -185,12 +224,88 @@ int Backup::CheckDestination()
 int Backup::AddToSnapshotSet()
 {
     session_.reset(new BackupSession(output_));
-    if (!session_->Start(kFileSystemSaveType))
+    // A plan writes nothing, the live files' archive attributes included.
+    if (!session_->Open(options_.saveType, options_.archiveMark && !options_.dryRun))
         return kExitStepFailed;
+    if (IsWriterSaveType(options_.saveType)) {
+        // Every writer's class among the decisions, for the plan's reasons.
+        vsscr_classify_writers();
+        // The system-state selection takes the components on volumes already in the set.
+        if (options_.saveType <= 2)
+            for (const auto &volume : SystemStateVolumes()) {
+                if (struct vo_msg *failure = vsscr_add_savepath(volume.first.c_str())) {
+                    output_.LibraryMessage(failure, "adding " + volume.first + " to the snapshot set");
+                    return kExitStepFailed;
+                }
+                addedVolumes_.push_back(volume);
+            }
+    }
     for (const SavePath &savePath : savePaths_)
         if (!session_->AddSavePath(savePath.path, savePath.volume))
             return kExitStepFailed;
-    return kExitSuccess;
+    return session_->Select() ? kExitSuccess : kExitStepFailed;
+}
+
+bool Backup::ReadFolder(const wstr &liveFolder, const wstr &volume, wstr *readFolder, std::string *error)
+{
+    const VolumeInSet *member = FindVolume(volumes_, volume);
+    // Replicated folders: the save type names the writer alone, so its volumes join here.
+    if (member == nullptr && options_.saveType == 4 && !session_->Snapshot()) {
+        const wstr path = volume.size() > 3 && volume.back() == '\\' ? volume.substr(0, volume.size() - 1) : volume;
+        if (!session_->AddSavePath(path, volume) || !session_->Volumes(&volumes_)) {
+            *error = "its volume " + Shown(volume) + " could not join the snapshot set";
+            return false;
+        }
+        addedVolumes_.emplace_back(Shown(volume), "a replicated folder of the selected writer lies on it");
+        member = FindVolume(volumes_, volume);
+    }
+    if (member == nullptr) {
+        *error = "its volume " + Shown(volume) + " is not in the snapshot set";
+        return false;
+    }
+    if (session_->Snapshot() && member->shadowPath.empty()) {
+        // The boot store's volume joins the set as the ASR writer's, but VSS takes no copy
+        // of its file system (FAT32): its files can only be read live.
+        if ((member->flags & kBootStoreVolume) == 0) {
+            *error = "its volume " + Shown(volume) + " has no shadow copy in the snapshot set";
+            return false;
+        }
+        const std::string notice = member->shown + ": the boot store's volume has no shadow copy (VSS takes none "
+                                                   "of its file system); its files are read from the live volume";
+        if (std::find(plan_.notices.begin(), plan_.notices.end(), notice) == plan_.notices.end())
+            plan_.notices.push_back(notice);
+    }
+    if (!session_->Snapshot() || member->shadowPath.empty()) {
+        *readFolder = liveFolder;
+        return true;
+    }
+    wstr shadow;
+    Utf8ToWide(member->shadowPath, &shadow);
+    const wstr folder = liveFolder + W("\\");
+    *readFolder = shadow + folder.substr(std::min(folder.size(), volume.size()));
+    return true;
+}
+
+int Backup::PlanWriters()
+{
+    if (!IsWriterSaveType(options_.saveType))
+        return kExitSuccess;
+    if (!session_->Volumes(&volumes_))
+        return kExitStepFailed;
+    std::string error;
+    const int code = BuildWriterPlan(
+        options_.writer,
+        [this](const wstr &folder, const wstr &volume, wstr *read, std::string *why) {
+            return ReadFolder(folder, volume, read, why);
+        },
+        &plan_, &error);
+    if (code != kExitSuccess)
+        output_.Error(error);
+    nlohmann::json added = nlohmann::json::array();
+    for (const auto &volume : addedVolumes_)
+        added.push_back({{"volume", volume.first}, {"why", volume.second}});
+    output_.Document()["addedVolumes"] = added;
+    return code;
 }
 
 int Backup::TakeSnapshot()
@@ -210,9 +325,26 @@ int Backup::TakeSnapshot()
 
 bool Backup::AddEntry(Entry entry)
 {
-    // C:\Data\a.txt lands at DIR/C/Data/a.txt; every name must have a UTF-8 form.
-    entry.copy = destination_ / std::string(1, char(entry.livePath[0]));
+    if (!entry.folder) {
+        const std::string excludedBy = plan_.ExcludedBy(entry.livePath);
+        if (!excludedBy.empty()) {
+            plan_.excluded.emplace_back(Shown(entry.livePath), excludedBy);
+            return true;
+        }
+        wstr key = entry.livePath;
+        std::transform(key.begin(), key.end(), key.begin(), [](WCHAR c) { return c >= 'a' && c <= 'z' ? WCHAR(c - 32) : c; });
+        if (!filePaths_.insert(key).second)
+            return true;
+    }
+    // C:\Data\a.txt lands at DIR/C/Data/a.txt, \\?\Volume{g}\EFI at DIR/Volume{g}/EFI;
+    // every name must have a UTF-8 form.
     size_t at = 3;
+    if (entry.livePath.compare(0, 4, W("\\\\?\\")) == 0) {
+        at = entry.livePath.find('\\', 4) + 1;
+        entry.copy = destination_ / Shown(entry.livePath.substr(4, at - 5));
+    } else {
+        entry.copy = destination_ / std::string(1, char(entry.livePath[0]));
+    }
     while (at < entry.livePath.size()) {
         size_t end = entry.livePath.find('\\', at);
         if (end == wstr::npos)
@@ -283,9 +415,29 @@ int Backup::ListFolder(const wstr &liveFolder, const wstr &shadowFolder)
 
 int Backup::ListFiles()
 {
+    // The files a writer names are those its shadow copy holds; the plan read them live.
+    if (IsWriterSaveType(options_.saveType) && session_->Snapshot())
+        if (int code = PlanWriters())
+            return code;
+    if (IsWriterSaveType(options_.saveType) && session_->Snapshot()) {
+        ShowPlan(output_, plan_);
+        output_.Document()["plan"] = PlanJson();
+    }
+    for (const PlannedFile &file : plan_.files) {
+        Entry entry;
+        entry.livePath = file.livePath;
+        entry.shadowPath = file.readPath;
+        entry.size = file.size;
+        entry.attributes = file.attributes;
+        entry.lastWrite = file.lastWrite;
+        if (!AddEntry(entry))
+            return kExitStepFailed;
+    }
     for (const SavePath &savePath : savePaths_) {
         Mapping mapping;
-        if (!session_->Map(savePath.path, &mapping)) {
+        if (options_.dryRun) {
+            mapping.shadowPath = savePath.path;
+        } else if (!session_->Map(savePath.path, &mapping)) {
             output_.Error(Shown(savePath.path) + ": its volume " + Shown(savePath.volume) +
                           " has no shadow copy in the snapshot set");
             return kExitStepFailed;
@@ -419,35 +571,140 @@ int Backup::Copy()
 
 // A copy of the backup components document beside the manifest: the one the library
 // wrote lives in a per-process folder that does not outlast the command.
-bool Backup::CopyDocument()
+// A document the library wrote on the host (what: for the error), copied beside the
+// manifest: the library's copies live in a per-process folder that does not outlast the
+// command.
+bool Backup::CopyHostDocument(const wstr &source, const fs::path &target, const std::string &what)
 {
-    FileHandle source(CreateFileW(session_->DocumentPath().c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
-    const fs::path target = destination_ / "backup-components.xml";
-    if (source.get() == INVALID_HANDLE_VALUE) {
-        source.release();
-        output_.Error(Shown(session_->DocumentPath()) + ": cannot open the backup components document: " +
-                      ErrorText(GetLastError()));
+    FileHandle in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL));
+    if (in.get() == INVALID_HANDLE_VALUE) {
+        in.release();
+        output_.Error(Shown(source) + ": cannot open " + what + ": " + ErrorText(GetLastError()));
         return false;
     }
+    std::error_code error;
+    fs::create_directories(target.parent_path(), error);
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     std::vector<char> buffer(64 * 1024);
     DWORD read = 0;
-    while (out && ReadFile(source.get(), buffer.data(), DWORD(buffer.size()), &read, NULL) && read != 0)
+    while (out && ReadFile(in.get(), buffer.data(), DWORD(buffer.size()), &read, NULL) && read != 0)
         out.write(buffer.data(), read);
     out.close();
-    if (!out) {
-        output_.Error(target.u8string() + ": cannot write the copy of the backup components document: " +
-                      std::strerror(errno));
+    if (!out || error) {
+        output_.Error(target.u8string() + ": cannot write the copy of " + what + ": " + SystemText(error));
         return false;
     }
+    return true;
+}
+
+bool Backup::CopyDocument()
+{
+    const fs::path target = destination_ / "backup-components.xml";
+    if (!CopyHostDocument(session_->DocumentPath(), target, "the backup components document"))
+        return false;
     output_.Document()["backupComponentsCopy"] = target.u8string();
     return true;
+}
+
+wstr Utf8Or(const std::string &text)
+{
+    wstr wide;
+    return Utf8ToWide(text, &wide) ? wide : wstr(W("writer"));
+}
+
+// A name that is a file name on every system: a writer's name may hold any character.
+std::string FileNameFor(const std::string &name)
+{
+    std::string safe = name;
+    for (char &c : safe)
+        if (std::strchr("<>:\"/\\|?*", c) != nullptr || (unsigned char)c < 32)
+            c = '_';
+    return safe.empty() || safe[0] == '.' ? "_" + safe : safe;
+}
+
+// Each selected writer's metadata document to DIR/writers/<name>.xml: a restore loads it
+// before it selects anything.
+bool Backup::CopyMetadata(nlohmann::json *writers)
+{
+    for (size_t i = 0; i < plan_.writers.size(); ++i) {
+        const PlannedWriter &writer = plan_.writers[i];
+        if (!writer.taken)
+            continue;
+        wstr source;
+        std::unique_ptr<const WCHAR, void (*)(const WCHAR *)> saved(nullptr, [](const WCHAR *path) { DeleteFileW(path); });
+        if (writer.byName) {
+            // No save item carries its document: the library writes it on request, into the
+            // host's temporary folder, from where it is copied like the others.
+            WCHAR temporary[MAX_PATH + 1] = {};
+            wstr name;
+            const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
+            if (length > 0 && length <= MAX_PATH && Utf8ToWide(writer.name, &name)) {
+                source = wstr(temporary) + W("winclass-") + Utf8Or(FileNameFor(writer.name)) + W(".xml");
+                vsscr_save_writer_to_xml(name.c_str(), nullptr, source.c_str());
+                saved.reset(source.c_str());
+            }
+        } else if (!writer.metadataPath.empty()) {
+            Utf8ToWide(writer.metadataPath, &source);
+        }
+        if (source.empty()) {
+            output_.Error("writer " + writer.name + ": the library handed out no metadata document");
+            return false;
+        }
+        const std::string relative = "writers/" + FileNameFor(writer.name) + ".xml";
+        if (!CopyHostDocument(source, destination_ / fs::u8path(relative), "the metadata document of " + writer.name))
+            return false;
+        (*writers)[i]["metadata"] = relative;
+    }
+    return true;
+}
+
+nlohmann::json Backup::PlanJson() const
+{
+    nlohmann::json excluded = nlohmann::json::array();
+    for (const auto &file : plan_.excluded)
+        excluded.push_back({{"path", file.first}, {"excludedBy", file.second}});
+    return {{"saveType", options_.saveType},
+            {"saveTypeName", SaveTypeName(options_.saveType)},
+            {"writers", WritersJson(plan_, nullptr)},
+            {"excluded", excluded},
+            {"notices", plan_.notices}};
+}
+
+int Backup::ShowDryRun()
+{
+    output_.Line("Plan for save type " + std::to_string(options_.saveType) + " (" + SaveTypeName(options_.saveType) +
+                 "); no snapshot is taken and nothing is written:");
+    for (const auto &volume : addedVolumes_)
+        output_.Line("  volume " + volume.first + " (" + volume.second + ")");
+    ShowPlan(output_, plan_);
+    nlohmann::json plan = PlanJson(), files = nlohmann::json::array();
+    // The writers' files come first, and are listed under their components.
+    for (size_t i = plan_.files.size(); i < entries_.size(); ++i) {
+        const Entry &entry = entries_[i];
+        files.push_back({{"path", Shown(entry.livePath)}, {"kind", entry.folder ? "folder" : "file"}, {"size", entry.size}});
+        if (!entry.folder)
+            output_.Line("  path file " + Shown(entry.livePath) + "  " + HumanSize(entry.size));
+    }
+    plan["files"] = files;
+    plan["totals"] = {{"files", fileCount_}, {"bytes", totalBytes_}};
+    if (options_.archiveMark)
+        output_.Notice("--archive-mark is not applied in a dry run: the backup marks the files of the selected "
+                       "transacted-database components for archive when it selects them.");
+    if (options_.saveType == 0)
+        output_.Notice("The snapshot of a save type 0 backup runs the system-state pass once more, over the volumes "
+                       "then in the set; no snapshot is taken here, so what that pass adds is not shown.");
+    output_.Line("Would back up " + std::to_string(fileCount_) + " files (" + HumanSize(totalBytes_) + ")");
+    output_.Document()["plan"] = plan;
+    return kExitSuccess;
 }
 
 int Backup::WriteManifest()
 {
     if (!CopyDocument())
+        return kExitStepFailed;
+    nlohmann::json writers = WritersJson(plan_, &records_);
+    if (!CopyMetadata(&writers))
         return kExitStepFailed;
     const double rate = elapsed_ > 0 ? double(copiedBytes_) / elapsed_ : 0;
     nlohmann::json totals = {{"files", fileCount_},
@@ -455,10 +712,16 @@ int Backup::WriteManifest()
                              {"bytes", copiedBytes_},
                              {"elapsedSeconds", elapsed_},
                              {"bytesPerSecond", uint64_t(rate)}};
+    nlohmann::json plan = PlanJson();
     nlohmann::json manifest = {{"formatVersion", kManifestFormat},
+                               {"saveType", options_.saveType},
+                               {"saveTypeName", SaveTypeName(options_.saveType)},
                                {"snapshotSetId", session_->SnapshotSetId()},
                                {"volumes", VolumesJson(volumes_)},
                                {"totals", totals},
+                               {"writers", writers},
+                               {"excluded", plan["excluded"]},
+                               {"notices", plan["notices"]},
                                {"files", records_}};
     // Written aside and renamed: a manifest is there whole or not at all.
     manifestPath_ = destination_ / "manifest.json";
@@ -482,6 +745,7 @@ int Backup::WriteManifest()
     }
     nlohmann::json &document = output_.Document();
     document["files"] = records_;
+    document["writers"] = writers;
     document["totals"] = totals;
     document["manifest"] = manifestPath_.u8string();
     return kExitSuccess;
@@ -489,9 +753,9 @@ int Backup::WriteManifest()
 
 int Backup::Finish(int exitCode)
 {
-    if (session_ && !session_->End(exitCode == kExitSuccess) && exitCode == kExitSuccess)
+    if (session_ && !session_->End(exitCode == kExitSuccess && !options_.dryRun) && exitCode == kExitSuccess)
         exitCode = kExitWarnings;
-    if (exitCode == kExitSuccess || exitCode == kExitWarnings) {
+    if (!options_.dryRun && (exitCode == kExitSuccess || exitCode == kExitWarnings)) {
         const double rate = elapsed_ > 0 ? double(copiedBytes_) / elapsed_ : 0;
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.2f s", elapsed_);
@@ -509,19 +773,26 @@ int RunBackup(const BackupOptions &options, Output &output)
 {
     Backup backup(options, output);
     using Step = int (Backup::*)();
+    // A dry run stops where the snapshot would be taken, lists the live files and shows
+    // the plan.
     static const struct {
         const char *name;
         Step run;
+        bool backup, dryRun;
     } kSteps[] = {
-        {"check and canonicalise the paths", &Backup::CheckPaths},
-        {"check the destination", &Backup::CheckDestination},
-        {"add the paths to the snapshot set", &Backup::AddToSnapshotSet},
-        {"take the snapshot", &Backup::TakeSnapshot},
-        {"list the files in the shadow copies", &Backup::ListFiles},
-        {"copy", &Backup::Copy},
-        {"write the manifest", &Backup::WriteManifest},
+        {"check and canonicalise the paths", &Backup::CheckPaths, true, true},
+        {"check the destination", &Backup::CheckDestination, true, true},
+        {"add the paths to the snapshot set and select the writers", &Backup::AddToSnapshotSet, true, true},
+        {"plan the writers' files", &Backup::PlanWriters, true, true},
+        {"take the snapshot", &Backup::TakeSnapshot, true, false},
+        {"list the files", &Backup::ListFiles, true, true},
+        {"show the plan", &Backup::ShowDryRun, false, true},
+        {"copy", &Backup::Copy, true, false},
+        {"write the manifest", &Backup::WriteManifest, true, false},
     };
     for (const auto &step : kSteps) {
+        if (!(options.dryRun ? step.dryRun : step.backup))
+            continue;
         if (int exitCode = (backup.*step.run)()) {
             output.Document()["failedStep"] = step.name;
             return backup.Finish(exitCode);

@@ -22,6 +22,10 @@ struct BackupOptions {
     std::vector<std::string> paths;  // what to save: folders or files on the host
     std::string destination;         // a folder of the machine running the command
     bool force = false;              // write into a destination that is not empty
+    int saveType = 3;                // 0-2 and 4 back up writers' save items; 3 the paths alone
+    std::string writer;              // when not empty, this writer's save item alone
+    bool archiveMark = false;        // the selection marks transacted-database files for archive
+    bool dryRun = false;             // the plan only: no snapshot, nothing written
 };
 
 struct WritersOptions {

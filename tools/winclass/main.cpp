@@ -1,7 +1,8 @@
 // winclass: libwinclass driven from the command line, as the client's save program
 // drives it.
 //
-//   winclass backup PATH... --to DIR   snapshot, copy from the shadow copies, manifest
+//   winclass backup [PATH...] --to DIR [--save-type N] [--writer NAME] [--archive-mark] [--dry-run]
+//                                      snapshot, copy from the shadow copies, manifest
 //   winclass map PATH                  where a live path reads from during a snapshot
 //   winclass volumes                   the volumes of the host and their mount points
 //   winclass critical-volumes          the critical volumes of a disaster recovery, and why
@@ -10,6 +11,7 @@
 // --json prints one JSON document instead of lines. --host (simulated platform) works on
 // a described host.
 #include "commands.h"
+#include "plan.h"
 #include "platform.h"
 
 #include <CLI/CLI.hpp>
@@ -22,15 +24,16 @@ namespace {
 using namespace winclass;
 
 const char kProgram[] = "winclass";
-const char kVersion[] = "winclass 1.1 (libwinclass, manifest format 2)";
+const char kVersion[] = "winclass 1.2 (libwinclass, manifest format 3)";
 const char *const kSubcommands[] = {"backup", "map", "volumes", "critical-volumes", "writers"};
 
 std::string Footer()
 {
     return "Exit codes:\n"
            "  0  success\n"
-           "  1  a step failed (VSS, reading a shadow copy, writing the copies); the snapshot set is deleted\n"
-           "  2  bad input: the command line, a save path, the destination\n"
+           "  1  a step failed (VSS, reading a shadow copy, writing the copies, a writer's file on a volume\n"
+           "     not in the snapshot set); the snapshot set is deleted\n"
+           "  2  bad input: the command line, a save path, the destination, a --writer that takes no part\n"
            "  3  the host description (--host or WINSIM_HOST) does not load\n"
            "  4  the backup is complete, but the writers were not told or the snapshot set was not deleted\n"
            "\n"
@@ -45,7 +48,17 @@ std::string Footer()
            "Logs (client.log, vsscr.log, debug.log): " +
            LogFolderDescription() +
            ".\n"
-           "A backup also keeps a copy of the backup components document in DIR/backup-components.xml.\n";
+           "A backup also keeps a copy of the backup components document in DIR/backup-components.xml,\n"
+           "and with a writer save type each selected writer's metadata document in DIR/writers/NAME.xml.\n"
+           "\n"
+           "Save types (backup --save-type, by number or name):\n"
+           "  0 dr-system-state     disaster recovery, then the system-state pass at the snapshot\n"
+           "  1 dr                  disaster recovery: system-state writers, the ASR writer, critical volumes\n"
+           "  2 system-state        the system-state writers' components on the critical volumes\n"
+           "  3 filesystem          the paths given, no writer (the default)\n"
+           "  4 replicated-folders  the DFS Replication (or FRS) writer whole\n"
+           "\n"
+           "Example: winclass backup --save-type system-state --to backup-tvsrv01 --dry-run\n";
 }
 
 // The first word that is not an option or an option's value: what the user meant as the
@@ -89,15 +102,34 @@ int Run(int argc, char **argv)
                    "WINSIM_HOST names it (default, cluster-node, hyperv-host, spaces-boot, dynamic-pack)");
 
     BackupOptions backup;
-    CLI::App *backupCommand = app.add_subcommand("backup", "back up folders and files from a snapshot");
+    CLI::App *backupCommand = app.add_subcommand(
+        "backup", "back up folders and files, or the files of the writers a save type selects, from a snapshot");
     backupCommand->add_option("paths", backup.paths,
                               "folders or files to save, such as C:\\Data; relative paths are taken against the "
-                              "current directory")
-        ->required();
+                              "current directory (required with save type 3)");
     backupCommand->add_option("--to", backup.destination,
-                              "new or empty folder that receives the copies, the manifest and the backup "
-                              "components document")
-        ->required();
+                              "new or empty folder that receives the copies, the manifest, the backup components "
+                              "document and the writers' metadata documents (required unless --dry-run)");
+    std::string saveType = "3";
+    backupCommand->add_option("--save-type", saveType,
+                              "0 dr-system-state, 1 dr, 2 system-state, 3 filesystem (the default), "
+                              "4 replicated-folders")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                return SaveTypeFromText(text) >= 0
+                           ? std::string()
+                           : "'" + text + "' is not a save type (0 dr-system-state, 1 dr, 2 system-state, 3 "
+                                          "filesystem, 4 replicated-folders)";
+            },
+            "N|NAME"));
+    backupCommand->add_option("--writer", backup.writer,
+                              "back up this writer's save item alone (with save type 0, 1, 2 or 4)");
+    backupCommand->add_flag("--archive-mark", backup.archiveMark,
+                            "the selection gives the files of the transacted-database components it takes the "
+                            "archive attribute");
+    backupCommand->add_flag("--dry-run", backup.dryRun,
+                            "print the plan (writers, components, files, bytes, and why) without taking a snapshot "
+                            "or writing anything");
     backupCommand->add_flag("--force", backup.force,
                             "write into a destination folder that is not empty (files of the same name are "
                             "replaced)");
@@ -161,11 +193,14 @@ int Run(int argc, char **argv)
             out.Warning(failure);
         else if (!folder.empty())
             out.Document()["logFolder"] = folder;
-        if (exitCode != kExitSuccess && !folder.empty() && !out.Json())
+        // Bad input is the command line's fault: its one line says all there is.
+        if (exitCode != kExitSuccess && exitCode != kExitBadInput && !folder.empty() && !out.Json())
             std::fprintf(stderr, "winclass: the client's logs are in %s\n", folder.c_str());
     });
-    if (*backupCommand)
+    if (*backupCommand) {
+        backup.saveType = SaveTypeFromText(saveType);
         return RunBackup(backup, output);
+    }
     if (*mapCommand)
         return RunMap(mapPath, output);
     if (*volumesCommand)

@@ -5,7 +5,7 @@
 #include <libwinclass/backup.h>
 #include <libwinclass/explain.h>
 #include <libwinclass/conversions.h>
-#include <liblocal/messages.h>
+#include <liblocal/local.h>
 
 #include <algorithm>
 #include <cstring>
@@ -22,6 +22,10 @@ const int kWriterListMessage = 153921;
 
 const WCHAR kClientKey[] = W("SOFTWARE\\Tolvane\\Backup Client");
 const WCHAR kInstallDirValue[] = W("InstallDir");
+
+struct VallistFree {
+    void operator()(vo_vallist *list) const { vallist_free(list); }
+};
 
 struct KeyCloser {
     void operator()(HKEY key) const { RegCloseKey(key); }
@@ -81,10 +85,10 @@ std::string BackupSession::LastFailure(std::initializer_list<const char *> opera
     return cause + ": " + HresultText(long(int32_t(result)));
 }
 
-bool BackupSession::Open(int saveType)
+bool BackupSession::Open(int saveType, bool archiveMark)
 {
     started_ = true;
-    if (struct vo_msg *failure = vsscr_init_backup(saveType, 0)) {
+    if (struct vo_msg *failure = vsscr_init_backup(saveType, archiveMark ? 1 : 0)) {
         std::string cause =
             msg_number(failure) == kWriterListMessage ? WriterListCause() : LastFailure({"InitializeForBackup"});
         output_.LibraryMessage(failure, WithCause("starting the backup session", cause));
@@ -93,15 +97,18 @@ bool BackupSession::Open(int saveType)
     return true;
 }
 
-bool BackupSession::Start(int saveType)
+bool BackupSession::Select()
 {
-    if (!Open(saveType))
-        return false;
     if (struct vo_msg *failure = vsscr_select_for_backup()) {
         output_.LibraryMessage(failure, "selecting the writers");
         return false;
     }
     return true;
+}
+
+bool BackupSession::Start(int saveType)
+{
+    return Open(saveType) && Select();
 }
 
 bool BackupSession::AddSavePath(const wstr &path, const wstr &volume)
@@ -148,6 +155,7 @@ bool BackupSession::TakeSnapshot()
 
 bool BackupSession::Volumes(std::vector<VolumeInSet> *volumes)
 {
+    volumes->clear();
     struct vsscr_vol_entry *first = NULL;
     if (struct vo_msg *failure = vsscr_get_snapshot_volume_list(&first)) {
         output_.LibraryMessage(failure);
@@ -207,6 +215,23 @@ bool BackupSession::End(bool succeeded)
         clean = false;
     }
     return clean;
+}
+
+std::vector<std::pair<std::string, std::string>> SystemStateVolumes()
+{
+    std::vector<std::pair<std::string, std::string>> volumes;
+    vo_vallist *critical = nullptr;
+    vsscr_get_dr_critical_volumes(&critical);
+    std::unique_ptr<vo_vallist, VallistFree> owner(critical);
+    for (const vo_vallist *entry = critical; entry != nullptr; entry = entry->next)
+        volumes.emplace_back(entry->value, "critical: a system-state component lives on it");
+    if (volumes.empty()) {
+        WCHAR drive[MAX_PATH + 1] = {};
+        const DWORD length = GetEnvironmentVariableW(W("SystemDrive"), drive, MAX_PATH + 1);
+        const std::string root = length > 0 && length <= MAX_PATH ? Shown(drive) + "\\" : std::string("C:\\");
+        volumes.emplace_back(root, "the system drive: no volume is critical, and the system state is on it");
+    }
+    return volumes;
 }
 
 std::vector<Decision> ReadDecisions(int subject)

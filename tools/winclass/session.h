@@ -41,6 +41,12 @@ struct Decision {
     std::string writer, component, volume, verdict, reason;
 };
 
+// The volumes a system-state or recovery backup reads, with the reason for each: the
+// critical volumes, which are where the system-state writers' components live; when there
+// are none, the system drive, which always holds the system state. Opens the session
+// (save type 1) when none is open.
+std::vector<std::pair<std::string, std::string>> SystemStateVolumes();
+
 // The decisions made since the session began, in order; with subject non-zero, only
 // those about that subject.
 std::vector<Decision> ReadDecisions(int subject = 0);
@@ -52,15 +58,20 @@ public:
     BackupSession(const BackupSession &) = delete;
     BackupSession &operator=(const BackupSession &) = delete;
 
-    // vsscr_init_backup alone: the session, with no writer selected.
-    bool Open(int saveType);
-    // Open, then vsscr_select_for_backup.
+    // vsscr_init_backup alone: the session, with no writer selected. With archiveMark the
+    // selection gives the files of the transacted-database components it takes the
+    // archive attribute.
+    bool Open(int saveType, bool archiveMark = false);
+    // vsscr_select_for_backup.
+    bool Select();
+    // Open, then Select.
     bool Start(int saveType);
     // vsscr_add_savepath, then a check that the path's volume joined the snapshot set:
     // the library leaves out a volume that cannot join, and says nothing.
     bool AddSavePath(const wstr &path, const wstr &volume);
     // vsscr_process_snap: the snapshot and its backup components document.
     bool TakeSnapshot();
+    // The volumes of the set as they are now (replacing *volumes).
     bool Volumes(std::vector<VolumeInSet> *volumes);
     // Where a live path reads from during the snapshot; false when its volume has no
     // shadow copy.
@@ -69,6 +80,7 @@ public:
     // of either is a warning (the copies stand); true when there was none.
     bool End(bool succeeded);
 
+    bool Snapshot() const { return snapshotTaken_; }
     const std::string &SnapshotSetId() const { return snapshotSetId_; }
     const wstr &DocumentPath() const { return documentPath_; }
 

@@ -4,6 +4,7 @@
 // taken.
 #include "commands.h"
 #include "paths.h"
+#include "plan.h"
 #include "session.h"
 
 #include <libwinclass/backup.h>
@@ -31,46 +32,10 @@ nlohmann::json ToJson(const Decision &d)
     return entry;
 }
 
-const char *SaveTypeName(int saveType)
-{
-    switch (saveType) {
-    case 0:
-    case 1: return "disaster recovery";
-    case 2: return "system state";
-    case 3: return "file system";
-    case 4: return "replicated folders";
-    default: return "no writer";
-    }
-}
-
 // Ends the session without a snapshot, whatever happened.
 struct SessionGuard {
     ~SessionGuard() { vsscr_uninit_backup(); }
 };
-
-struct VallistFree {
-    void operator()(vo_vallist *list) const { vallist_free(list); }
-};
-
-// The volumes a system-state or recovery backup reads: the critical volumes, which are
-// where the system-state writers' components live, as the save program asks for them;
-// when there are none, the system drive, which always holds the system state.
-std::vector<std::pair<std::string, std::string>> PlanVolumes()
-{
-    std::vector<std::pair<std::string, std::string>> volumes;
-    vo_vallist *critical = nullptr;
-    vsscr_get_dr_critical_volumes(&critical);
-    std::unique_ptr<vo_vallist, VallistFree> owner(critical);
-    for (const vo_vallist *entry = critical; entry != nullptr; entry = entry->next)
-        volumes.emplace_back(entry->value, "critical: a system-state component lives on it");
-    if (volumes.empty()) {
-        WCHAR drive[MAX_PATH + 1] = {};
-        const DWORD length = GetEnvironmentVariableW(W("SystemDrive"), drive, MAX_PATH + 1);
-        const std::string root = length > 0 && length <= MAX_PATH ? Shown(drive) + "\\" : std::string("C:\\");
-        volumes.emplace_back(root, "the system drive: no volume is critical, and the system state is on it");
-    }
-    return volumes;
-}
 
 void ShowDecision(Output &output, const Decision &d)
 {
@@ -102,7 +67,7 @@ int RunWriters(const WritersOptions &options, Output &output)
     struct vo_msg *selectionFailure = nullptr;
     if (planned) {
         if (options.saveType <= 2) {
-            for (const auto &volume : PlanVolumes()) {
+            for (const auto &volume : SystemStateVolumes()) {
                 if (struct vo_msg *failure = vsscr_add_savepath(volume.first.c_str())) {
                     output.LibraryMessage(failure, "adding " + volume.first + " to the snapshot set");
                     return output.Finish(kExitStepFailed);
