@@ -174,6 +174,28 @@ TEST(DescribedFiles, AJunctionIsADirectoryReparsePointThatLeadsToItsTarget)
     EXPECT_EQ(tvtest::ReadWholeFile(throughCopy), "milestones\r\n");
 }
 
+// The archive bit is file state: a file described without attributes has it, an empty list
+// is a file the last backup took; a bit set later is seen live and by a shadow copy taken
+// after it.
+TEST(DescribedFiles, TheArchiveBitIsDescribedSetAndCarriedIntoShadowCopies)
+{
+    UseHost(json::array({
+        {{"path", "D:\\Db\\new.mdf"}, {"content", "n"}},
+        {{"path", "D:\\Db\\taken.mdf"}, {"content", "t"}, {"attributes", json::array()}},
+        {{"path", "D:\\Db\\hidden.mdf"}, {"content", "h"}, {"attributes", {"hidden"}}},
+    }));
+    EXPECT_EQ(GetFileAttributesW(W("D:\\Db\\new.mdf")), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(GetFileAttributesW(W("D:\\Db\\taken.mdf")), DWORD(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(GetFileAttributesW(W("D:\\Db\\hidden.mdf")), DWORD(FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(SetFileAttributesW(W("D:\\Db\\taken.mdf"), FILE_ATTRIBUTE_ARCHIVE));
+    WCHAR volume[MAX_PATH];
+    ASSERT_TRUE(GetVolumeNameForVolumeMountPointW(W("D:\\"), volume, MAX_PATH));
+    std::u16string device;
+    ASSERT_EQ(winsim::CreateShadowCopy(volume, &device), DWORD(ERROR_SUCCESS));
+    EXPECT_EQ(GetFileAttributesW((device + u"\\Db\\taken.mdf").c_str()), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(GetFileAttributesW(W("D:\\Db\\taken.mdf")), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+}
+
 // Forks a process that makes its sandbox and then dies by the signal (or, for 0, waits to
 // be killed); returns once the sandbox exists and the process has ended, reaped or left a
 // zombie.

@@ -361,8 +361,9 @@ void MaterializeLocked(Sandbox &sandbox, const Host &host, int volume)
                                                           ToUtf8(names.back());
         if (!file.directory)
             WriteDescribedFile(hostPath, file);
-        StoreAttributes(hostPath, file.directory ? file.attributes
-                                                 : (file.attributes == 0 ? FILE_ATTRIBUTE_ARCHIVE : file.attributes));
+        // The description already gave a file without the field its archive bit; an empty
+        // list is a file the last backup took, which reads as FILE_ATTRIBUTE_NORMAL.
+        StoreAttributes(hostPath, file.attributes);
     }
 }
 
