@@ -2,7 +2,7 @@
 # The library's main job in one command: on the simulated default host (a Windows Server
 # with system, data, folder-mounted and dynamic-disk volumes), the winclass command backs
 # up a few folders from a VSS snapshot into a fresh (or empty) folder and shows what it
-# wrote.
+# wrote; then plans and takes a system-state backup, as the writers ask for it.
 #   scripts/demo.sh [DESTINATION]     (default: a new folder under /tmp)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -39,3 +39,12 @@ echo "..."
 echo
 echo "The backup components document is $destination/backup-components.xml;"
 echo "the client's logs: $("$winclass" --help | sed -n 's/^Logs ([^)]*): \([^ ]*\).*/\1/p')"
+
+echo
+echo "== winclass backup --save-type system-state --dry-run: which writers and components, and why"
+"$winclass" backup --save-type system-state --dry-run
+echo
+echo "== winclass backup --save-type system-state --to $destination-system-state"
+"$winclass" backup --save-type system-state --to "$destination-system-state" | tail -n 3
+echo "writer metadata documents:"
+ls "$destination-system-state/writers" | sed 's/^/  /'
