@@ -7,6 +7,7 @@
 #include <libwinclass/conversions.h>
 #include <libwinclass/explain.h>
 #include <libwinclass/hostinfo.h>
+#include <libwinclass/restore.h>
 #include <libwinclass/saveitems.h>
 #include <libwinclass/stringlist.h>
 #include <libwinclass/tv_str.h>

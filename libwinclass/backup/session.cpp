@@ -4,6 +4,7 @@
 #include <libwinclass/backup.h>
 #include <libwinclass/backup/errortext.h>
 #include <libwinclass/backup/trace.h>
+#include <libwinclass/restore/sysrestore.h>
 #include <libwinclass/writers/promote.h>
 #include <libwinclass/writers/supported.h>
 
@@ -149,7 +150,7 @@ struct vo_msg *CVssSysReqBackup::Init(int newSaveType, int newMarkFilesForArchiv
     return nullptr;
 }
 
-void CVssSysReqBackup::UnInit()
+void CVssSysReqBase::UnInit()
 {
     if (cr != nullptr)
         cr->UnInitialize();
@@ -191,7 +192,7 @@ long CVssSysReqBackup::Checked(const char *operation, long result, const wstr &v
     return result;
 }
 
-void CVssSysReqBackup::GetErrorText(uint32_t code, size_t size, char *buffer)
+void CVssSysReqBase::GetErrorText(uint32_t code, size_t size, char *buffer)
 {
     winclass::FormatErrorText(code, size, buffer);
 }
@@ -212,12 +213,6 @@ bool CVssSysReqBackup::IsWriterSupported(const char *writerId)
 {
     return winclass::IsWriterInSupportedList(supportedWriters, writerId);
 }
-
-// ---- CVssSysReqRestore ----
-
-CVssSysReqRestore::CVssSysReqRestore() = default;
-
-CVssSysReqRestore::~CVssSysReqRestore() = default;
 
 // ---- the process's objects ----
 // Made at load in this order and destroyed at unload in the reverse: the backup object,

@@ -26,11 +26,20 @@ public:
     // Base set-up: COM, process security, the common requester and its log.
     virtual struct vo_msg *Init();
     virtual ~CVssSysReqBase() = 0;
+    // Ends the common requester's session and releases COM if this object took it; cr
+    // stays known, so a later session skips the COM and security set-up.
+    void UnInit();
+    // The text of an HRESULT or Windows code for a message, into a buffer of at least
+    // 1024 bytes.
+    static void GetErrorText(uint32_t code, size_t size, char *buffer);
 
     bool comInitialized;
     bool securityInitialized;
-    tv_str writerName;                        // used by the restore side only
-    std::list<std::shared_ptr<void>> objects; // used by the restore side only
+    // The restore side's session: its backup components document (empty when no session
+    // is open) and the writers whose saved metadata it loaded. The backup side leaves
+    // both alone.
+    tv_str bcdPath;
+    std::list<std::shared_ptr<CVssCrWriter>> writerRecoveryList;
     CVssCr *cr;                               // the common requester; not owned
 };
 
@@ -41,9 +50,7 @@ public:
 
     using CVssSysReqBase::Init;
     struct vo_msg *Init(int saveType, int markFilesForArchive, const tv_str &writerName);
-    void UnInit();
     void Reset();
-    static void GetErrorText(uint32_t code, size_t size, char *buffer);
 
     // The supported writer list.
     bool PopulateSupportedWriterList();
@@ -151,16 +158,8 @@ public:
     vo_list *supportedWriters;
 };
 
-// The restore requester; its session is built with the restore work.
-class CVssSysReqRestore : public CVssSysReqBase {
-public:
-    CVssSysReqRestore();
-    ~CVssSysReqRestore() override;
-};
-
-// The one backup and one restore requester of the process.
+// The one backup requester of the process (the restore one: restore/sysrestore.h).
 CVssSysReqBackup &BackupRequester();
-CVssSysReqRestore &RestoreRequester();
 
 // The per-process directory joined with name and ".xml", into a wide buffer of size
 // characters.
