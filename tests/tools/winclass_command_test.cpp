@@ -676,7 +676,7 @@ TEST_P(WinclassArchiveMark, SetsTheBitOnTheTakenTransactedDatabaseFilesAlone)
 INSTANTIATE_TEST_SUITE_P(WithAndWithout, WinclassArchiveMark, testing::Bool());
 
 // Input a writer backup cannot honour: one error naming what is wrong (the writer, its
-// component and the path), nothing written, no snapshot left; a specification that matches
+// component and the path), nothing written, no snapshot left; a file pattern that matches
 // nothing is only a notice.
 TEST(WinclassWriterBackup, BadInputNamesWriterComponentAndPathAndLeavesNothing)
 {

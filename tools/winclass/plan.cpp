@@ -267,7 +267,7 @@ bool PlanBuilder::Walk(const wstr &liveFolder, const wstr &readFolder, const vss
     if (search.get() == INVALID_HANDLE_VALUE) {
         search.release();
         const DWORD code = GetLastError();
-        // A folder that is not there holds nothing the specification could match.
+        // A folder that is not there holds no file the pattern could match.
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_NO_MORE_FILES)
             return true;
         *error = Shown(liveFolder) + ": cannot list the folder (" + Shown(readFolder) + "): " + ErrorText(code);
