@@ -38,11 +38,6 @@ struct HandleCloser {
 };
 using FileHandle = std::unique_ptr<void, HandleCloser>;
 
-struct FindCloser {
-    void operator()(HANDLE handle) const { FindClose(handle); }
-};
-using FindHandle = std::unique_ptr<void, FindCloser>;
-
 // A folder or file to back up, as the shadow copy lists it.
 struct Entry {
     wstr livePath;

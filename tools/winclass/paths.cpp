@@ -9,10 +9,6 @@ namespace winclass {
 
 namespace {
 
-struct FindCloser {
-    void operator()(HANDLE handle) const { FindClose(handle); }
-};
-
 bool IsDriveRoot(const wstr &path) { return path.size() == 3 && path[1] == ':' && path[2] == '\\'; }
 
 bool StartsWith(const wstr &text, const wstr &prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
@@ -217,7 +213,7 @@ bool CanonicalSavePath(const std::string &given, SavePath *savePath, std::string
             end = absolute.size();
         const wstr candidate = (IsDriveRoot(spelled) ? spelled : spelled + W("\\")) + absolute.substr(at, end - at);
         WIN32_FIND_DATAW found;
-        std::unique_ptr<void, FindCloser> search(FindFirstFileW(candidate.c_str(), &found));
+        FindHandle search(FindFirstFileW(candidate.c_str(), &found));
         if (search.get() == INVALID_HANDLE_VALUE) {
             search.release();
             *error = Failure(given, ErrorText(GetLastError()) + " (" + Shown(candidate) + ")");

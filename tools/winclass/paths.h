@@ -5,10 +5,18 @@
 
 #include <platform/tvplatform.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace winclass {
+
+// A FindFirstFileW search, closed with FindClose. Release it (not close) when the search
+// answered INVALID_HANDLE_VALUE.
+struct FindCloser {
+    void operator()(HANDLE handle) const { FindClose(handle); }
+};
+using FindHandle = std::unique_ptr<void, FindCloser>;
 
 // Strict conversions: false for a lone surrogate (wide) or ill-formed UTF-8 (narrow).
 bool WideToUtf8(const wstr &text, std::string *utf8);

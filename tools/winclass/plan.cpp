@@ -31,11 +31,6 @@ struct SaveItemRelease {
 };
 using SaveItems = std::unique_ptr<sow_save_item, SaveItemRelease>;
 
-struct FindCloser {
-    void operator()(HANDLE handle) const { FindClose(handle); }
-};
-using FindHandle = std::unique_ptr<void, FindCloser>;
-
 WCHAR Upper(WCHAR c) { return c >= 'a' && c <= 'z' ? WCHAR(c - 'a' + 'A') : c; }
 
 wstr UpperCase(wstr text)
