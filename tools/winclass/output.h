@@ -2,6 +2,8 @@
 // program. Failures are one line on standard error in both cases.
 #pragma once
 
+#include <platform/tvplatform.h>
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -68,6 +70,10 @@ private:
 std::string ErrorText(unsigned long code);
 // 0x80042301 VSS_E_BAD_STATE: the text, for an HRESULT.
 std::string HresultText(long hr);
+// 2025-03-01T12:00:00Z: a FILETIME (100 ns since 1601, UTC) as ISO 8601, whole seconds;
+// TimeFromText reads it back (false for any other text).
+std::string TimeText(const FILETIME &time);
+bool TimeFromText(const std::string &text, FILETIME *time);
 // 1536 -> "1.5 KiB".
 std::string HumanSize(uint64_t bytes);
 
