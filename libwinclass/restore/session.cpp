@@ -8,29 +8,31 @@
 
 #include <liblocal/local.h>
 
-namespace {
+using winclass::ErrorText;
+using winclass::kCodeRestore;
+using winclass::Wide;
 
-const int kCodeRestore = 53000;
+namespace {
 
 // This writer's metadata is loaded ahead of every other writer's in the recovery list.
 const GUID kWriterRecoveredFirst = {0xafbab4a2, 0x367d, 0x4d15, {0xa5, 0x86, 0x71, 0xdb, 0xb1, 0x8f, 0x84, 0x85}};
 
-wstr Wide(const tv_str &text)
+} // namespace
+
+struct vo_msg *winclass::UnknownWriter(const char *writerName)
 {
-    const WCHAR *wide = text;
-    return wide != nullptr ? wstr(wide) : wstr();
+    return msg_create(115354, kCodeRestore, "Unable to find %s in the writer recovery list.\n", VO_ARG_NAME, writerName);
 }
 
-// The error text of a failed call, for the message that reports it.
-struct ErrorText {
-    explicit ErrorText(long code)
-    {
-        CVssSysReqBase::GetErrorText(static_cast<uint32_t>(code), sizeof text, text);
+std::shared_ptr<CVssCrWriter> CVssSysReqRestore::FindWriter(const char *writerName)
+{
+    std::shared_ptr<CVssCrWriter> writer;
+    if (cr != nullptr && writerName != nullptr) {
+        wstr name = Wide(tv_str(writerName, tv_str::TCS_CP_UTF8));
+        cr->GetWriterByName(name, writer);
     }
-    char text[winclass::kErrorTextMinimum] = {};
-};
-
-} // namespace
+    return writer;
+}
 
 CVssSysReqRestore::CVssSysReqRestore()
 {
@@ -110,13 +112,9 @@ struct vo_msg *CVssSysReqRestore::PostRestoreWriterStatus(const char *writerName
 {
     if (writerName == nullptr)
         return msg_create(115349, kCodeRestore, "Unable to get post restore writer status: Invalid Parameters.\n");
-    wstr name = Wide(tv_str(writerName, tv_str::TCS_CP_UTF8));
-    std::shared_ptr<CVssCrWriter> writer;
-    if (cr != nullptr)
-        cr->GetWriterByName(name, writer);
+    std::shared_ptr<CVssCrWriter> writer = FindWriter(writerName);
     if (!writer)
-        return msg_create(115354, kCodeRestore, "Unable to find %s in the writer recovery list.\n", VO_ARG_NAME,
-                          writerName);
+        return winclass::UnknownWriter(writerName);
     // The state itself is the caller's business; only a failed query is reported.
     _VSS_WRITER_STATE state = VSS_WS_UNKNOWN;
     const long result = writer->GetStatus(&state, true);

@@ -796,3 +796,35 @@ TEST(WinclassProgram, CommandLineAndHostsAnswerWithOneLineAndTheDocumentedCode)
     EXPECT_NE(ReadAll(folder / "state" / "winclass" / "logs" / "client.log").find("Unable to Populate"),
               std::string::npos);
 }
+
+// A sandbox that WINSIM_ROOT names is the same disk for every process: what one run found
+// changed or deleted there stays so for the next, and files no one touched stay as made.
+TEST(WinclassProgram, AKeptSandboxShowsTheNextRunWhatChanged)
+{
+    fs::path folder = FreshDestination("kept-sandbox");
+    const std::string environment = "WINSIM_ROOT='" + (folder / "root").string() + "'";
+    const std::string documents = "C:\\Users\\Administrator\\Documents";
+    ASSERT_EQ(RunProgram("backup '" + documents + "' --to first", folder, environment).exitCode, 0);
+    fs::path live = folder / "root" / "C" / "Users" / "Administrator" / "Documents";
+    ASSERT_TRUE(fs::exists(live / "report.txt"));
+    std::ofstream(live / "report.txt", std::ios::trunc) << "changed between runs";
+    std::ofstream(live / "new.txt") << "added between runs";
+    std::vector<fs::path> others;
+    for (const auto &entry : fs::directory_iterator(live))
+        if (entry.is_regular_file() && entry.path().filename() != "report.txt" && entry.path().filename() != "new.txt")
+            others.push_back(entry.path().filename());
+
+    ASSERT_EQ(RunProgram("backup '" + documents + "' --to second", folder, environment).exitCode, 0);
+    fs::path copies = folder / "second" / "C" / "Users" / "Administrator" / "Documents";
+    EXPECT_EQ(ReadAll(copies / "report.txt"), "changed between runs");
+    EXPECT_EQ(ReadAll(copies / "new.txt"), "added between runs");
+    for (const fs::path &name : others)
+        EXPECT_EQ(ReadAll(copies / name), ReadAll(folder / "first" / "C" / "Users" / "Administrator" / "Documents" / name))
+            << name;
+
+    // A deleted file is not made again.
+    fs::remove(live / "report.txt");
+    ASSERT_EQ(RunProgram("backup '" + documents + "' --to third", folder, environment).exitCode, 0);
+    EXPECT_FALSE(fs::exists(folder / "third" / "C" / "Users" / "Administrator" / "Documents" / "report.txt"));
+    EXPECT_TRUE(fs::exists(folder / "third" / "C" / "Users" / "Administrator" / "Documents" / "new.txt"));
+}

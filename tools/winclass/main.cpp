@@ -48,7 +48,8 @@ std::string Footer()
            "                default, cluster-node, hyperv-host, spaces-boot, dynamic-pack;\n"
            "                --host wins over it\n"
            "  WINSIM_ROOT   (simulated platform) where the host's sandbox is made; by default a\n"
-           "                folder under $TMPDIR or /tmp, removed when the command ends\n"
+           "                folder under $TMPDIR or /tmp, removed when the command ends; a\n"
+           "                WINSIM_ROOT keeps the host's files from one command to the next\n"
            "  TLV_LOGSDIR   where the client's logs go\n"
            "\n"
            "Logs (client.log, vsscr.log, debug.log): " +

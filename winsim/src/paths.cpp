@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
@@ -51,6 +52,7 @@ struct Sandbox {
     bool preparing = false;
     unsigned generation = 0;
     bool rootChosen = false;  // WINSIM_ROOT or SetSandboxRoot: used as is for every host
+    bool rootKept = false;    // WINSIM_ROOT: what one process changed, the next one finds
     std::string root;
     std::string processRoot;  // the per-process directory to remove at exit
     wstring16 currentDirectory = u"C:\\";
@@ -312,6 +314,24 @@ bool Locate(const Sandbox &sandbox, const Host &host, const wstring16 &path, int
     return true;
 }
 
+// In a kept sandbox, the record that a volume's described files were made, and by which
+// process: <root>/.winsim-made/<host>.<volume folder>, beside the volumes' folders.
+std::string MadeRecord(const Sandbox &sandbox, const Host &host, const std::string &volumeDirectory)
+{
+    return sandbox.root + "/.winsim-made/" + ToUtf8(host.hostName) + "." +
+           volumeDirectory.substr(volumeDirectory.rfind('/') + 1);
+}
+
+// True when an earlier process made this volume's files in the kept sandbox: they stay
+// as that process (or whoever edited the sandbox since) left them. The same process
+// making a host current again makes its files again, as an unkept sandbox does.
+bool MadeByEarlierProcess(const std::string &record)
+{
+    long maker = 0;
+    std::ifstream in(record);
+    return bool(in >> maker) && maker != long(getpid());
+}
+
 // Makes the described files of one live volume, once: each directory with one mkdir,
 // each file written (generated contents in chunks), with its attributes.
 void MaterializeLocked(Sandbox &sandbox, const Host &host, int volume)
@@ -320,6 +340,8 @@ void MaterializeLocked(Sandbox &sandbox, const Host &host, int volume)
         return;
     sandbox.volumeMade[size_t(volume)] = true;
     const std::string volumeDirectory = VolumeDirectoryLocked(sandbox, host, volume);
+    const std::string record = sandbox.rootKept ? MadeRecord(sandbox, host, volumeDirectory) : std::string();
+    const bool keepFiles = !record.empty() && MadeByEarlierProcess(record);
     std::map<wstring16, std::string> made;  // upper-case names below the root -> directory
     auto directoryOf = [&](const std::vector<wstring16> &names, size_t count) {
         std::string directory = volumeDirectory;
@@ -359,11 +381,18 @@ void MaterializeLocked(Sandbox &sandbox, const Host &host, int volume)
         const std::string hostPath = file.directory ? directoryOf(names, names.size())
                                                     : directoryOf(names, names.size() - 1) + "/" +
                                                           ToUtf8(names.back());
-        if (!file.directory)
+        struct stat status;
+        if (keepFiles && lstat(hostPath.c_str(), &status) != 0)
+            continue;  // deleted since it was made
+        if (!file.directory && !keepFiles)
             WriteDescribedFile(hostPath, file);
         // The description already gave a file without the field its archive bit; an empty
         // list is a file the last backup took, which reads as FILE_ATTRIBUTE_NORMAL.
         StoreAttributes(hostPath, file.attributes);
+    }
+    if (!record.empty() && !keepFiles) {
+        MakeDirectories(sandbox.root + "/.winsim-made");
+        std::ofstream(record) << getpid() << "\n";
     }
 }
 
@@ -431,6 +460,7 @@ void Prepare(Sandbox &sandbox)
         if (configured != NULL && configured[0] != 0) {
             sandbox.root = configured;
             sandbox.rootChosen = true;
+            sandbox.rootKept = true;
         } else {
             if (sandbox.processRoot.empty())
                 sandbox.processRoot = MakeProcessSandbox();
