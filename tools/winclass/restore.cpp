@@ -227,7 +227,7 @@ private:
     bool CheckCopy(const json &record, File *file);
     bool SelectComponents();
     bool PlaceOnHost(const fs::path &source, const wstr &target);
-    int WriteFile(const File &file, json *record);
+    int WriteBack(const File &file, json *record);
     json PlanJson() const;
 
     const RestoreOptions &options_;
@@ -817,7 +817,7 @@ DWORD MakeHostFolders(const wstr &folder)
     return 0;
 }
 
-int Restore::WriteFile(const File &file, json *record)
+int Restore::WriteBack(const File &file, json *record)
 {
     const std::string shown = Shown(file.destination);
     const size_t separator = file.destination.find_last_of('\\');
@@ -886,7 +886,7 @@ int Restore::WriteFiles()
                 code = kExitStepFailed;
                 break;
             }
-        } else if ((code = WriteFile(file, &record)) != kExitSuccess) {
+        } else if ((code = WriteBack(file, &record)) != kExitSuccess) {
             break;
         } else {
             progress.FileDone(Shown(file.destination), file.size);
