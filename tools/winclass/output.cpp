@@ -121,8 +121,8 @@ int Output::Finish(int exitCode)
     return exitCode;
 }
 
-Progress::Progress(const Output &output, bool terminal, uint64_t totalFiles, uint64_t totalBytes)
-    : output_(output), terminal_(terminal && !output.Json()), totalFiles_(totalFiles), totalBytes_(totalBytes),
+Progress::Progress(const Output &output, bool terminal, uint64_t totalFiles, uint64_t totalBytes, const char *verb)
+    : output_(output), terminal_(terminal && !output.Json()), verb_(verb), totalFiles_(totalFiles), totalBytes_(totalBytes),
       started_(NowMilliseconds())
 {
 }
@@ -139,7 +139,7 @@ void Progress::FileDone(const std::string &path, uint64_t bytes)
 {
     ++files_;
     if (!terminal_) {
-        output_.Line("copied " + path + " (" + std::to_string(bytes) + " bytes)");
+        output_.Line(std::string(verb_) + " " + path + " (" + std::to_string(bytes) + " bytes)");
         return;
     }
     Draw(files_ == totalFiles_);

@@ -46,10 +46,11 @@ private:
 };
 
 // Copy progress: on a terminal a line redrawn in place (bytes also within a large file,
-// rate, elapsed time); otherwise one line per file.
+// rate, elapsed time); otherwise one line per file, "<verb> <path> (<n> bytes)".
 class Progress {
 public:
-    Progress(const Output &output, bool terminal, uint64_t totalFiles, uint64_t totalBytes);
+    Progress(const Output &output, bool terminal, uint64_t totalFiles, uint64_t totalBytes,
+             const char *verb = "copied");
     void Bytes(uint64_t bytes);
     void FileDone(const std::string &path, uint64_t bytes);
     void Finish();
@@ -60,6 +61,7 @@ private:
 
     const Output &output_;
     bool terminal_;
+    const char *verb_;
     uint64_t totalFiles_, totalBytes_;
     uint64_t files_ = 0, bytes_ = 0;
     uint64_t started_ = 0, drawnAt_ = 0;  // milliseconds of the system clock

@@ -242,6 +242,7 @@ private:
     bool sessionOpen_ = false, preRestored_ = false;
     std::vector<std::pair<std::string, std::string>> selections_;  // writer, component ("" whole)
     std::vector<json> alternateLocations_;
+    std::vector<std::string> notices_;  // what the writers ask that the command does not do
     uint64_t fileCount_ = 0, totalBytes_ = 0, writtenBytes_ = 0;
     double elapsed_ = 0;
     json restored_ = json::array();
@@ -650,14 +651,14 @@ int Restore::Plan()
         if (!writer.selected)
             continue;
         if (writer.rebootRequired)
-            output_.Notice("writer " + writer.name + " asks for a reboot after its restore (" +
+            notices_.push_back("writer " + writer.name + " asks for a reboot after its restore (" +
                            NameOf(kMethodNames, writer.method) + "); the command writes its files in place now");
         if ((writer.method == VSS_RME_STOP_RESTORE_START || writer.method == VSS_RME_RESTORE_STOP_START) &&
             !writer.service.empty())
-            output_.Notice("writer " + writer.name + " restores with its service " + writer.service +
+            notices_.push_back("writer " + writer.name + " restores with its service " + writer.service +
                            " stopped; the command does not stop services");
         if (writer.method == VSS_RME_CUSTOM)
-            output_.Notice("writer " + writer.name + " has a custom restore method" +
+            notices_.push_back("writer " + writer.name + " has a custom restore method" +
                            (writer.userProcedure.empty() ? std::string() : " (" + writer.userProcedure + ")") +
                            "; the command restores its files and runs no procedure of its own");
     }
@@ -707,7 +708,8 @@ int Restore::ShowPlan()
 {
     output_.Line("Restore of " + folder_.u8string() + " (" + manifest_.value("saveTypeName", "") + " backup of " +
                  manifest_.value("hostName", std::string("this host")) + ")" +
-                 (target_.empty() ? std::string() : " into " + Shown(target_)) + ":");
+                 (target_.empty() ? std::string() : " into " + Shown(target_)) +
+                 (options_.dryRun ? "; a dry run: nothing is selected or written" : "") + ":");
     for (const Writer &writer : writers_) {
         output_.Line(std::string(writer.selected ? "  writer   " : "  left out ") + writer.name + " (" + writer.why + ")");
         output_.Line("    restore method " + NameOf(kMethodNames, writer.method) + ", writer restore " +
@@ -726,7 +728,11 @@ int Restore::ShowPlan()
     for (const File &file : files_)
         if (!file.folder)
             output_.Line(std::string(file.restore ? "  file " : "  left ") + Shown(file.livePath) +
-                         (file.restore ? " -> " + Shown(file.destination) : std::string()) + " (" + file.why + ")");
+                         (file.restore && file.destination != file.livePath ? " -> " + Shown(file.destination)
+                                                                            : std::string()) +
+                         " (" + file.why + ")");
+    for (const std::string &notice : notices_)
+        output_.Notice(notice);
     output_.Document()["plan"] = PlanJson();
     return kExitSuccess;
 }
@@ -873,7 +879,7 @@ int Restore::WriteBack(const File &file, json *record)
 
 int Restore::WriteFiles()
 {
-    Progress progress(output_, StandardOutputIsTerminal(), fileCount_, totalBytes_);
+    Progress progress(output_, StandardOutputIsTerminal(), fileCount_, totalBytes_, "restored");
     int code = kExitSuccess;
     for (const File &file : files_) {
         if (!file.restore)
