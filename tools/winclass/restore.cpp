@@ -30,8 +30,10 @@ using nlohmann::json;
 // The manifest layout this command reads, as the backup writes it.
 const int kManifestFormat = 3;
 const size_t kTextBytes = 1024;
-// The library's message for a writer whose metadata document was not loaded.
+// The library's messages for a writer whose metadata document was not loaded, and for a
+// writer it does not know.
 const int kMetadataNotLoaded = 115359;
+const int kUnknownWriter = 115354;
 // The attributes SetFileAttributesW sets; the others belong to the file system.
 const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
@@ -491,7 +493,8 @@ int Restore::OpenSession()
         vsscr_filedesc *mappings = nullptr;
         struct vo_msg *loaded = vsscr_get_alternate_location_map(writer.name.c_str(), &mappings);
         RestoreChain owned(mappings);
-        const bool ownDocument = loaded == nullptr || msg_number(loaded) != kMetadataNotLoaded;
+        const int number = loaded != nullptr ? msg_number(loaded) : 0;
+        const bool ownDocument = number != kMetadataNotLoaded && number != kUnknownWriter;
         msg_free(loaded);
         std::shared_ptr<CVssCrWriter> known;
         wstr name = Wide(writer.name);
