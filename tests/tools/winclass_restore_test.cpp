@@ -267,6 +267,8 @@ TEST(WinclassRestore, BadInputAndDryRunChangeNoLiveFile)
          {}, "", 2, "Registry Writer.xml: the metadata document of writer Registry Writer does not load"},
         {"another writer's", [&](const fs::path &f) { fs::copy_file(f / system, f / registry, fs::copy_options::overwrite_existing); },
          {}, "", 2, "not the metadata document of writer Registry Writer"},
+        {"a field of the wrong type", [&](const fs::path &f) { edit(f / "manifest.json", [](json &m) { m["files"][0]["path"] = 7; }); },
+         {}, "", 2, "manifest.json: damaged: "},
         {"another host", [&](const fs::path &f) { edit(f / "manifest.json", [](json &m) { m["hostName"] = "OTHER01"; }); },
          {}, "", 2, "a backup of host OTHER01, not of this host TVSRV01"},
         {"unknown writer", [](const fs::path &) {}, {"No Such Writer\\X"}, "", 2, "the backup holds no writer No Such"},

@@ -224,6 +224,7 @@ public:
 private:
     // The failure's one line; Refused answers the exit code, Failed false.
     int Refused(const std::string &text, int exitCode = kExitBadInput);
+    int CheckBackup();
     bool Failed(const std::string &text);
     bool ReadManifest(json *manifest);
     bool CheckCopy(const json &record, File *file);
@@ -326,6 +327,16 @@ bool Restore::CheckCopy(const json &record, File *file)
 }
 
 int Restore::CheckFolder()
+{
+    // A field of the wrong type is a damaged manifest, like one that does not parse.
+    try {
+        return CheckBackup();
+    } catch (const json::exception &failure) {
+        return Refused((folder_ / "manifest.json").u8string() + ": damaged: " + failure.what());
+    }
+}
+
+int Restore::CheckBackup()
 {
     folder_ = fs::u8path(options_.folder);
     std::error_code error;
