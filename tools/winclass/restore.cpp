@@ -15,6 +15,7 @@
 #include <vssrequester/vsscr.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
