@@ -3,6 +3,8 @@
 // Linux only.
 #include "vsstest.h"
 
+#include <nlohmann/json.hpp>
+
 using vsstest::Bstr;
 using vsstest::ComPtr;
 using vsstest::VssTest;
@@ -292,3 +294,66 @@ TEST_F(VssRestore, RestoreFaultsFailTheEventOrOneWriter)
     // Writers outside the backup take no part.
     EXPECT_EQ(StatusOf(restore.Get(), u"System Writer").state, VSS_WS_STABLE);
 }
+
+namespace {
+
+TEST_F(VssRestore, AHostDescribedWriterFailsInItsPhaseAndAdditionalRestoresAreKept)
+{
+    std::string host = winsim::EmbeddedHostJson("default");
+    const std::string agent = "\"name\": \"Quillfeather Catalog Agent Writer\",";
+    ASSERT_NE(host.find(agent), std::string::npos);
+    host.replace(host.find(agent), agent.size(), agent + " \"failsAt\": \"PostRestore\", \"failsWith\": \"0x800423f3\",");
+    UseHost(host);
+    ComPtr<IVssBackupComponents> restore = Restore(BackupDocument());
+    ASSERT_EQ(VSS_RUN(restore, GatherWriterMetadata), VSS_S_ASYNC_FINISHED);
+    winsim::ClearVssRequests();
+    ASSERT_EQ(restore->SetAdditionalRestores(kSqlWriterId, VSS_CT_DATABASE, u"TVSRV01", u"Sales", true), S_OK);
+    EXPECT_EQ(restore->SetAdditionalRestores(kSqlWriterId, VSS_CT_DATABASE, u"TVSRV01", u"msdb", true),
+              VSS_E_OBJECT_NOT_FOUND);
+    const std::vector<winsim::VssRequest> requests = winsim::VssRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].operation, "SetAdditionalRestores");
+    EXPECT_EQ(requests[0].componentName, u"Sales");
+    EXPECT_TRUE(requests[0].flag);
+
+    // The writer passes the backup and the pre-restore event, and fails after the files.
+    EXPECT_EQ(VSS_RUN(restore, PreRestore), VSS_S_ASYNC_FINISHED);
+    EXPECT_EQ(StatusOf(restore.Get(), u"Quillfeather Catalog Agent Writer").state, VSS_WS_STABLE);
+    EXPECT_EQ(VSS_RUN(restore, PostRestore), VSS_S_ASYNC_FINISHED);
+    const Status failed = StatusOf(restore.Get(), u"Quillfeather Catalog Agent Writer");
+    EXPECT_EQ(failed.state, VSS_WS_FAILED_AT_POST_RESTORE);
+    EXPECT_EQ(failed.failure, VSS_E_WRITERERROR_RETRYABLE);
+    EXPECT_EQ(StatusOf(restore.Get(), u"SqlServerWriter").state, VSS_WS_STABLE);
+
+    // The saved document tells the writer that more restores follow.
+    Bstr saved;
+    ASSERT_EQ(restore->SaveAsXML(saved.Put()), S_OK);
+    ComPtr<IVssBackupComponents> again = Restore(saved.Text());
+    ASSERT_EQ(VSS_RUN(again, GatherWriterMetadata), VSS_S_ASYNC_FINISHED);
+    UINT writers = 0;
+    ASSERT_EQ(again->GetWriterComponentsCount(&writers), S_OK);
+    bool seen = false;
+    for (UINT w = 0; w < writers; ++w) {
+        ComPtr<IVssWriterComponentsExt> components;
+        ASSERT_EQ(again->GetWriterComponents(w, components.Put()), S_OK);
+        VSS_ID instance, writer;
+        ASSERT_EQ(components->GetWriterInfo(&instance, &writer), S_OK);
+        if (writer != kSqlWriterId)
+            continue;
+        ComPtr<IVssComponent> sales;
+        ASSERT_EQ(components->GetComponent(0, sales.Put()), S_OK);
+        boolean additional = false;
+        ASSERT_EQ(sales->GetAdditionalRestores(&additional), S_OK);
+        EXPECT_TRUE(additional);
+        seen = true;
+    }
+    EXPECT_TRUE(seen);
+
+    host.replace(host.find("\"PostRestore\""), 13, "\"AfterLunch\"");
+    std::vector<winsim::VssWriterModel> parsed;
+    std::string error;
+    EXPECT_FALSE(winsim::ParseVssWriters(nlohmann::json::parse(host)["writers"].dump(), &parsed, &error));
+    EXPECT_NE(error.find("failsAt: unknown value \"AfterLunch\""), std::string::npos) << error;
+}
+
+} // namespace

@@ -45,6 +45,7 @@ struct DocumentComponent {
     bool backupSucceeded = false;
     text backupOptions;
     bool selectedForRestore = false;
+    bool additionalRestores = false;
     text restoreOptions;
     bool authoritative = false;
     std::vector<RestoreSubcomponent> subcomponents;
@@ -63,7 +64,24 @@ struct WriterStatus {
     text name;
     VSS_WRITER_STATE state = VSS_WS_STABLE;
     HRESULT failure = S_OK;
+    std::string failsAt;  // the phase the host description makes the writer fail in
+    HRESULT failsWith = S_OK;
 };
+
+// Whether the writer fails in this phase ("IVssBackupComponents::<Method>"): an injected
+// fault for its name, or the host description's failsAt.
+inline bool WriterFails(const WriterStatus &status, const char *method, HRESULT *hr)
+{
+    if (SubjectFault(method, status.name, hr))
+        return true;
+    const std::string phase = method;
+    if (status.failsAt.empty() || phase.size() <= status.failsAt.size() ||
+        phase.compare(phase.size() - status.failsAt.size(), std::string::npos, status.failsAt) != 0 ||
+        phase[phase.size() - status.failsAt.size() - 1] != ':')
+        return false;
+    *hr = status.failsWith;
+    return true;
+}
 
 struct PlannedSnapshot {
     GUID snapshotId = {};

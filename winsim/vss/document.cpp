@@ -43,6 +43,7 @@ std::string DocumentToXml(const Document &document)
             entry.append_attribute("selectedForRestore") = component.selectedForRestore;
             entry.append_attribute("restoreOptions") = Narrow(component.restoreOptions).c_str();
             entry.append_attribute("authoritative") = component.authoritative;
+            entry.append_attribute("additionalRestores") = component.additionalRestores;
             for (const RestoreSubcomponent &sub : component.subcomponents) {
                 pugi::xml_node subNode = entry.append_child("RESTORE_SUBCOMPONENT");
                 subNode.append_attribute("logicalPath") = Narrow(sub.logicalPath).c_str();
@@ -138,6 +139,10 @@ bool DocumentFromXml(const std::string &xmlText, Document *document)
             if (!ReadBool(entry, "backupSucceeded", &component.backupSucceeded) ||
                 !ReadBool(entry, "selectedForRestore", &component.selectedForRestore) ||
                 !ReadBool(entry, "authoritative", &component.authoritative))
+                return false;
+            // Documents saved before a restore asked for additional restores lack it.
+            if (entry.attribute("additionalRestores") &&
+                !ReadBool(entry, "additionalRestores", &component.additionalRestores))
                 return false;
             for (pugi::xml_node subNode : entry.children("RESTORE_SUBCOMPONENT")) {
                 RestoreSubcomponent sub;

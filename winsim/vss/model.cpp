@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -132,6 +133,10 @@ const EnumName kWriterStates[] = {{"VSS_WS_UNKNOWN", 0},
                                   {"VSS_WS_FAILED_AT_PRE_RESTORE", 13},
                                   {"VSS_WS_FAILED_AT_POST_RESTORE", 14},
                                   {"VSS_WS_FAILED_AT_BACKUPSHUTDOWN", 15}};
+
+// The phases in which a writer takes part, each answered by a failure state of its own.
+const std::string kFailurePhases[] = {"GatherWriterMetadata", "PrepareForBackup", "DoSnapshotSet",
+                                      "BackupComplete",       "PreRestore",       "PostRestore"};
 
 class Reader {
 public:
@@ -272,6 +277,11 @@ VssWriterModel ReadWriter(const Reader &in)
     writer.excludeFiles = ReadFiles(in, "excludeFiles", "alternateLocation");
     writer.state = in.Enum("state", kWriterStates, 1);
     writer.lastError = HRESULT(in.Number("lastError", 0));
+    writer.failsAt = Narrow(in.Text("failsAt"));
+    if (!writer.failsAt.empty() &&
+        std::find(std::begin(kFailurePhases), std::end(kFailurePhases), writer.failsAt) == std::end(kFailurePhases))
+        in.Fail("failsAt", "unknown value \"" + writer.failsAt + "\"");
+    writer.failsWith = HRESULT(in.Number("failsWith", DWORD(writer.failsWith)));
     for (const Reader &item : in.Items("components")) {
         VssComponentModel component;
         component.type = item.Enum("type", kComponentTypes, 0);

@@ -61,7 +61,10 @@ public:
     {
         return PutFlag(component_.selectedForRestore, selected);
     }
-    STDMETHODIMP GetAdditionalRestores(boolean *additional) override { return PutFlag(false, additional); }
+    STDMETHODIMP GetAdditionalRestores(boolean *additional) override
+    {
+        return PutFlag(component_.additionalRestores, additional);
+    }
     STDMETHODIMP GetNewTargetCount(UINT *count) override { return PutCount(0, count); }
     STDMETHODIMP GetNewTarget(UINT, IVssWMFiledesc **) override { return E_INVALIDARG; }
     STDMETHODIMP AddDirectedTarget(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) override
@@ -251,9 +254,18 @@ STDMETHODIMP BackupComponents::SetRestoreOptions(VSS_ID writerId, VSS_COMPONENT_
     return S_OK;
 }
 
-STDMETHODIMP BackupComponents::SetAdditionalRestores(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean)
+// Whether later restores (an incremental or differential after this full one) will
+// follow for the component; the writer waits for the last before it recovers.
+STDMETHODIMP BackupComponents::SetAdditionalRestores(VSS_ID writerId, VSS_COMPONENT_TYPE type, LPCWSTR logicalPath,
+                                                     LPCWSTR name, boolean additionalResync)
 {
-    return NotImplemented("IVssBackupComponents::SetAdditionalRestores");
+    DocumentComponent *component = nullptr;
+    const HRESULT hr = RestoreTarget("SetAdditionalRestores", writerId, type, logicalPath, name, &component);
+    if (FAILED(hr))
+        return hr;
+    component->additionalRestores = additionalResync;
+    Record("SetAdditionalRestores", component->key, u"", u"", u"", additionalResync);
+    return S_OK;
 }
 
 STDMETHODIMP BackupComponents::AddAlternativeLocationMapping(VSS_ID writerId, VSS_COMPONENT_TYPE type,
@@ -367,7 +379,7 @@ void BackupComponents::RestoreWritersEnter(const char *method, VSS_WRITER_STATE 
             status = &statuses_.back();
         }
         HRESULT hr;
-        if (!IsFailedState(status->state) && SubjectFault(method, status->name, &hr)) {
+        if (!IsFailedState(status->state) && WriterFails(*status, method, &hr)) {
             status->state = failedState;
             status->failure = hr;
         }

@@ -29,7 +29,9 @@ STDMETHODIMP BackupComponents::GatherWriterMetadata(IVssAsync **async)
         status.name = writer.name;
         status.state = VSS_WRITER_STATE(writer.state);
         status.failure = writer.lastError;
-        if (SubjectFault("IVssBackupComponents::GatherWriterMetadata", writer.name, &hr)) {
+        status.failsAt = writer.failsAt;
+        status.failsWith = writer.failsWith;
+        if (WriterFails(status, "IVssBackupComponents::GatherWriterMetadata", &hr)) {
             status.state = VSS_WS_FAILED_AT_IDENTIFY;
             status.failure = hr;
         }
@@ -231,7 +233,7 @@ void BackupComponents::WritersEnter(const char *method, VSS_WRITER_STATE failedS
         if (IsFailedState(status.state))
             continue;
         HRESULT hr;
-        if (SubjectFault(method, status.name, &hr)) {
+        if (WriterFails(status, method, &hr)) {
             status.state = failedState;
             status.failure = hr;
         } else {

@@ -8,7 +8,7 @@
 //     it; the asynchronous ones (GatherWriterMetadata, GatherWriterStatus,
 //     PrepareForBackup, DoSnapshotSet, BackupComplete, PreRestore, PostRestore) hand back
 //     an IVssAsync whose Wait returns S_OK and whose QueryStatus reports the HRESULT, and
-//     nothing changes. AddComponent, SetSelectedForRestore, AddRestoreSubcomponent,
+//     nothing changes. AddComponent, SetSelectedForRestore, SetAdditionalRestores, AddRestoreSubcomponent,
 //     SetRestoreOptions, AddAlternativeLocationMapping, SetAuthoritativeRestore,
 //     StartSnapshotSet, SaveAsXML, InitializeForBackup, InitializeForRestore, SetContext,
 //     SetBackupState, GetSnapshotProperties, DeleteSnapshots and SetBackupSucceeded are
@@ -17,7 +17,9 @@
 //     BackupComplete, PreRestore or PostRestore: that writer fails in that phase. The call
 //     succeeds; the writer's status becomes VSS_WS_FAILED_AT_IDENTIFY (and it is left out
 //     of the metadata), _AT_PREPARE_BACKUP, _AT_FREEZE, _AT_BACKUP_COMPLETE,
-//     _AT_PRE_RESTORE or _AT_POST_RESTORE, with the HRESULT as its failure.
+//     _AT_PRE_RESTORE or _AT_POST_RESTORE, with the HRESULT as its failure. A host
+//     description says the same of a writer with "failsAt" (the method's name) and
+//     "failsWith" (the HRESULT; VSS_E_WRITERERROR_NONRETRYABLE when absent).
 //   - a volume name as the caller gave it, with AddToSnapshotSet or DoSnapshotSet: adding
 //     that volume fails, or the whole snapshot set fails, with the HRESULT.
 // Example: InjectHresult("IVssBackupComponents::PrepareForBackup", u"SqlServerWriter",
@@ -76,6 +78,10 @@ struct VssWriterModel {
     std::vector<VssFileSpec> excludeFiles;
     int state = 1;  // VSS_WRITER_STATE before any session touches it
     HRESULT lastError = 0;
+    // The phase in which the writer fails in every session ("PreRestore", "PostRestore",
+    // ... as the fault names below), and with what; empty for none.
+    std::string failsAt;
+    HRESULT failsWith = 0x800423f4;  // VSS_E_WRITERERROR_NONRETRYABLE
     std::vector<VssComponentModel> components;
 };
 
@@ -99,7 +105,7 @@ struct VssRequest {
     // = subcomponent logical path, text2 = its name, flag = repair.
     // AddAlternativeLocationMapping: text = path, text2 = filespec, text3 = destination,
     // flag = recursive. SetSelectedForRestore / SetAuthoritativeRestore /
-    // SetBackupSucceeded: flag. PreRestore / PostRestore / InitializeForRestore: nothing
+    // SetBackupSucceeded / SetAdditionalRestores: flag. PreRestore / PostRestore / InitializeForRestore: nothing
     // but the operation.
     std::u16string text;
     std::u16string text2;
