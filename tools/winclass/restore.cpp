@@ -716,7 +716,10 @@ json Restore::PlanJson() const
                          {"kind", file.folder ? "folder" : "file"},
                          {"restore", file.restore},
                          {"why", file.why}});
-    return {{"writers", writers}, {"files", files}, {"authoritative", options_.authoritative}};
+    return {{"writers", writers},
+            {"files", files},
+            {"excludedFromBackup", manifest_.value("excluded", json::array())},
+            {"authoritative", options_.authoritative}};
 }
 
 int Restore::ShowPlan()
@@ -746,6 +749,11 @@ int Restore::ShowPlan()
                          (file.restore && file.destination != file.livePath ? " -> " + Shown(file.destination)
                                                                             : std::string()) +
                          " (" + file.why + ")");
+    // What the writers' exclude lists kept out of the backup stays as it is on the host.
+    for (const json &excluded : manifest_.value("excluded", json::array()))
+        if (excluded.is_object())
+            output_.Line("  excluded " + excluded.value("path", "") + " (the exclude list of " +
+                         excluded.value("excludedBy", "") + "; not in the backup)");
     for (const std::string &notice : notices_)
         output_.Notice(notice);
     output_.Document()["plan"] = PlanJson();
