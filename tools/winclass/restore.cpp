@@ -247,6 +247,7 @@ private:
     std::vector<std::pair<std::string, std::string>> selections_;  // writer, component ("" whole)
     std::vector<json> alternateLocations_;
     std::vector<std::string> notices_;  // what the writers ask that the command does not do
+    std::vector<std::pair<std::string, std::string>> excluded_;  // kept out of the backup: path, by whose list
     uint64_t fileCount_ = 0, totalBytes_ = 0, writtenBytes_ = 0;
     double elapsed_ = 0;
     json restored_ = json::array();
@@ -414,6 +415,8 @@ int Restore::CheckBackup()
         }
         component->selected = true;
     }
+    for (const json &excluded : manifest_.value("excluded", json::array()))
+        excluded_.emplace_back(excluded.at("path").get<std::string>(), excluded.at("excludedBy").get<std::string>());
     if (options_.authoritative && writers_.empty()) {
         output_.Error("--authoritative asks a writer for an authoritative restore; this backup holds no writer");
         return kExitBadInput;
@@ -716,9 +719,12 @@ json Restore::PlanJson() const
                          {"kind", file.folder ? "folder" : "file"},
                          {"restore", file.restore},
                          {"why", file.why}});
+    json excluded = json::array();
+    for (const auto &file : excluded_)
+        excluded.push_back({{"path", file.first}, {"excludedBy", file.second}});
     return {{"writers", writers},
             {"files", files},
-            {"excludedFromBackup", manifest_.value("excluded", json::array())},
+            {"excludedFromBackup", excluded},
             {"authoritative", options_.authoritative}};
 }
 
@@ -750,10 +756,8 @@ int Restore::ShowPlan()
                                                                             : std::string()) +
                          " (" + file.why + ")");
     // What the writers' exclude lists kept out of the backup stays as it is on the host.
-    for (const json &excluded : manifest_.value("excluded", json::array()))
-        if (excluded.is_object())
-            output_.Line("  excluded " + excluded.value("path", "") + " (the exclude list of " +
-                         excluded.value("excludedBy", "") + "; not in the backup)");
+    for (const auto &excluded : excluded_)
+        output_.Line("  excluded " + excluded.first + " (the exclude list of " + excluded.second + "; not in the backup)");
     for (const std::string &notice : notices_)
         output_.Notice(notice);
     output_.Document()["plan"] = PlanJson();
