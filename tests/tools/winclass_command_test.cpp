@@ -766,6 +766,8 @@ TEST(WinclassProgram, CommandLineAndHostsAnswerWithOneLineAndTheDocumentedCode)
         {"--help", "", 0, "WINSIM_ROOT", ""},
         {"--help", "", 0, "3  the host description", ""},
         {"map --help", "", 0, "takes a snapshot", ""},
+        {"restore --help", "", 0, "--authoritative", ""},
+        {"restore /no/such/backup --json", "", 2, "no such backup folder", ""},
         {"frobnicate", "", 2, "", "unknown subcommand 'frobnicate'"},
         {"frobnicate --json", "", 2, "\"error\": \"unknown subcommand", ""},
         {"backup 'D:\\Shares'", "", 2, "", "--to is required"},

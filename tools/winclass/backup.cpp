@@ -33,11 +33,6 @@ const int kManifestFormat = 3;
 // The volume-list flag of the volume that holds the boot configuration store.
 const uint32_t kBootStoreVolume = 0x20;
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using FileHandle = std::unique_ptr<void, HandleCloser>;
-
 // A folder or file to back up, as the shadow copy lists it.
 struct Entry {
     wstr livePath;
@@ -48,33 +43,6 @@ struct Entry {
     DWORD attributes = 0;
     FILETIME lastWrite = {};
 };
-
-// 2025-03-01T12:00:00Z: a FILETIME (100 ns since 1601, UTC) as ISO 8601.
-std::string TimeText(const FILETIME &time)
-{
-    const uint64_t ticks = (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    const int64_t seconds = int64_t(ticks / 10000000) - 11644473600LL;
-    int64_t days = seconds / 86400, secondOfDay = seconds % 86400;
-    if (secondOfDay < 0) {
-        secondOfDay += 86400;
-        --days;
-    }
-    // Civil date of a day count from 1970-01-01 (proleptic Gregorian calendar).
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-    const int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-    const int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", (long long)year, (long long)month,
-                  (long long)day, (long long)(secondOfDay / 3600), (long long)(secondOfDay / 60 % 60),
-                  (long long)(secondOfDay % 60));
-    return text;
-}
 
 nlohmann::json AttributeNames(DWORD attributes)
 {
@@ -331,27 +299,10 @@ bool Backup::AddEntry(Entry entry)
         if (!filePaths_.insert(key).second)
             return true;
     }
-    // C:\Data\a.txt lands at DIR/C/Data/a.txt, \\?\Volume{g}\EFI at DIR/Volume{g}/EFI;
-    // every name must have a UTF-8 form.
-    size_t at = 3;
-    if (entry.livePath.compare(0, 4, W("\\\\?\\")) == 0) {
-        at = entry.livePath.find('\\', 4) + 1;
-        entry.copy = destination_ / Shown(entry.livePath.substr(4, at - 5));
-    } else {
-        entry.copy = destination_ / std::string(1, char(entry.livePath[0]));
-    }
-    while (at < entry.livePath.size()) {
-        size_t end = entry.livePath.find('\\', at);
-        if (end == wstr::npos)
-            end = entry.livePath.size();
-        std::string name;
-        if (!WideToUtf8(entry.livePath.substr(at, end - at), &name)) {
-            output_.Error(Shown(entry.livePath) +
-                          ": the name holds a lone UTF-16 surrogate, which has no UTF-8 form to store it under");
-            return false;
-        }
-        entry.copy /= fs::u8path(name);
-        at = end + 1;
+    std::string error;
+    if (!CopyLocation(destination_, entry.livePath, &entry.copy, &error)) {
+        output_.Error(error);
+        return false;
     }
     if (!entry.folder) {
         ++fileCount_;
@@ -709,6 +660,7 @@ int Backup::WriteManifest()
                              {"bytesPerSecond", uint64_t(rate)}};
     nlohmann::json plan = PlanJson();
     nlohmann::json manifest = {{"formatVersion", kManifestFormat},
+                               {"hostName", HostName()},
                                {"saveType", options_.saveType},
                                {"saveTypeName", SaveTypeName(options_.saveType)},
                                {"snapshotSetId", session_->SnapshotSetId()},

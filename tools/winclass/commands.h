@@ -11,8 +11,10 @@ namespace winclass {
 // Exit codes, as --help and the README list them.
 enum ExitCode {
     kExitSuccess = 0,
-    kExitStepFailed = 1,     // a step failed: VSS, reading the shadow copy, writing the copies
-    kExitBadInput = 2,       // the command line, a path or the destination is wrong
+    kExitStepFailed = 1,     // a step failed: VSS, reading the shadow copy, writing the copies;
+                             // a restored writer that is not stable
+    kExitBadInput = 2,       // the command line, a path, the destination or the backup folder
+                             // is wrong
     kExitHostNotLoaded = 3,  // the host description (--host, WINSIM_HOST) does not load
     kExitWarnings = 4,       // the backup is complete, but the writers were not told or a
                              // snapshot set was not deleted
@@ -28,11 +30,22 @@ struct BackupOptions {
     bool dryRun = false;             // the plan only: no snapshot, nothing written
 };
 
+struct RestoreOptions {
+    std::string folder;                   // what winclass backup --to wrote
+    std::vector<std::string> components;  // WRITER\COMPONENT; empty: everything the backup holds
+    bool authoritative = false;           // an authoritative restore of the selected writers
+    std::string target;                   // a host folder (X:\Folder) instead of the original places
+    bool dryRun = false;                  // the plan only: nothing selected, nothing written
+};
+
 struct WritersOptions {
     int saveType = -1;  // the save type to plan for; -1: classify only
 };
 
 int RunBackup(const BackupOptions &options, Output &output);
+// Puts a backup back: the folder checked, the library's restore session, the files
+// written, the writers' states read.
+int RunRestore(const RestoreOptions &options, Output &output);
 int RunMap(const std::string &path, Output &output);
 int RunVolumes(Output &output);
 int RunWriters(const WritersOptions &options, Output &output);

@@ -3,6 +3,8 @@
 //
 //   winclass backup [PATH...] --to DIR [--save-type N] [--writer NAME] [--archive-mark] [--dry-run]
 //                                      snapshot, copy from the shadow copies, manifest
+//   winclass restore BACKUPDIR [--component WRITER\COMPONENT]... [--authoritative] [--to DIR] [--dry-run]
+//                                      select, pre-restore, write back, post-restore, writer states
 //   winclass map PATH                  where a live path reads from during a snapshot
 //   winclass volumes                   the volumes of the host and their mount points
 //   winclass critical-volumes          the critical volumes of a disaster recovery, and why
@@ -25,15 +27,19 @@ using namespace winclass;
 
 const char kProgram[] = "winclass";
 const char kVersion[] = "winclass 1.2 (libwinclass, manifest format 3)";
-const char *const kSubcommands[] = {"backup", "map", "volumes", "critical-volumes", "writers"};
+const char *const kSubcommands[] = {"backup", "restore", "map", "volumes", "critical-volumes", "writers"};
 
 std::string Footer()
 {
     return "Exit codes:\n"
            "  0  success\n"
            "  1  a step failed (VSS, reading a shadow copy, writing the copies, a writer's file on a volume\n"
-           "     not in the snapshot set); the snapshot set is deleted\n"
-           "  2  bad input: the command line, a save path, the destination, a --writer that takes no part\n"
+           "     not in the snapshot set); the snapshot set is deleted. restore: VSS, writing a file back,\n"
+           "     or a restored writer that is not stable afterwards (the writer is named)\n"
+           "  2  bad input: the command line, a save path, the destination, a --writer that takes no part;\n"
+           "     restore: a backup folder that is missing, truncated, damaged (a copy whose SHA-256 differs,\n"
+           "     a metadata document that does not load or is not this backup's) or of another host, an\n"
+           "     unknown writer or component, an unusable --to; no live file is changed\n"
            "  3  the host description (--host or WINSIM_HOST) does not load\n"
            "  4  the backup is complete, but the writers were not told or the snapshot set was not deleted\n"
            "\n"
@@ -59,7 +65,8 @@ std::string Footer()
            "  3 filesystem          the paths given, no writer (the default)\n"
            "  4 replicated-folders  the DFS Replication (or FRS) writer whole\n"
            "\n"
-           "Example: winclass backup --save-type system-state --to backup-tvsrv01 --dry-run\n";
+           "Examples: winclass backup --save-type system-state --to backup-tvsrv01 --dry-run\n"
+           "          winclass restore backup-tvsrv01 --component 'Registry Writer\\Registry' --dry-run\n";
 }
 
 // The first word that is not an option or an option's value: what the user meant as the
@@ -135,6 +142,24 @@ int Run(int argc, char **argv)
                             "write into a destination folder that is not empty (files of the same name are "
                             "replaced)");
 
+    RestoreOptions restore;
+    CLI::App *restoreCommand = app.add_subcommand(
+        "restore", "put back what winclass backup wrote: the writers' components through a VSS restore (select, "
+                   "pre-restore, the files, post-restore, each writer's state) and the saved paths");
+    restoreCommand->add_option("backupdir", restore.folder, "the folder winclass backup --to wrote")->required();
+    restoreCommand->add_option("--component", restore.components,
+                               "restore this component alone, as WRITER\\COMPONENT (repeatable); without it every "
+                               "writer the backup holds is restored whole, with the saved paths");
+    restoreCommand->add_flag("--authoritative", restore.authoritative,
+                             "an authoritative restore of the selected writers (the cluster database through "
+                             "VSS's authoritative restore, other writers through their restore options)");
+    restoreCommand->add_option("--to", restore.target,
+                               "a folder of the host (X:\\Folder) that receives the files, laid out as "
+                               "DIR\\<drive letter>\\<path>, as the writers' alternate location");
+    restoreCommand->add_flag("--dry-run", restore.dryRun,
+                             "print the plan (writers, components, restore method and target, alternate locations, "
+                             "exclusions, each file's destination) without changing anything");
+
     std::string mapPath;
     CLI::App *mapCommand = app.add_subcommand(
         "map", "show where a live path reads from during a snapshot (takes a snapshot of its volume, then deletes it)");
@@ -166,7 +191,7 @@ int Run(int argc, char **argv)
     if (!word.empty() && std::find(std::begin(kSubcommands), std::end(kSubcommands), word) == std::end(kSubcommands))
         return CommandLineError(jsonAsked,
                                 "unknown subcommand '" + word +
-                                    "'; the subcommands are backup, map, volumes, critical-volumes, writers");
+                                    "'; the subcommands are backup, restore, map, volumes, critical-volumes, writers");
     std::reverse(arguments.begin(), arguments.end());
     arguments.pop_back();  // the program name
     try {
@@ -202,6 +227,8 @@ int Run(int argc, char **argv)
         backup.saveType = SaveTypeFromText(saveType);
         return RunBackup(backup, output);
     }
+    if (*restoreCommand)
+        return RunRestore(restore, output);
     if (*mapCommand)
         return RunMap(mapPath, output);
     if (*volumesCommand)

@@ -121,8 +121,8 @@ int Output::Finish(int exitCode)
     return exitCode;
 }
 
-Progress::Progress(const Output &output, bool terminal, uint64_t totalFiles, uint64_t totalBytes)
-    : output_(output), terminal_(terminal && !output.Json()), totalFiles_(totalFiles), totalBytes_(totalBytes),
+Progress::Progress(const Output &output, bool terminal, uint64_t totalFiles, uint64_t totalBytes, const char *verb)
+    : output_(output), terminal_(terminal && !output.Json()), verb_(verb), totalFiles_(totalFiles), totalBytes_(totalBytes),
       started_(NowMilliseconds())
 {
 }
@@ -139,7 +139,7 @@ void Progress::FileDone(const std::string &path, uint64_t bytes)
 {
     ++files_;
     if (!terminal_) {
-        output_.Line("copied " + path + " (" + std::to_string(bytes) + " bytes)");
+        output_.Line(std::string(verb_) + " " + path + " (" + std::to_string(bytes) + " bytes)");
         return;
     }
     Draw(files_ == totalFiles_);
@@ -196,6 +196,54 @@ std::string HresultText(long hr)
     const unsigned long lookup = (value & 0xFFFF0000u) == 0x80070000u ? (value & 0xFFFFu) : value;
     std::string text = ErrorText(lookup);
     return text.rfind("error ", 0) == 0 ? std::string(code) : std::string(code) + " " + text;
+}
+
+std::string TimeText(const FILETIME &time)
+{
+    const uint64_t ticks = (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    const int64_t seconds = int64_t(ticks / 10000000) - 11644473600LL;
+    int64_t days = seconds / 86400, secondOfDay = seconds % 86400;
+    if (secondOfDay < 0) {
+        secondOfDay += 86400;
+        --days;
+    }
+    // Civil date of a day count from 1970-01-01 (proleptic Gregorian calendar).
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    const int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", (long long)year, (long long)month,
+                  (long long)day, (long long)(secondOfDay / 3600), (long long)(secondOfDay / 60 % 60),
+                  (long long)(secondOfDay % 60));
+    return text;
+}
+
+bool TimeFromText(const std::string &text, FILETIME *time)
+{
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char zone = 0;
+    if (text.size() != 20 || std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year, &month, &day, &hour, &minute,
+                                         &second, &zone) != 7 || zone != 'Z' || year < 1601 || month < 1 ||
+        month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
+        return false;
+    // Days from 1970-01-01 of a civil date (proleptic Gregorian calendar), the inverse of
+    // TimeText's.
+    const int64_t y = year - (month <= 2 ? 1 : 0);
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yearOfEra = y - era * 400;
+    const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const int64_t days = era * 146097 + dayOfEra - 719468;
+    const uint64_t ticks = uint64_t(days * 86400 + hour * 3600 + minute * 60 + second + 11644473600LL) * 10000000u;
+    time->dwLowDateTime = DWORD(ticks & 0xFFFFFFFFu);
+    time->dwHighDateTime = DWORD(ticks >> 32);
+    return true;
 }
 
 std::string HumanSize(uint64_t bytes)

@@ -2,6 +2,8 @@
 // program. Failures are one line on standard error in both cases.
 #pragma once
 
+#include <platform/tvplatform.h>
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -44,10 +46,11 @@ private:
 };
 
 // Copy progress: on a terminal a line redrawn in place (bytes also within a large file,
-// rate, elapsed time); otherwise one line per file.
+// rate, elapsed time); otherwise one line per file, "<verb> <path> (<n> bytes)".
 class Progress {
 public:
-    Progress(const Output &output, bool terminal, uint64_t totalFiles, uint64_t totalBytes);
+    Progress(const Output &output, bool terminal, uint64_t totalFiles, uint64_t totalBytes,
+             const char *verb = "copied");
     void Bytes(uint64_t bytes);
     void FileDone(const std::string &path, uint64_t bytes);
     void Finish();
@@ -58,6 +61,7 @@ private:
 
     const Output &output_;
     bool terminal_;
+    const char *verb_;
     uint64_t totalFiles_, totalBytes_;
     uint64_t files_ = 0, bytes_ = 0;
     uint64_t started_ = 0, drawnAt_ = 0;  // milliseconds of the system clock
@@ -68,6 +72,10 @@ private:
 std::string ErrorText(unsigned long code);
 // 0x80042301 VSS_E_BAD_STATE: the text, for an HRESULT.
 std::string HresultText(long hr);
+// 2025-03-01T12:00:00Z: a FILETIME (100 ns since 1601, UTC) as ISO 8601, whole seconds;
+// TimeFromText reads it back (false for any other text).
+std::string TimeText(const FILETIME &time);
+bool TimeFromText(const std::string &text, FILETIME *time);
 // 1536 -> "1.5 KiB".
 std::string HumanSize(uint64_t bytes);
 

@@ -240,6 +240,54 @@ bool CanonicalSavePath(const std::string &given, SavePath *savePath, std::string
     return true;
 }
 
+namespace {
+
+// Where the names of a live path begin, after its volume's own part (X:\ or
+// \\?\Volume{g}\), and that part's folder name in a backup (X or Volume{g}).
+size_t NamesStart(const wstr &livePath, wstr *volumeName)
+{
+    if (StartsWith(livePath, W("\\\\?\\"))) {
+        const size_t end = std::min(livePath.find('\\', 4), livePath.size());
+        *volumeName = livePath.substr(4, end - 4);
+        return end + 1;
+    }
+    *volumeName = livePath.substr(0, 1);
+    return 3;
+}
+
+} // namespace
+
+bool CopyLocation(const std::filesystem::path &folder, const wstr &livePath, std::filesystem::path *copy,
+                  std::string *error)
+{
+    wstr volumeName;
+    size_t at = NamesStart(livePath, &volumeName);
+    *copy = folder / Shown(volumeName);
+    while (at < livePath.size()) {
+        const size_t end = std::min(livePath.find('\\', at), livePath.size());
+        std::string name;
+        if (!WideToUtf8(livePath.substr(at, end - at), &name)) {
+            *error = Shown(livePath) + ": the name holds a lone UTF-16 surrogate, which has no UTF-8 form to store "
+                                       "it under";
+            return false;
+        }
+        *copy /= std::filesystem::u8path(name);
+        at = end + 1;
+    }
+    return true;
+}
+
+wstr HostLocation(const wstr &folder, const wstr &livePath)
+{
+    wstr volumeName;
+    const size_t at = NamesStart(livePath, &volumeName);
+    wstr located = folder;
+    if (located.empty() || located.back() != '\\')
+        located += W("\\");
+    located += volumeName;
+    return at < livePath.size() ? located + W("\\") + livePath.substr(at) : located;
+}
+
 std::vector<SavePath> MergeOverlaps(std::vector<SavePath> paths)
 {
     std::sort(paths.begin(), paths.end(), [](const SavePath &a, const SavePath &b) { return a.path < b.path; });

@@ -5,6 +5,7 @@
 
 #include <platform/tvplatform.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,11 +19,26 @@ struct FindCloser {
 };
 using FindHandle = std::unique_ptr<void, FindCloser>;
 
+// A CreateFileW handle, closed with CloseHandle; the same rule for INVALID_HANDLE_VALUE.
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using FileHandle = std::unique_ptr<void, HandleCloser>;
+
 // Strict conversions: false for a lone surrogate (wide) or ill-formed UTF-8 (narrow).
 bool WideToUtf8(const wstr &text, std::string *utf8);
 bool Utf8ToWide(const std::string &text, wstr *wide);
 // For messages only: a unit that cannot be converted shows as U+FFFD.
 std::string Shown(const wstr &text);
+
+// Where a backup folder keeps the copy of a live file: C:\Data\a.txt at
+// FOLDER/C/Data/a.txt, \\?\Volume{g}\EFI at FOLDER/Volume{g}/EFI. False (with *error)
+// for a name without a UTF-8 form.
+bool CopyLocation(const std::filesystem::path &folder, const wstr &livePath, std::filesystem::path *copy,
+                  std::string *error);
+// The same layout on the host, under a Windows folder: C:\Data\a.txt under D:\Put at
+// D:\Put\C\Data\a.txt.
+wstr HostLocation(const wstr &folder, const wstr &livePath);
 
 struct SavePath {
     std::string given;  // as the user wrote it

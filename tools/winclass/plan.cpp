@@ -50,16 +50,6 @@ std::string Text(const char *text) { return text ? text : ""; }
 
 bool IsGuidPath(const wstr &path) { return UpperCase(path.substr(0, 11)) == W("\\\\?\\VOLUME{"); }
 
-// A file name against a writer's file specification: '*' and '?' without regard to case,
-// and "*.*" for every name, as Windows reads it.
-bool SpecMatches(const wstr &filespec, const wstr &name)
-{
-    std::string spec, utf8;
-    if (!WideToUtf8(filespec == W("*.*") ? wstr(W("*")) : filespec, &spec) || !WideToUtf8(name, &utf8))
-        return false;
-    return fmatch(spec.c_str(), utf8.c_str()) == 1;
-}
-
 wstr Expanded(const wstr &path)
 {
     std::vector<WCHAR> buffer(kExpandUnits, 0);
@@ -326,6 +316,15 @@ nlohmann::json FileJson(const PlannedFile &file)
 }
 
 } // namespace
+
+bool SpecMatches(const wstr &filespec, const wstr &name)
+{
+    std::string spec, utf8;
+    if (!WideToUtf8(filespec == W("*.*") ? wstr(W("*")) : filespec, &spec) || !WideToUtf8(name, &utf8))
+        return false;
+    return fmatch(spec.c_str(), utf8.c_str()) == 1;
+}
+
 
 int SaveTypeFromText(const std::string &text)
 {

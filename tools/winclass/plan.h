@@ -84,6 +84,10 @@ nlohmann::json WritersJson(const WriterPlan &plan, const nlohmann::json *records
 // The plan as lines for a person.
 void ShowPlan(Output &output, const WriterPlan &plan);
 
+// A file name against a writer's file specification: '*' and '?' without regard to case,
+// and "*.*" for every name, as Windows reads it.
+bool SpecMatches(const wstr &filespec, const wstr &name);
+
 // The volume that holds a live path: a drive root, mount folder or \\?\Volume{guid}\.
 wstr VolumeOfPath(const wstr &path);
 // The member of the snapshot set that is that volume, or nullptr.

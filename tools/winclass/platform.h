@@ -1,6 +1,8 @@
 // What the command does differently on Windows and on the simulated platform.
 #pragma once
 
+#include <platform/tvplatform.h>
+
 #include <string>
 #include <vector>
 
@@ -28,5 +30,9 @@ void PrepareLogs();
 // After the command: on the simulated platform the logs are copied out of the host's
 // sandbox, which goes with the process. Answers where they are, or an error.
 bool KeepLogs(std::string *folder, std::string *error);
+
+// Sets a host file's last-write time (a restore puts back the time the backup read). On
+// failure answers the Win32 error code, else 0.
+DWORD SetLastWriteTime(const wstr &path, const FILETIME &time);
 
 } // namespace winclass

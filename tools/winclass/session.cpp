@@ -234,6 +234,13 @@ std::vector<std::pair<std::string, std::string>> SystemStateVolumes()
     return volumes;
 }
 
+std::string HostName()
+{
+    WCHAR name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &size) ? Shown(wstr(name, size)) : std::string();
+}
+
 std::vector<Decision> ReadDecisions(int subject)
 {
     struct Reading {

@@ -51,6 +51,9 @@ std::vector<std::pair<std::string, std::string>> SystemStateVolumes();
 // those about that subject.
 std::vector<Decision> ReadDecisions(int subject = 0);
 
+// The host's NetBIOS name, as a backup records it; empty when it cannot be read.
+std::string HostName();
+
 class BackupSession {
 public:
     explicit BackupSession(Output &output) : output_(output) {}
