@@ -68,6 +68,31 @@ TEST_F(Sandbox, FilesWrittenThroughKernel32LandUnderTheirDriveAndHandlesAreCount
     EXPECT_EQ(winsim::OpenHandleCount(), before);
 }
 
+TEST_F(Sandbox, SetFileTimeNeedsAttributeAccessAndLeavesTimesNotGiven)
+{
+    HANDLE file = CreateFileW(W("C:\\timed.txt"), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    WIN32_FILE_ATTRIBUTE_DATA before;
+    ASSERT_TRUE(GetFileAttributesExW(W("C:\\timed.txt"), GetFileExInfoStandard, &before));
+    const FILETIME written = {0x5f8c1200, 0x01d9a3b4};  // 2023, on a whole second
+    ASSERT_TRUE(SetFileTime(file, NULL, NULL, &written));
+    ASSERT_TRUE(CloseHandle(file));
+    WIN32_FILE_ATTRIBUTE_DATA after;
+    ASSERT_TRUE(GetFileAttributesExW(W("C:\\timed.txt"), GetFileExInfoStandard, &after));
+    EXPECT_EQ(after.ftLastWriteTime.dwHighDateTime, written.dwHighDateTime);
+    EXPECT_EQ(after.ftLastWriteTime.dwLowDateTime, written.dwLowDateTime);
+    EXPECT_EQ(after.ftLastAccessTime.dwLowDateTime, before.ftLastAccessTime.dwLowDateTime);
+
+    file = CreateFileW(W("C:\\timed.txt"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    SetLastError(0);
+    EXPECT_FALSE(SetFileTime(file, NULL, NULL, &before.ftLastWriteTime));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    CloseHandle(file);
+    EXPECT_FALSE(SetFileTime(INVALID_HANDLE_VALUE, NULL, NULL, &written));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+}
+
 TEST_F(Sandbox, NamesResolveToTheCaseOnDiskAndNetworkAndDevicePathsAreRefused)
 {
     ASSERT_EQ(mkdir((root_ + "/C/Shared Files").c_str(), 0777), 0);

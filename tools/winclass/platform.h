@@ -31,8 +31,4 @@ void PrepareLogs();
 // sandbox, which goes with the process. Answers where they are, or an error.
 bool KeepLogs(std::string *folder, std::string *error);
 
-// Sets a host file's last-write time (a restore puts back the time the backup read). On
-// failure answers the Win32 error code, else 0.
-DWORD SetLastWriteTime(const wstr &path, const FILETIME &time);
-
 } // namespace winclass

@@ -51,15 +51,4 @@ bool KeepLogs(std::string *folder, std::string *)
     return true;
 }
 
-DWORD SetLastWriteTime(const wstr &path, const FILETIME &time)
-{
-    FileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        file.release();
-        return GetLastError();
-    }
-    return SetFileTime(file.get(), NULL, NULL, &time) ? 0 : GetLastError();
-}
-
 } // namespace winclass

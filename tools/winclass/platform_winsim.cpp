@@ -117,20 +117,4 @@ bool KeepLogs(std::string *folder, std::string *error)
     return true;
 }
 
-// winsim has no SetFileTime yet: the time goes straight onto the sandbox file, whose
-// modification time is what GetFileAttributesExW and FindFirstFileW answer.
-DWORD SetLastWriteTime(const wstr &path, const FILETIME &time)
-{
-    std::string hostPath;
-    if (!winsim::HostPathOf(path, &hostPath))
-        return ERROR_INVALID_NAME;
-    const uint64_t ticks = (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = time_t(int64_t(ticks / 10000000) - 11644473600LL);
-    times[1].tv_nsec = long(ticks % 10000000) * 100;
-    return utimensat(AT_FDCWD, hostPath.c_str(), times, 0) == 0 ? 0 : DWORD(ERROR_ACCESS_DENIED);
-}
-
 } // namespace winclass

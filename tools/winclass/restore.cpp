@@ -883,17 +883,17 @@ int Restore::WriteBack(const File &file, json *record)
             digest.Update(buffer.data(), size);
             writtenBytes_ += size;
         }
+        // On the handle that wrote the bytes, so that closing it moves the time no more.
+        if (file.timed && !SetFileTime(out.get(), NULL, NULL, &file.lastWrite)) {
+            output_.Error(shown + ": cannot set its last-write time: " + ErrorText(GetLastError()));
+            return kExitStepFailed;
+        }
     }
     const std::string sha256 = digest.HexDigest();
     if (sha256 != file.sha256) {
         output_.Error(file.copy.u8string() + ": the copy changed while it was restored to " + shown);
         return kExitStepFailed;
     }
-    if (file.timed)
-        if (DWORD error = SetLastWriteTime(file.destination, file.lastWrite)) {
-            output_.Error(shown + ": cannot set its last-write time: " + ErrorText(error));
-            return kExitStepFailed;
-        }
     const DWORD attributes = file.attributes & kSettableAttributes;
     if (!SetFileAttributesW(file.destination.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL)) {
         output_.Error(shown + ": cannot set its attributes: " + ErrorText(GetLastError()));

@@ -109,6 +109,8 @@ EXTERN_C WINBASEAPI BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liD
                                                  PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod);
 EXTERN_C WINBASEAPI BOOL WINAPI SetEndOfFile(HANDLE hFile);
 EXTERN_C WINBASEAPI BOOL WINAPI FlushFileBuffers(HANDLE hFile);
+EXTERN_C WINBASEAPI BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME *lpCreationTime,
+                                            const FILETIME *lpLastAccessTime, const FILETIME *lpLastWriteTime);
 EXTERN_C WINBASEAPI DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
 EXTERN_C WINBASEAPI BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes);
 EXTERN_C WINBASEAPI BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);

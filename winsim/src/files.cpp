@@ -650,6 +650,33 @@ EXTERN_C BOOL WINAPI SetEndOfFile(HANDLE hFile)
     return TRUE;
 }
 
+// Last-write and last-access times go onto the sandbox file, where GetFileAttributesExW
+// and the find calls read them; a NULL time, or one of all ones bits, leaves that time as it
+// is. The sandbox's file system keeps no creation time, so a new one is accepted and lost.
+EXTERN_C BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME *lpCreationTime, const FILETIME *lpLastAccessTime,
+                                 const FILETIME *lpLastWriteTime)
+{
+    (void)lpCreationTime;
+    std::shared_ptr<FileObject> file = LookupHandleAs<FileObject>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!(file->access() & FILE_WRITE_ATTRIBUTES))
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    auto toTimespec = [](const FILETIME *time) {
+        struct timespec out = {0, UTIME_OMIT};
+        if (time == NULL || (time->dwLowDateTime == 0xffffffff && time->dwHighDateTime == 0xffffffff))
+            return out;
+        const ULONGLONG ticks = (ULONGLONG(time->dwHighDateTime) << 32) | time->dwLowDateTime;
+        out.tv_sec = time_t(LONGLONG(ticks / 10000000ULL) - 11644473600LL);
+        out.tv_nsec = long(ticks % 10000000ULL) * 100;
+        return out;
+    };
+    const struct timespec times[2] = {toTimespec(lpLastAccessTime), toTimespec(lpLastWriteTime)};
+    if (futimens(file->fd(), times) != 0)
+        return Fail(ErrnoToWin32(errno), FALSE);
+    return TRUE;
+}
+
 EXTERN_C BOOL WINAPI FlushFileBuffers(HANDLE hFile)
 {
     std::shared_ptr<FileObject> file = LookupHandleAs<FileObject>(hFile);

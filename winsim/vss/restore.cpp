@@ -375,7 +375,7 @@ void BackupComponents::RestoreWritersEnter(const char *method, VSS_WRITER_STATE 
                 status = &known;
         if (!status) {
             statuses_.push_back({writer.metadata.instanceId, writer.metadata.id, writer.metadata.name,
-                                 VSS_WS_STABLE, S_OK});
+                                 VSS_WS_STABLE, S_OK, writer.metadata.failsAt, writer.metadata.failsWith});
             status = &statuses_.back();
         }
         HRESULT hr;
