@@ -18,8 +18,11 @@
 //                         "provisioning": "thin"|"fixed", "size": 123}]}]
 //     (a physical disk is a disk of the host by number, or one the pool alone holds:
 //     Windows hides pooled disks from the disk list, so kernel32 never sees those)
-//   "cluster": {"name": "...", "nodes": ["A", "B"],
-//       "sharedVolumes": [{"name": "...", "volume": "<volume guid>", "owner": "B", "faultState": 0}]}
+//   "cluster": {"name": "...", "nodes": ["A", {"name": "B", "state": "down"}],
+//       "sharedVolumes": [{"name": "C:\\ClusterStorage\\Volume1", "volume": "<volume guid>",
+//                          "owner": "B", "faultState": 0, "maintenance": false}]}
+//     (a node's state: "up" (the default), "down", "paused", "joining" or "unknown";
+//     maintenance adds 4, the maintenance bit, to the fault state)
 //
 // Absent sections give a default: "Winsim Systems" / "Simulated Server", one physical
 // Ethernet adapter, only the primordial pool, no cluster (ROOT\MSCLUSTER then does not exist).
@@ -472,6 +475,18 @@ ClusterHolder &TheCluster()
     return *holder;
 }
 
+const DWORD kInMaintenance = 4;  // the maintenance bit of a CSV's FaultState
+
+// CLUSTER_NODE_STATE of a described state; an unknown word reads as ClusterNodeStateUnknown.
+LONG NodeStateOf(const std::string &word)
+{
+    static const char *const names[] = {"up", "down", "paused", "joining"};
+    for (LONG i = 0; i < 4; ++i)
+        if (word == names[i])
+            return i;
+    return -1;
+}
+
 void LoadCluster(ClusterHolder &holder)
 {
     const auto &sections = CurrentHost().sections;
@@ -486,15 +501,23 @@ void LoadCluster(ClusterHolder &holder)
         return;
     holder.state.present = true;
     holder.state.name = Field(cluster, "name", "CLUSTER");
-    holder.state.nodes = Strings(cluster, "nodes");
+    for (const auto &n : Items(cluster, "nodes")) {
+        ClusterNodeState node;
+        node.name = n.is_string() ? Widen(n.get<std::string>()) : Field(n, "name", "");
+        node.state = NodeStateOf(Narrow(Field(n, "state", "up")));
+        if (!node.name.empty())
+            holder.state.nodes.push_back(node);
+    }
     for (const auto &v : Items(cluster, "sharedVolumes")) {
         ClusterVolumeState volume;
         volume.name = Field(v, "name", "");
         volume.volumeGuid = Field(v, "volume", "");
         volume.owner = Field(v, "owner", "");
         if (volume.owner.empty() && !holder.state.nodes.empty())
-            volume.owner = holder.state.nodes.front();
+            volume.owner = holder.state.nodes.front().name;
         volume.faultState = unsigned(Number(v, "faultState", 0));
+        if (Flag(v, "maintenance", false))
+            volume.faultState |= kInMaintenance;
         holder.state.volumes.push_back(volume);
     }
 }
@@ -527,7 +550,7 @@ std::vector<ObjectData> ClusterNodes(const ClassDef &def)
     std::vector<ObjectData> out;
     WithCluster([&](ClusterState &cluster) {
         for (const auto &node : cluster.nodes)
-            out.push_back(MakeInstance(def, {{u"Name", Value::String(node)}}));
+            out.push_back(MakeInstance(def, {{u"Name", Value::String(node.name)}, {u"State", Value::Int32(node.state)}}));
     });
     return out;
 }
@@ -539,8 +562,8 @@ std::vector<ObjectData> SharedVolumeOwners(const ClassDef &def)
     WithCluster([&](ClusterState &cluster) {
         for (const auto &csv : cluster.volumes) {
             ObjectData link = MakeInstance(def, {});
-            link.Set(u"Volume", Value::String(u"MSCluster_ClusterSharedVolume.Name=\"" + csv.name + u"\""));
-            link.Set(u"Node", Value::String(u"MSCluster_Node.Name=\"" + csv.owner + u"\""));
+            link.Set(u"Volume", Value::String(u"MSCluster_ClusterSharedVolume.Name=\"" + EscapeKey(csv.name) + u"\""));
+            link.Set(u"Node", Value::String(u"MSCluster_Node.Name=\"" + EscapeKey(csv.owner) + u"\""));
             out.push_back(link);
         }
     });
@@ -572,6 +595,9 @@ ClusterVolumeState *CsvOf(ClusterState &cluster, const ObjectData *instance)
 
 const HRESULT kNodeNotFound = HRESULT_FROM_WIN32(5042);      // ERROR_CLUSTER_NODE_NOT_FOUND
 const HRESULT kNoSuchResource = HRESULT_FROM_WIN32(5007);    // ERROR_RESOURCE_NOT_FOUND
+// The cluster refuses to move a group to a node that is not up (down, paused, joining or
+// of unknown state) with ERROR_HOST_NODE_NOT_AVAILABLE; the provider hands the code on.
+const HRESULT kNodeNotAvailable = HRESULT_FROM_WIN32(5005);
 
 HRESULT MoveToNewHost(const ObjectData *instance, const ObjectData *in, LONG *returnValue)
 {
@@ -586,8 +612,12 @@ HRESULT MoveToNewHost(const ObjectData *instance, const ObjectData *in, LONG *re
             return;
         }
         for (const auto &node : cluster.nodes)
-            if (SameName(node, target)) {
-                csv->owner = node;
+            if (SameName(node.name, target)) {
+                if (node.state != 0) {
+                    hr = kNodeNotAvailable;
+                    return;
+                }
+                csv->owner = node.name;
                 *returnValue = 0;
                 return;
             }
@@ -605,8 +635,7 @@ HRESULT SetMaintenance(const ObjectData *instance, bool on)
             hr = kNoSuchResource;
             return;
         }
-        const DWORD inMaintenance = 4;
-        csv->faultState = on ? (csv->faultState | inMaintenance) : (csv->faultState & ~inMaintenance);
+        csv->faultState = on ? (csv->faultState | kInMaintenance) : (csv->faultState & ~kInMaintenance);
     });
     return hr;
 }
@@ -699,7 +728,7 @@ std::vector<ClassDef> BuildClasses()
     off.name = u"TurnOffMaintenance";
     off.body = [](const ObjectData *instance, const ObjectData *, LONG *) { return SetMaintenance(instance, false); };
     csv.methods = {move, on, off};
-    add(kCluster, u"MSCluster_Node", {u"Name"}, {{u"Name", S}}, ClusterNodes);
+    add(kCluster, u"MSCluster_Node", {u"Name"}, {{u"Name", S}, {u"State", U32}}, ClusterNodes);
     ClassDef &owners = add(kCluster, u"MSCluster_ClusterSharedVolumeToNode", {u"Volume", u"Node"},
                            {{u"Volume", REF}, {u"Node", REF}}, SharedVolumeOwners);
     owners.association = true;
