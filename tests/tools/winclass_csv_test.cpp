@@ -13,6 +13,9 @@
 
 #include <vsserror.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -132,6 +135,32 @@ TEST(WinclassCsv, ABackupMovesTheCsvHereAndAlwaysReturnsIt)
         fs::remove_all(options.destination);
     }
     winsim::ClearFaults();
+}
+
+// A kept sandbox (WINSIM_ROOT) is one cluster for every run: the next command sees what
+// the last one moved or changed.
+TEST(WinclassCsv, AKeptSandboxShowsTheNextRunTheCluster)
+{
+    const fs::path root = fs::temp_directory_path() / ("winclass-csv-root-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    auto run = [&](const std::string &arguments, std::string *out) {
+        const std::string command = "WINSIM_ROOT='" + root.string() + "' '" WINCLASS_PROGRAM "' --host cluster-three " +
+                                    arguments + " 2>/dev/null";
+        FILE *pipe = popen(command.c_str(), "r");
+        char buffer[4096];
+        while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
+            out->append(buffer, n);
+        return WEXITSTATUS(pclose(pipe));
+    };
+    std::string out;
+    EXPECT_EQ(run("csv move 'C:\\ClusterStorage\\Volume1' TVNODE3A", &out), 0);
+    EXPECT_EQ(run("csv maintenance 'C:\\ClusterStorage\\Volume2' off", &out), 0);
+    out.clear();
+    EXPECT_EQ(run("csv list --json", &out), 0);
+    const json document = json::parse(out, nullptr, false);
+    EXPECT_EQ(document["clusterSharedVolumes"][0]["coordinator"], "TVNODE3A") << out;
+    EXPECT_EQ(document["clusterSharedVolumes"][1]["faultState"], 0) << out;
+    fs::remove_all(root);
 }
 
 } // namespace

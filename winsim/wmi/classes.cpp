@@ -22,7 +22,9 @@
 //       "sharedVolumes": [{"name": "C:\\ClusterStorage\\Volume1", "volume": "<volume guid>",
 //                          "owner": "B", "faultState": 0, "maintenance": false}]}
 //     (a node's state: "up" (the default), "down", "paused", "joining" or "unknown";
-//     maintenance adds 4, the maintenance bit, to the fault state)
+//     maintenance adds 4, the maintenance bit, to the fault state; in a sandbox kept across
+//     processes (WINSIM_ROOT) the owners and fault states the methods changed are kept in
+//     <root>/.winsim-cluster/<host>.json for the next process)
 //
 // Absent sections give a default: "Winsim Systems" / "Simulated Server", one physical
 // Ethernet adapter, only the primordial pool, no cluster (ROOT\MSCLUSTER then does not exist).
@@ -30,10 +32,13 @@
 
 #include "winsim/hostmodel.h"
 
+#include "../src/paths.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 
 namespace winsim {
@@ -467,6 +472,7 @@ struct ClusterHolder {
     bool loaded = false;
     std::string source;
     ClusterState state;
+    std::string keptFile;  // in a kept sandbox: the cluster as the last process left it
 };
 
 ClusterHolder &TheCluster()
@@ -485,6 +491,38 @@ LONG NodeStateOf(const std::string &word)
         if (word == names[i])
             return i;
     return -1;
+}
+
+// The owners and fault states of the CSVs, as a kept sandbox keeps them.
+std::string KeptText(const ClusterState &state)
+{
+    json volumes = json::array();
+    for (const auto &v : state.volumes)
+        volumes.push_back({{"name", Narrow(v.name)}, {"owner", Narrow(v.owner)}, {"faultState", v.faultState}});
+    return json{{"sharedVolumes", volumes}}.dump(2);
+}
+
+// A kept sandbox is one cluster for every process: what a move or maintenance change left
+// is read back over the description.
+void ApplyKept(ClusterHolder &holder)
+{
+    std::ifstream in(holder.keptFile);
+    const json kept = in ? json::parse(in, nullptr, false) : json();
+    for (const auto &v : Items(kept, "sharedVolumes"))
+        for (auto &volume : holder.state.volumes)
+            if (SameName(volume.name, Field(v, "name", ""))) {
+                volume.owner = Field(v, "owner", Narrow(volume.owner).c_str());
+                volume.faultState = DWORD(Number(v, "faultState", volume.faultState));
+            }
+}
+
+void Keep(const ClusterHolder &holder)
+{
+    const std::string folder = holder.keptFile.substr(0, holder.keptFile.rfind('/'));
+    MakeDirectories(folder);
+    const std::string aside = holder.keptFile + ".new";
+    std::ofstream(aside) << KeptText(holder.state) << "\n";
+    std::rename(aside.c_str(), holder.keptFile.c_str());
 }
 
 void LoadCluster(ClusterHolder &holder)
@@ -520,6 +558,8 @@ void LoadCluster(ClusterHolder &holder)
             volume.faultState |= kInMaintenance;
         holder.state.volumes.push_back(volume);
     }
+    if (!holder.keptFile.empty())
+        ApplyKept(holder);
 }
 
 text CsvPathOf(const ClusterVolumeState &csv)
@@ -738,22 +778,40 @@ std::vector<ClassDef> BuildClasses()
 
 } // namespace
 
+namespace {
+
+std::string KeptClusterFile()
+{
+    const std::string root = KeptSandboxRoot();
+    return root.empty() ? std::string() : root + "/.winsim-cluster/" + Narrow(CurrentHost().hostName) + ".json";
+}
+
+} // namespace
+
 void WithCluster(const std::function<void(ClusterState &)> &work)
 {
+    const std::string keptFile = KeptClusterFile();  // before the lock: it takes the sandbox's
     ClusterHolder &holder = TheCluster();
     std::lock_guard<std::mutex> guard(holder.lock);
     const auto &sections = CurrentHost().sections;
     auto found = sections.find("cluster");
     const std::string current = found == sections.end() ? std::string() : found->second;
-    if (!holder.loaded || current != holder.source)
+    if (!holder.loaded || current != holder.source || keptFile != holder.keptFile) {
+        holder.keptFile = keptFile;
         LoadCluster(holder);
+    }
+    const std::string before = holder.keptFile.empty() ? std::string() : KeptText(holder.state);
     work(holder.state);
+    if (!holder.keptFile.empty() && holder.state.present && KeptText(holder.state) != before)
+        Keep(holder);
 }
 
 void ReloadCluster()
 {
+    const std::string keptFile = KeptClusterFile();
     ClusterHolder &holder = TheCluster();
     std::lock_guard<std::mutex> guard(holder.lock);
+    holder.keptFile = keptFile;
     LoadCluster(holder);
 }
 
