@@ -20,8 +20,6 @@ namespace winclass {
 
 namespace {
 
-using ::winclass::ComRef;
-
 std::string LocalNode()
 {
     char local[256] = {};
