@@ -5,6 +5,7 @@
 
 #include <libwinclass/backup.h>
 #include <libwinclass/conversions.h>
+#include <libwinclass/csv.h>
 #include <libwinclass/explain.h>
 #include <libwinclass/hostinfo.h>
 #include <libwinclass/restore.h>

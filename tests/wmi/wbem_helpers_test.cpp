@@ -240,7 +240,7 @@ TEST_F(WmiHelpersOnClusterNode, ExecuteMethodAnswersANegativeReturnValueAndRepor
     ASSERT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\MSCLUSTER")), S_OK);
     Debug = 1;
     OutputCapture capture;
-    const WCHAR *csv = W("MSCluster_ClusterSharedVolume.Name=\"Cluster Disk 1\"");
+    const WCHAR *csv = W("MSCluster_ClusterSharedVolume.Name=\"C:\\\\ClusterStorage\\\\Volume1\"");
 
     EXPECT_EQ(execute_method(&session.services, csv, W("TurnOnMaintenance"), NULL, NULL), S_OK);
     EXPECT_EQ(winsim::WmiSharedVolumes().at(0).faultState, DWORD(4));
@@ -267,7 +267,7 @@ TEST_F(WmiHelpersOnClusterNode, ExecuteMethodAnswersANegativeReturnValueAndRepor
         ASSERT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\MSCLUSTER")), S_OK);
         Debug = 1;
         OutputCapture capture;
-        const WCHAR *csv = W("MSCluster_ClusterSharedVolume.Name=\"Cluster Disk 1\"");
+        const WCHAR *csv = W("MSCluster_ClusterSharedVolume.Name=\"C:\\\\ClusterStorage\\\\Volume1\"");
 
         EXPECT_EQ(execute_method(&session.services, NULL, W("TurnOnMaintenance"), NULL, NULL), E_FAIL);
         EXPECT_EQ(execute_method(NULL, csv, W("TurnOnMaintenance"), NULL, NULL), E_FAIL);

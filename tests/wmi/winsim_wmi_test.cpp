@@ -277,10 +277,10 @@ TEST_F(SimulatedClusterWmi, SharedVolumesMoveAndEnterMaintenance)
     Open(W("ROOT\\MSCLUSTER"));
     ASSERT_EQ(Run(W("SELECT * FROM MSCluster_ClusterSharedVolume")), WBEM_S_FALSE);
     ASSERT_EQ(objects_.size(), size_t(1));
-    EXPECT_EQ(Text(0, W("Name")), wstr(W("Cluster Disk 1")));
+    EXPECT_EQ(Text(0, W("Name")), wstr(W("C:\\ClusterStorage\\Volume1")));
     const wstr csvPath = Text(0, W("__PATH"));
 
-    ASSERT_EQ(Run(W("ASSOCIATORS OF {MSCluster_ClusterSharedVolume.Name='Cluster Disk 1'} WHERE ResultClass = "
+    ASSERT_EQ(Run(W("ASSOCIATORS OF {MSCluster_ClusterSharedVolume.Name='C:\\ClusterStorage\\Volume1'} WHERE ResultClass = "
                     "MSCluster_Node")),
               WBEM_S_FALSE);
     ASSERT_EQ(objects_.size(), size_t(1));
@@ -353,7 +353,7 @@ TEST_F(SimulatedWmi, EveryQueryOfTheLibraryIsAnsweredAndStorageSpacesDisksFoundB
         {"default", cimv2, W("SELECT Manufacturer, Model FROM Win32_ComputerSystem")},
         {"cluster-node", W("ROOT\\MSCLUSTER"), W("SELECT * FROM MSCluster_ClusterSharedVolume")},
         {"cluster-node", W("ROOT\\MSCLUSTER"),
-         W("ASSOCIATORS OF {MSCluster_ClusterSharedVolume.Name='Cluster Disk 1'} WHERE ResultClass = MSCluster_Node")},
+         W("ASSOCIATORS OF {MSCluster_ClusterSharedVolume.Name='C:\\ClusterStorage\\Volume1'} WHERE ResultClass = MSCluster_Node")},
     };
     for (const auto &q : queries) {
         winsim::ReplaceHost(winsim::ParseHost(winsim::EmbeddedHostJson(q.host)));

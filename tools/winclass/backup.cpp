@@ -87,6 +87,7 @@ public:
     // ends the backup.
     int CheckPaths();
     int CheckDestination();
+    int MoveSharedVolumesHere();
     int AddToSnapshotSet();
     int PlanWriters();
     int TakeSnapshot();
@@ -123,6 +124,7 @@ private:
     nlohmann::json records_ = nlohmann::json::array();
     fs::path manifestPath_;
     Progress *progress_ = nullptr;  // while Copy runs
+    CsvHold sharedVolumes_;         // returned to their coordinators by Finish, always
 };
 
 int Backup::CheckPaths()
@@ -181,6 +183,15 @@ int Backup::CheckDestination()
                       "into it");
         return kExitBadInput;
     }
+    return kExitSuccess;
+}
+
+int Backup::MoveSharedVolumesHere()
+{
+    // A Cluster Shared Volume is backed up on the node that coordinates it.
+    for (const SavePath &savePath : savePaths_)
+        if (!sharedVolumes_.Take(Shown(savePath.volume), output_))
+            return kExitStepFailed;
     return kExitSuccess;
 }
 
@@ -702,6 +713,8 @@ int Backup::Finish(int exitCode)
 {
     if (session_ && !session_->End(exitCode == kExitSuccess && !options_.dryRun) && exitCode == kExitSuccess)
         exitCode = kExitWarnings;
+    if (!sharedVolumes_.ReturnAll(output_) && exitCode == kExitSuccess)
+        exitCode = kExitWarnings;
     if (!options_.dryRun && (exitCode == kExitSuccess || exitCode == kExitWarnings)) {
         const double rate = elapsed_ > 0 ? double(copiedBytes_) / elapsed_ : 0;
         char seconds[32];
@@ -729,6 +742,7 @@ int RunBackup(const BackupOptions &options, Output &output)
     } kSteps[] = {
         {"check and canonicalise the paths", &Backup::CheckPaths, true, true},
         {"check the destination", &Backup::CheckDestination, true, true},
+        {"move the Cluster Shared Volumes to this node", &Backup::MoveSharedVolumesHere, true, false},
         {"add the paths to the snapshot set and select the writers", &Backup::AddToSnapshotSet, true, true},
         {"plan the writers' files", &Backup::PlanWriters, true, true},
         {"take the snapshot", &Backup::TakeSnapshot, true, false},

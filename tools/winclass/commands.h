@@ -16,8 +16,8 @@ enum ExitCode {
     kExitBadInput = 2,       // the command line, a path, the destination or the backup folder
                              // is wrong
     kExitHostNotLoaded = 3,  // the host description (--host, WINSIM_HOST) does not load
-    kExitWarnings = 4,       // the backup is complete, but the writers were not told or a
-                             // snapshot set was not deleted
+    kExitWarnings = 4,       // the backup is complete, but the writers were not told, a
+                             // snapshot set was not deleted or a CSV was not returned
 };
 
 struct BackupOptions {
@@ -38,6 +38,31 @@ struct RestoreOptions {
     bool dryRun = false;                  // the plan only: nothing selected, nothing written
 };
 
+struct CsvOptions {
+    std::string action;  // list, move, maintenance, check
+    std::string name;    // the CSV: its path, such as C:\ClusterStorage\Volume1
+    std::string node;    // move: the target node
+    std::string mode;    // maintenance: on or off
+};
+
+// The Cluster Shared Volumes a backup moved to this node, returned to their coordinators
+// at its end whatever happened in between.
+class CsvHold {
+public:
+    // Moves the CSV holding volume (a volume root) here when it is one; false (with the
+    // error said) when the move failed. A CSV whose coordinator was read is held even then.
+    bool Take(const std::string &volume, Output &output);
+    // Returns every held CSV; the lines (or warnings) and the document say where each is.
+    // false when one stayed away from its coordinator.
+    bool ReturnAll(Output &output);
+
+private:
+    struct Held {
+        std::string name, coordinator;
+    };
+    std::vector<Held> held_;
+};
+
 struct WritersOptions {
     int saveType = -1;  // the save type to plan for; -1: classify only
 };
@@ -51,5 +76,7 @@ int RunVolumes(Output &output);
 int RunWriters(const WritersOptions &options, Output &output);
 // The critical volumes of a disaster-recovery backup, with their reasons; no snapshot.
 int RunCriticalVolumes(Output &output);
+// csv list|move NAME NODE|maintenance NAME on|off|check NAME.
+int RunCsv(const CsvOptions &options, Output &output);
 
 } // namespace winclass

@@ -9,6 +9,8 @@
 //   winclass volumes                   the volumes of the host and their mount points
 //   winclass critical-volumes          the critical volumes of a disaster recovery, and why
 //   winclass writers [--save-type N]   the writers, their lists, and what a save type takes
+//   winclass csv list|move NAME NODE|maintenance NAME on|off|check NAME
+//                                      the Cluster Shared Volumes of this cluster node
 //
 // --json prints one JSON document instead of lines. --host (simulated platform) works on
 // a described host.
@@ -27,7 +29,7 @@ using namespace winclass;
 
 const char kProgram[] = "winclass";
 const char kVersion[] = "winclass 1.2 (libwinclass, manifest format 3)";
-const char *const kSubcommands[] = {"backup", "restore", "map", "volumes", "critical-volumes", "writers"};
+const char *const kSubcommands[] = {"backup", "restore", "map", "volumes", "critical-volumes", "writers", "csv"};
 
 std::string Footer()
 {
@@ -35,18 +37,21 @@ std::string Footer()
            "  0  success\n"
            "  1  a step failed (VSS, reading a shadow copy, writing the copies, a writer's file on a volume\n"
            "     not in the snapshot set); the snapshot set is deleted. restore: VSS, writing a file back,\n"
-           "     or a restored writer that is not stable afterwards (the writer is named)\n"
+           "     or a restored writer that is not stable afterwards (the writer is named). csv: a move or\n"
+           "     maintenance change failed, or check found that a restore must run on the owning node\n"
            "  2  bad input: the command line, a save path, the destination, a --writer that takes no part;\n"
            "     restore: a backup folder that is missing, truncated, damaged (a copy whose SHA-256 differs,\n"
            "     a metadata document that does not load or is not this backup's) or of another host, an\n"
-           "     unknown writer or component, an unusable --to; no live file is changed\n"
+           "     unknown writer or component, an unusable --to; no live file is changed. csv: a name no\n"
+           "     CSV has, an empty node, a host that is not a cluster node\n"
            "  3  the host description (--host or WINSIM_HOST) does not load\n"
-           "  4  the backup is complete, but the writers were not told or the snapshot set was not deleted\n"
+           "  4  the backup is complete, but the writers were not told, the snapshot set was not deleted\n"
+           "     or a Cluster Shared Volume the backup moved here could not be returned to its coordinator\n"
            "\n"
            "Environment:\n"
            "  WINSIM_HOST   (simulated platform) a host description file, or an embedded host:\n"
-           "                default, cluster-node, hyperv-host, spaces-boot, dynamic-pack;\n"
-           "                --host wins over it\n"
+           "                default, cluster-node, cluster-three, hyperv-host, spaces-boot,\n"
+           "                dynamic-pack; --host wins over it\n"
            "  WINSIM_ROOT   (simulated platform) where the host's sandbox is made; by default a\n"
            "                folder under $TMPDIR or /tmp, removed when the command ends; a\n"
            "                WINSIM_ROOT keeps the host's files from one command to the next\n"
@@ -107,7 +112,8 @@ int Run(int argc, char **argv)
     app.add_flag("--json", json, "print one JSON document instead of lines");
     app.add_option("--host", host,
                    "the host to work on (simulated platform): a description file, or an embedded host as "
-                   "WINSIM_HOST names it (default, cluster-node, hyperv-host, spaces-boot, dynamic-pack)");
+                   "WINSIM_HOST names it (default, cluster-node, cluster-three, hyperv-host, spaces-boot, "
+                   "dynamic-pack)");
 
     BackupOptions backup;
     CLI::App *backupCommand = app.add_subcommand(
@@ -185,13 +191,31 @@ int Run(int argc, char **argv)
             },
             "N"));
 
+    CsvOptions csv;
+    CLI::App *csvCommand = app.add_subcommand(
+        "csv", "the Cluster Shared Volumes of this cluster node: list them, move one to a node, turn its maintenance "
+               "mode on or off, or check whether a restore of it may run here");
+    csvCommand->require_subcommand(1);
+    CLI::App *csvList =
+        csvCommand->add_subcommand("list", "each CSV with its coordinator node, fault state and maintenance mode");
+    CLI::App *csvMove = csvCommand->add_subcommand("move", "move a CSV to a node of the cluster");
+    csvMove->add_option("name", csv.name, "the CSV, by its path (C:\\ClusterStorage\\Volume1)")->required();
+    csvMove->add_option("node", csv.node, "the node to move it to")->required();
+    CLI::App *csvMaintenance = csvCommand->add_subcommand("maintenance", "turn a CSV's maintenance mode on or off");
+    csvMaintenance->add_option("name", csv.name, "the CSV, by its path")->required();
+    csvMaintenance->add_option("mode", csv.mode, "on or off")->required();
+    CLI::App *csvCheck = csvCommand->add_subcommand(
+        "check", "what a restore of the save set would be told here: held back when the CSV is in maintenance mode "
+                 "and another node owns it");
+    csvCheck->add_option("name", csv.name, "the save set, such as C:\\ClusterStorage\\Volume1")->required();
+
     std::vector<std::string> arguments = CommandLineArguments(argc, argv);
     const bool jsonAsked = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
     const std::string word = SubcommandWord(arguments);
     if (!word.empty() && std::find(std::begin(kSubcommands), std::end(kSubcommands), word) == std::end(kSubcommands))
         return CommandLineError(jsonAsked,
                                 "unknown subcommand '" + word +
-                                    "'; the subcommands are backup, restore, map, volumes, critical-volumes, writers");
+                                    "'; the subcommands are backup, restore, map, volumes, critical-volumes, writers, csv");
     std::reverse(arguments.begin(), arguments.end());
     arguments.pop_back();  // the program name
     try {
@@ -237,6 +261,10 @@ int Run(int argc, char **argv)
         return RunCriticalVolumes(output);
     if (*writersCommand)
         return RunWriters(writers, output);
+    if (*csvCommand) {
+        csv.action = *csvList ? "list" : *csvMove ? "move" : *csvMaintenance ? "maintenance" : "check";
+        return RunCsv(csv, output);
+    }
     return output.Finish(kExitBadInput);
 }
 

@@ -76,6 +76,7 @@ const SystemMessage kWin32Messages[] = {
     {1815, u"The specified resource language ID cannot be found in the image file."},
     {1824, u"A UUID that is valid only on this computer has been allocated."},
     {4390, u"The file or directory is not a reparse point."},
+    {5005, u"A cluster node is not available for this operation."},
     {5007, u"The cluster resource could not be found."},
     {5042, u"The cluster node was not found."},
 };

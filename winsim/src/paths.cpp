@@ -498,6 +498,14 @@ std::string SandboxRoot()
     return sandbox.root;
 }
 
+std::string KeptSandboxRoot()
+{
+    Sandbox &sandbox = TheSandbox();
+    std::lock_guard<std::recursive_mutex> guard(sandbox.lock);
+    Prepare(sandbox);
+    return sandbox.rootKept ? sandbox.root : std::string();
+}
+
 void SetSandboxRoot(const std::string &root)
 {
     Sandbox &sandbox = TheSandbox();

@@ -65,6 +65,10 @@ std::unique_lock<std::recursive_mutex> LockSandbox();
 // mkdir -p: each missing directory of the path, from the outermost.
 void MakeDirectories(const std::string &path);
 
+// The root of a sandbox kept across processes (WINSIM_ROOT), or "" when the sandbox goes
+// with the process.
+std::string KeptSandboxRoot();
+
 // sandbox.cpp: the per-process directory ${TMPDIR:-/tmp}/winsim-<uid>-<pid>, made with a
 // record of its owner, removed when the process exits; those whose owner has died are
 // removed first.

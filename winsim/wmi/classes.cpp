@@ -18,8 +18,13 @@
 //                         "provisioning": "thin"|"fixed", "size": 123}]}]
 //     (a physical disk is a disk of the host by number, or one the pool alone holds:
 //     Windows hides pooled disks from the disk list, so kernel32 never sees those)
-//   "cluster": {"name": "...", "nodes": ["A", "B"],
-//       "sharedVolumes": [{"name": "...", "volume": "<volume guid>", "owner": "B", "faultState": 0}]}
+//   "cluster": {"name": "...", "nodes": ["A", {"name": "B", "state": "down"}],
+//       "sharedVolumes": [{"name": "C:\\ClusterStorage\\Volume1", "volume": "<volume guid>",
+//                          "owner": "B", "faultState": 0, "maintenance": false}]}
+//     (a node's state: "up" (the default), "down", "paused", "joining" or "unknown";
+//     maintenance adds 4, the maintenance bit, to the fault state; in a sandbox kept across
+//     processes (WINSIM_ROOT) the owners and fault states the methods changed are kept in
+//     <root>/.winsim-cluster/<host>.json for the next process)
 //
 // Absent sections give a default: "Winsim Systems" / "Simulated Server", one physical
 // Ethernet adapter, only the primordial pool, no cluster (ROOT\MSCLUSTER then does not exist).
@@ -27,10 +32,13 @@
 
 #include "winsim/hostmodel.h"
 
+#include "../src/paths.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 
 namespace winsim {
@@ -464,12 +472,57 @@ struct ClusterHolder {
     bool loaded = false;
     std::string source;
     ClusterState state;
+    std::string keptFile;  // in a kept sandbox: the cluster as the last process left it
 };
 
 ClusterHolder &TheCluster()
 {
     static ClusterHolder *holder = new ClusterHolder;
     return *holder;
+}
+
+const DWORD kInMaintenance = 4;  // the maintenance bit of a CSV's FaultState
+
+// CLUSTER_NODE_STATE of a described state; an unknown word reads as ClusterNodeStateUnknown.
+LONG NodeStateOf(const std::string &word)
+{
+    static const char *const names[] = {"up", "down", "paused", "joining"};
+    for (LONG i = 0; i < 4; ++i)
+        if (word == names[i])
+            return i;
+    return -1;
+}
+
+// The owners and fault states of the CSVs, as a kept sandbox keeps them.
+std::string KeptText(const ClusterState &state)
+{
+    json volumes = json::array();
+    for (const auto &v : state.volumes)
+        volumes.push_back({{"name", Narrow(v.name)}, {"owner", Narrow(v.owner)}, {"faultState", v.faultState}});
+    return json{{"sharedVolumes", volumes}}.dump(2);
+}
+
+// A kept sandbox is one cluster for every process: what a move or maintenance change left
+// is read back over the description.
+void ApplyKept(ClusterHolder &holder)
+{
+    std::ifstream in(holder.keptFile);
+    const json kept = in ? json::parse(in, nullptr, false) : json();
+    for (const auto &v : Items(kept, "sharedVolumes"))
+        for (auto &volume : holder.state.volumes)
+            if (SameName(volume.name, Field(v, "name", ""))) {
+                volume.owner = Field(v, "owner", Narrow(volume.owner).c_str());
+                volume.faultState = DWORD(Number(v, "faultState", volume.faultState));
+            }
+}
+
+void Keep(const ClusterHolder &holder)
+{
+    const std::string folder = holder.keptFile.substr(0, holder.keptFile.rfind('/'));
+    MakeDirectories(folder);
+    const std::string aside = holder.keptFile + ".new";
+    std::ofstream(aside) << KeptText(holder.state) << "\n";
+    std::rename(aside.c_str(), holder.keptFile.c_str());
 }
 
 void LoadCluster(ClusterHolder &holder)
@@ -486,17 +539,27 @@ void LoadCluster(ClusterHolder &holder)
         return;
     holder.state.present = true;
     holder.state.name = Field(cluster, "name", "CLUSTER");
-    holder.state.nodes = Strings(cluster, "nodes");
+    for (const auto &n : Items(cluster, "nodes")) {
+        ClusterNodeState node;
+        node.name = n.is_string() ? Widen(n.get<std::string>()) : Field(n, "name", "");
+        node.state = NodeStateOf(Narrow(Field(n, "state", "up")));
+        if (!node.name.empty())
+            holder.state.nodes.push_back(node);
+    }
     for (const auto &v : Items(cluster, "sharedVolumes")) {
         ClusterVolumeState volume;
         volume.name = Field(v, "name", "");
         volume.volumeGuid = Field(v, "volume", "");
         volume.owner = Field(v, "owner", "");
         if (volume.owner.empty() && !holder.state.nodes.empty())
-            volume.owner = holder.state.nodes.front();
+            volume.owner = holder.state.nodes.front().name;
         volume.faultState = unsigned(Number(v, "faultState", 0));
+        if (Flag(v, "maintenance", false))
+            volume.faultState |= kInMaintenance;
         holder.state.volumes.push_back(volume);
     }
+    if (!holder.keptFile.empty())
+        ApplyKept(holder);
 }
 
 text CsvPathOf(const ClusterVolumeState &csv)
@@ -527,7 +590,7 @@ std::vector<ObjectData> ClusterNodes(const ClassDef &def)
     std::vector<ObjectData> out;
     WithCluster([&](ClusterState &cluster) {
         for (const auto &node : cluster.nodes)
-            out.push_back(MakeInstance(def, {{u"Name", Value::String(node)}}));
+            out.push_back(MakeInstance(def, {{u"Name", Value::String(node.name)}, {u"State", Value::Int32(node.state)}}));
     });
     return out;
 }
@@ -539,8 +602,8 @@ std::vector<ObjectData> SharedVolumeOwners(const ClassDef &def)
     WithCluster([&](ClusterState &cluster) {
         for (const auto &csv : cluster.volumes) {
             ObjectData link = MakeInstance(def, {});
-            link.Set(u"Volume", Value::String(u"MSCluster_ClusterSharedVolume.Name=\"" + csv.name + u"\""));
-            link.Set(u"Node", Value::String(u"MSCluster_Node.Name=\"" + csv.owner + u"\""));
+            link.Set(u"Volume", Value::String(u"MSCluster_ClusterSharedVolume.Name=\"" + EscapeKey(csv.name) + u"\""));
+            link.Set(u"Node", Value::String(u"MSCluster_Node.Name=\"" + EscapeKey(csv.owner) + u"\""));
             out.push_back(link);
         }
     });
@@ -572,6 +635,9 @@ ClusterVolumeState *CsvOf(ClusterState &cluster, const ObjectData *instance)
 
 const HRESULT kNodeNotFound = HRESULT_FROM_WIN32(5042);      // ERROR_CLUSTER_NODE_NOT_FOUND
 const HRESULT kNoSuchResource = HRESULT_FROM_WIN32(5007);    // ERROR_RESOURCE_NOT_FOUND
+// The cluster refuses to move a group to a node that is not up (down, paused, joining or
+// of unknown state) with ERROR_HOST_NODE_NOT_AVAILABLE; the provider hands the code on.
+const HRESULT kNodeNotAvailable = HRESULT_FROM_WIN32(5005);
 
 HRESULT MoveToNewHost(const ObjectData *instance, const ObjectData *in, LONG *returnValue)
 {
@@ -586,8 +652,12 @@ HRESULT MoveToNewHost(const ObjectData *instance, const ObjectData *in, LONG *re
             return;
         }
         for (const auto &node : cluster.nodes)
-            if (SameName(node, target)) {
-                csv->owner = node;
+            if (SameName(node.name, target)) {
+                if (node.state != 0) {
+                    hr = kNodeNotAvailable;
+                    return;
+                }
+                csv->owner = node.name;
                 *returnValue = 0;
                 return;
             }
@@ -605,8 +675,7 @@ HRESULT SetMaintenance(const ObjectData *instance, bool on)
             hr = kNoSuchResource;
             return;
         }
-        const DWORD inMaintenance = 4;
-        csv->faultState = on ? (csv->faultState | inMaintenance) : (csv->faultState & ~inMaintenance);
+        csv->faultState = on ? (csv->faultState | kInMaintenance) : (csv->faultState & ~kInMaintenance);
     });
     return hr;
 }
@@ -699,7 +768,7 @@ std::vector<ClassDef> BuildClasses()
     off.name = u"TurnOffMaintenance";
     off.body = [](const ObjectData *instance, const ObjectData *, LONG *) { return SetMaintenance(instance, false); };
     csv.methods = {move, on, off};
-    add(kCluster, u"MSCluster_Node", {u"Name"}, {{u"Name", S}}, ClusterNodes);
+    add(kCluster, u"MSCluster_Node", {u"Name"}, {{u"Name", S}, {u"State", U32}}, ClusterNodes);
     ClassDef &owners = add(kCluster, u"MSCluster_ClusterSharedVolumeToNode", {u"Volume", u"Node"},
                            {{u"Volume", REF}, {u"Node", REF}}, SharedVolumeOwners);
     owners.association = true;
@@ -709,22 +778,40 @@ std::vector<ClassDef> BuildClasses()
 
 } // namespace
 
+namespace {
+
+std::string KeptClusterFile()
+{
+    const std::string root = KeptSandboxRoot();
+    return root.empty() ? std::string() : root + "/.winsim-cluster/" + Narrow(CurrentHost().hostName) + ".json";
+}
+
+} // namespace
+
 void WithCluster(const std::function<void(ClusterState &)> &work)
 {
+    const std::string keptFile = KeptClusterFile();  // before the lock: it takes the sandbox's
     ClusterHolder &holder = TheCluster();
     std::lock_guard<std::mutex> guard(holder.lock);
     const auto &sections = CurrentHost().sections;
     auto found = sections.find("cluster");
     const std::string current = found == sections.end() ? std::string() : found->second;
-    if (!holder.loaded || current != holder.source)
+    if (!holder.loaded || current != holder.source || keptFile != holder.keptFile) {
+        holder.keptFile = keptFile;
         LoadCluster(holder);
+    }
+    const std::string before = holder.keptFile.empty() ? std::string() : KeptText(holder.state);
     work(holder.state);
+    if (!holder.keptFile.empty() && holder.state.present && KeptText(holder.state) != before)
+        Keep(holder);
 }
 
 void ReloadCluster()
 {
+    const std::string keptFile = KeptClusterFile();
     ClusterHolder &holder = TheCluster();
     std::lock_guard<std::mutex> guard(holder.lock);
+    holder.keptFile = keptFile;
     LoadCluster(holder);
 }
 

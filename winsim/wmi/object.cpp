@@ -251,7 +251,6 @@ void ObjectData::Set(const text &name, const Value &value)
         properties.push_back(Property{name, CIM_STRING, value});
 }
 
-namespace {
 text EscapeKey(const text &value)
 {
     text out;
@@ -262,7 +261,6 @@ text EscapeKey(const text &value)
     }
     return out;
 }
-} // namespace
 
 text ObjectData::RelPath() const
 {
@@ -322,8 +320,9 @@ bool ParseObjectPath(const text &path, ObjectPath *parsed)
 {
     ObjectPath result;
     text rest = path;
+    // The namespace ends at the first colon before any quoted key value ("C:\\..." is not one).
     const size_t colon = rest.find(u':');
-    if (colon != text::npos) {
+    if (colon != text::npos && colon < rest.find_first_of(u"\"'")) {
         text ns = rest.substr(0, colon);
         if (ns.size() > 2 && ns[0] == u'\\' && ns[1] == u'\\') {
             const size_t slash = ns.find(u'\\', 2);

@@ -127,6 +127,8 @@ struct ObjectPath {
     bool singleton = false;
 };
 bool ParseObjectPath(const text &path, ObjectPath *parsed);
+// A key value as it stands between double quotes in an object path.
+text EscapeKey(const text &value);
 bool PathMatches(const ObjectData &object, const ObjectPath &path);
 
 // Fault injection: the HRESULT to answer, or S_OK to go on.
@@ -143,10 +145,16 @@ struct ClusterVolumeState {
     text owner;
     DWORD faultState = 0;
 };
+// A node's State as MSCluster_Node gives it (CLUSTER_NODE_STATE): -1 unknown, 0 up,
+// 1 down, 2 paused, 3 joining.
+struct ClusterNodeState {
+    text name;
+    LONG state = 0;
+};
 struct ClusterState {
     bool present = false;
     text name;
-    std::vector<text> nodes;
+    std::vector<ClusterNodeState> nodes;
     std::vector<ClusterVolumeState> volumes;
 };
 // Locked access to the cluster state, reloaded when the host's cluster section changes.
