@@ -10,6 +10,7 @@
 #include "session.h"
 #include "sha256.h"
 
+#include <libwinclass/csv.h>
 #include <libwinclass/restore.h>
 #include <liblocal/local.h>
 #include <vssrequester/vsscr.h>
@@ -215,6 +216,7 @@ public:
     int ReadWriters();
     int Plan();
     int ShowPlan();
+    int CheckSharedVolumes();
     int Select();
     int PreRestore();
     int WriteFiles();
@@ -764,6 +766,29 @@ int Restore::ShowPlan()
     return kExitSuccess;
 }
 
+// A Cluster Shared Volume in maintenance mode is restored only on the node that owns it:
+// the library's check refuses the restore here before anything is selected or written.
+int Restore::CheckSharedVolumes()
+{
+    std::vector<wstr> checked;
+    for (const File &file : files_) {
+        if (!file.restore)
+            continue;
+        wstr volume = VolumeOfPath(file.destination);
+        if (volume.size() > 3 && volume.back() == '\\')
+            volume.pop_back();  // a CSV is named by its path, without the root's backslash
+        if (std::find(checked.begin(), checked.end(), volume) != checked.end())
+            continue;
+        checked.push_back(volume);
+        const std::string name = Shown(volume);
+        if (vo_msg *refusal = check_for_CSV_type_and_state(name.c_str())) {
+            output_.LibraryMessage(refusal, "a restore of " + name + " must run on the node that owns it");
+            return kExitStepFailed;
+        }
+    }
+    return kExitSuccess;
+}
+
 int Restore::Select()
 {
     for (Writer &writer : writers_) {
@@ -1014,6 +1039,7 @@ int RunRestore(const RestoreOptions &options, Output &output)
         {"read the writers' restore information", &Restore::ReadWriters, true},
         {"plan the restore", &Restore::Plan, true},
         {"show the plan", &Restore::ShowPlan, true},
+        {"check Cluster Shared Volumes", &Restore::CheckSharedVolumes, true},
         {"select for restore", &Restore::Select, false},
         {"pre-restore", &Restore::PreRestore, false},
         {"write the files", &Restore::WriteFiles, false},
