@@ -339,31 +339,26 @@ TEST(TvStrPaths, PlusAppendConcatAndSlashJoinTheTexts)
 
 TEST(TvStrPaths, TrailingSeparatorStripdirDotdotExtensionAndUnc)
 {
-    tv_str s(W("C:\\dir"));
-    EXPECT_FALSE(s.has_trailing_dirsep());
-    s.set_trailing_dirsep();
-    EXPECT_EQ(Wide(s), wstr(W("C:\\dir\\")));
-    s.set_trailing_dirsep();
-    EXPECT_EQ(Wide(s), wstr(W("C:\\dir\\")));
-    EXPECT_TRUE(s.has_trailing_dirsep());
-    s.clear_trailing_dirsep();
-    EXPECT_EQ(Wide(s), wstr(W("C:\\dir")));
-    s.clear_trailing_dirsep();
-    EXPECT_EQ(Wide(s), wstr(W("C:\\dir")));
-
-    tv_str twice(W("a\\\\"));
-    twice.clear_trailing_dirsep();
-    EXPECT_EQ(Wide(twice), wstr(W("a\\")));
-    tv_str slash(W("a/"));
-    EXPECT_FALSE(slash.has_trailing_dirsep());
-    slash.set_trailing_dirsep();
-    EXPECT_EQ(Wide(slash), wstr(W("a/\\")));
-    tv_str empty;
-    EXPECT_FALSE(empty.has_trailing_dirsep());
-    empty.set_trailing_dirsep();
-    EXPECT_EQ(Wide(empty), wstr(W("\\")));
-    empty.clear_trailing_dirsep();
-    EXPECT_TRUE(empty.is_empty());
+    // Each text set and cleared once: only '\\' counts, and one at most is added or taken.
+    const struct {
+        const WCHAR *text;
+        bool has;
+        const WCHAR *set, *cleared;
+    } ends[] = {
+        {W("C:\\dir"), false, W("C:\\dir\\"), W("C:\\dir")}, {W("C:\\dir\\"), true, W("C:\\dir\\"), W("C:\\dir")},
+        {W("a\\\\"), true, W("a\\\\"), W("a\\")},             {W("a/"), false, W("a/\\"), W("a/")},
+        {NULL, false, W("\\"), W("")},                       {W("\\"), true, W("\\"), W("")},
+    };
+    for (const auto &c : ends) {
+        SCOPED_TRACE(Utf8(tv_str(c.text)));
+        tv_str set(c.text), cleared(c.text);
+        EXPECT_EQ(set.has_trailing_dirsep(), c.has);
+        set.set_trailing_dirsep();
+        cleared.clear_trailing_dirsep();
+        EXPECT_EQ(Wide(set) + W("|") + Wide(cleared), wstr(c.set) + W("|") + c.cleared);
+        ExpectMirrorMatches(set);
+        ExpectMirrorMatches(cleared);
+    }
     EXPECT_EQ(Wide(tv_str(W("C:\\dir\\file")).stripdir()), wstr(W("file")));
     EXPECT_EQ(Wide(tv_str(W("C:\\dir\\")).stripdir()), wstr(W("dir\\")));
     EXPECT_EQ(Wide(tv_str(W("file")).stripdir()), wstr(W("file")));
