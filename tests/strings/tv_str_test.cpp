@@ -41,31 +41,26 @@ bool SharesBuffer(const tv_str &a, const tv_str &b)
 
 TEST(TvStrViews, MissingEmptyWideNarrowAndUtf8TextsAndTheirSharedViews)
 {
-    const tv_str s;
-    EXPECT_EQ(static_cast<const WCHAR *>(s), nullptr);
-    EXPECT_EQ(static_cast<const char *>(s), nullptr);
-    EXPECT_STREQ(s.get_utf8(), "");
-    EXPECT_TRUE(s.is_empty());
-    EXPECT_TRUE(s.isempty());
-    EXPECT_TRUE(!s);
-    EXPECT_EQ(s.length(), 0);
-    EXPECT_EQ(s.bytelength(), 0);
-    EXPECT_TRUE(s == tv_str(W("")));
-    const tv_str fromNull(static_cast<const WCHAR *>(NULL));
-    const tv_str fromEmpty(W(""));
-    EXPECT_TRUE(!fromNull);
-    EXPECT_EQ(static_cast<const WCHAR *>(fromNull), nullptr);
-    EXPECT_FALSE(!fromEmpty);
-    ASSERT_NE(static_cast<const WCHAR *>(fromEmpty), nullptr);
-    EXPECT_EQ(Wide(fromEmpty), wstr());
-    EXPECT_TRUE(fromNull.is_empty());
-    EXPECT_TRUE(fromEmpty.is_empty());
-    EXPECT_TRUE(fromNull == fromEmpty);
-    const tv_str narrowNull(static_cast<const char *>(NULL));
-    const tv_str narrowEmpty("");
-    EXPECT_TRUE(!narrowNull);
-    EXPECT_TRUE(!narrowEmpty);
-    EXPECT_STREQ(narrowEmpty.get_utf8(), "");
+    // Missing and empty texts however made: all empty and equal; only W("") has a wide view.
+    const tv_str none, fromNull(static_cast<const WCHAR *>(NULL)), fromEmpty(W("")),
+        narrowNull(static_cast<const char *>(NULL)), narrowEmpty("");
+    const struct {
+        const char *name;
+        const tv_str &s;
+        bool missing;
+    } empties[] = {{"none", none, true},         {"wide NULL", fromNull, true}, {"wide \"\"", fromEmpty, false},
+                   {"narrow NULL", narrowNull, true}, {"narrow \"\"", narrowEmpty, true}};
+    for (const auto &c : empties) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(!c.s, c.missing);
+        EXPECT_EQ(static_cast<const WCHAR *>(c.s) == nullptr, c.missing);
+        EXPECT_EQ(static_cast<const char *>(c.s) == nullptr, c.missing);
+        EXPECT_EQ(Wide(c.s), wstr());
+        EXPECT_STREQ(c.s.get_utf8(), "");
+        EXPECT_TRUE(c.s.is_empty() && c.s.isempty());
+        EXPECT_EQ(c.s.length() + c.s.bytelength(), 0);
+        EXPECT_TRUE(c.s == fromEmpty && c.s == none);
+    }
     {
         const tv_str s(W("caf\u00E9"));
         EXPECT_EQ(Wide(s), wstr(W("caf\u00E9")));
@@ -331,16 +326,11 @@ TEST(TvStrPaths, PlusAppendConcatAndSlashJoinTheTexts)
         const WCHAR *right;
         const WCHAR *joined;
     } cases[] = {
-        {W("C:\\dir"), W("file"), W("C:\\dir\\file")},
-        {W("C:\\dir\\"), W("\\file"), W("C:\\dir\\file")},
-        {W("C:\\dir\\"), W("file"), W("C:\\dir\\file")},
-        {W("C:\\dir"), W("\\file"), W("C:\\dir\\file")},
-        {W("\\"), W("x"), W("\\x")},
-        {W("a/"), W("b"), W("a/b")},
-        {W(""), W("x"), W("x")},
-        {W("a"), W(""), W("a")},
-        {W("C:\\"), W("\\"), W("C:\\")},
-        {W("caf\u00E9"), W("\u20AC"), W("caf\u00E9\\\u20AC")},
+        {W("C:\\dir"), W("file"), W("C:\\dir\\file")},         {W("C:\\dir\\"), W("\\file"), W("C:\\dir\\file")},
+        {W("C:\\dir\\"), W("file"), W("C:\\dir\\file")},       {W("C:\\dir"), W("\\file"), W("C:\\dir\\file")},
+        {W("\\"), W("x"), W("\\x")},                           {W("a/"), W("b"), W("a/b")},
+        {W(""), W("x"), W("x")},                               {W("a"), W(""), W("a")},
+        {W("C:\\"), W("\\"), W("C:\\")},                       {W("caf\u00E9"), W("\u20AC"), W("caf\u00E9\\\u20AC")},
         {W("\xD83D\xDE00"), W("\xD83D\xDE01"), W("\xD83D\xDE00\\\xD83D\xDE01")},
     };
     for (const auto &c : cases)
@@ -349,31 +339,26 @@ TEST(TvStrPaths, PlusAppendConcatAndSlashJoinTheTexts)
 
 TEST(TvStrPaths, TrailingSeparatorStripdirDotdotExtensionAndUnc)
 {
-    tv_str s(W("C:\\dir"));
-    EXPECT_FALSE(s.has_trailing_dirsep());
-    s.set_trailing_dirsep();
-    EXPECT_EQ(Wide(s), wstr(W("C:\\dir\\")));
-    s.set_trailing_dirsep();
-    EXPECT_EQ(Wide(s), wstr(W("C:\\dir\\")));
-    EXPECT_TRUE(s.has_trailing_dirsep());
-    s.clear_trailing_dirsep();
-    EXPECT_EQ(Wide(s), wstr(W("C:\\dir")));
-    s.clear_trailing_dirsep();
-    EXPECT_EQ(Wide(s), wstr(W("C:\\dir")));
-
-    tv_str twice(W("a\\\\"));
-    twice.clear_trailing_dirsep();
-    EXPECT_EQ(Wide(twice), wstr(W("a\\")));
-    tv_str slash(W("a/"));
-    EXPECT_FALSE(slash.has_trailing_dirsep());
-    slash.set_trailing_dirsep();
-    EXPECT_EQ(Wide(slash), wstr(W("a/\\")));
-    tv_str empty;
-    EXPECT_FALSE(empty.has_trailing_dirsep());
-    empty.set_trailing_dirsep();
-    EXPECT_EQ(Wide(empty), wstr(W("\\")));
-    empty.clear_trailing_dirsep();
-    EXPECT_TRUE(empty.is_empty());
+    // Each text set and cleared once: only '\\' counts, and one at most is added or taken.
+    const struct {
+        const WCHAR *text;
+        bool has;
+        const WCHAR *set, *cleared;
+    } ends[] = {
+        {W("C:\\dir"), false, W("C:\\dir\\"), W("C:\\dir")}, {W("C:\\dir\\"), true, W("C:\\dir\\"), W("C:\\dir")},
+        {W("a\\\\"), true, W("a\\\\"), W("a\\")},             {W("a/"), false, W("a/\\"), W("a/")},
+        {NULL, false, W("\\"), W("")},                       {W("\\"), true, W("\\"), W("")},
+    };
+    for (const auto &c : ends) {
+        SCOPED_TRACE(Utf8(tv_str(c.text)));
+        tv_str set(c.text), cleared(c.text);
+        EXPECT_EQ(set.has_trailing_dirsep(), c.has);
+        set.set_trailing_dirsep();
+        cleared.clear_trailing_dirsep();
+        EXPECT_EQ(Wide(set) + W("|") + Wide(cleared), wstr(c.set) + W("|") + c.cleared);
+        ExpectMirrorMatches(set);
+        ExpectMirrorMatches(cleared);
+    }
     EXPECT_EQ(Wide(tv_str(W("C:\\dir\\file")).stripdir()), wstr(W("file")));
     EXPECT_EQ(Wide(tv_str(W("C:\\dir\\")).stripdir()), wstr(W("dir\\")));
     EXPECT_EQ(Wide(tv_str(W("file")).stripdir()), wstr(W("file")));
@@ -501,25 +486,26 @@ TEST(TvStrEdits, SubstrSplitReplaceCaseTrimAndTruncate)
     EXPECT_TRUE(tv_str().substr(0).is_empty());
     // Cutting a multi-byte character leaves what the platform makes of the broken bytes.
     EXPECT_EQ(Wide(tv_str(W("\u00E9x")).substr(1)), wstr(W("\uFFFDx")));
+    // One pair for every split, in turn: a split must overwrite what the last one left.
     tv_str before;
     tv_str after;
-    EXPECT_TRUE(tv_str(W("\\dir")).split(before, after, false, '\\'));
-    EXPECT_EQ(Wide(before), wstr(W("\\")));
-    EXPECT_EQ(Wide(after), wstr(W("dir")));
-    EXPECT_FALSE(tv_str(W("abc")).split(before, after, false, '\\'));
-    EXPECT_EQ(Wide(before), wstr(W("abc")));
-    EXPECT_TRUE(after.is_empty());
-    const tv_str path(W("a\\b\\c"));
-    path.split(before, after, false, '\\');
-    EXPECT_EQ(Wide(before), wstr(W("a")));
-    EXPECT_EQ(Wide(after), wstr(W("b\\c")));
-    path.split(before, after, true, '\\');
-    EXPECT_EQ(Wide(before), wstr(W("a\\b")));
-    EXPECT_EQ(Wide(after), wstr(W("c")));
-    EXPECT_EQ(Wide(path), wstr(W("a\\b\\c")));
-    tv_str(W("key=")).split(before, after, false, '=');
-    EXPECT_EQ(Wide(before), wstr(W("key")));
-    EXPECT_TRUE(after.is_empty());
+    const struct {
+        const WCHAR *text;
+        bool fromRight, found;
+        char separator;
+        const WCHAR *before, *after;
+    } splits[] = {
+        {W("\\dir"), false, true, '\\', W("\\"), W("dir")},
+        {W("abc"), false, false, '\\', W("abc"), W("")},
+        {W("a\\b\\c"), false, true, '\\', W("a"), W("b\\c")},
+        {W("a\\b\\c"), true, true, '\\', W("a\\b"), W("c")},
+        {W("key="), false, true, '=', W("key"), W("")},
+    };
+    for (const auto &c : splits) {
+        SCOPED_TRACE(Utf8(tv_str(c.text)) + (c.fromRight ? " from the right" : ""));
+        EXPECT_EQ(tv_str(c.text).split(before, after, c.fromRight, c.separator), c.found);
+        EXPECT_EQ(Wide(before) + W("|") + Wide(after), wstr(c.before) + W("|") + c.after);
+    }
     EXPECT_EQ(Wide(tv_str(W("a.b.c")).replace(tv_str(W(".")), tv_str(W("::")))), wstr(W("a::b::c")));
     EXPECT_EQ(Wide(tv_str(W("aaaa")).replace(tv_str(W("aa")), tv_str(W("b")))), wstr(W("bb")));
     EXPECT_EQ(Wide(tv_str(W("aaa")).replace(tv_str(W("aa")), tv_str(W("a")))), wstr(W("aa")));
@@ -533,46 +519,49 @@ TEST(TvStrEdits, SubstrSplitReplaceCaseTrimAndTruncate)
     EXPECT_EQ(Wide(mixed.upper()), wstr(W("\u00C9T\u00E9 MIX 42")));
     EXPECT_EQ(Wide(mixed.lower()), wstr(W("\u00C9t\u00E9 mix 42")));
     EXPECT_TRUE(tv_str().upper().is_empty());
-    {
-        const wstr padded = W(" \t\r\n\f\vtext \t\r\n\f\v");
-        tv_str both(padded.c_str());
-        EXPECT_EQ(&both.trim(), &both);
-        EXPECT_EQ(Wide(both), wstr(W("text")));
-        tv_str start(padded.c_str());
-        start.trim(TV_STR_TRIM_START);
-        EXPECT_EQ(Wide(start), wstr(W("text \t\r\n\f\v")));
-        tv_str end(padded.c_str());
-        end.trim(TV_STR_TRIM_END);
-        EXPECT_EQ(Wide(end), wstr(W(" \t\r\n\f\vtext")));
-        tv_str blanks(W("   "));
-        blanks.trim(TV_STR_TRIM_END);
-        EXPECT_TRUE(blanks.is_empty());
-        EXPECT_STREQ(blanks.get_utf8(), "");
-        tv_str single(W(" "));
-        single.trim(TV_STR_TRIM_START);
-        EXPECT_TRUE(single.is_empty());
-        tv_str custom(W("--==name==--"));
-        custom.trim(TV_STR_TRIM_BOTH, tv_str(W("-=")));
-        EXPECT_EQ(Wide(custom), wstr(W("name")));
-        tv_str inner(W("a b"));
-        inner.trim();
-        EXPECT_EQ(Wide(inner), wstr(W("a b")));
-        tv_str none;
-        none.trim();
-        EXPECT_TRUE(!none);
-        tv_str s(W("abc"));
-        EXPECT_EQ(s.truncate(3), 0);
-        EXPECT_EQ(Wide(s), wstr(W("abc")));
-        EXPECT_EQ(s.truncate(10), 0);
-        EXPECT_EQ(s.truncate(-1), 0);
-        EXPECT_EQ(Wide(s), wstr(W("abc")));
-        EXPECT_NE(s.truncate(1), 0);
-        EXPECT_EQ(Wide(s), wstr(W("ab")));
-        EXPECT_STREQ(s.get_utf8(), "ab");
-        EXPECT_EQ(tv_str().truncate(0), 0);
-        tv_str euro(W("x\u20AC"));
-        EXPECT_NE(euro.truncate(1), 0);
-        EXPECT_STREQ(euro.get_utf8(), "x");
+    const WCHAR *padded = W(" \t\r\n\f\vtext \t\r\n\f\v");
+    const struct {
+        const WCHAR *text;  // NULL: a missing text, which stays missing
+        TV_STR_TRIM mode;
+        const WCHAR *set, *trimmed;  // set NULL: white space
+    } trims[] = {
+        {padded, TV_STR_TRIM_BOTH, NULL, W("text")},
+        {padded, TV_STR_TRIM_START, NULL, W("text \t\r\n\f\v")},
+        {padded, TV_STR_TRIM_END, NULL, W(" \t\r\n\f\vtext")},
+        {W("   "), TV_STR_TRIM_END, NULL, W("")},
+        {W(" "), TV_STR_TRIM_START, NULL, W("")},
+        {W("--==name==--"), TV_STR_TRIM_BOTH, W("-="), W("name")},
+        {W("a b"), TV_STR_TRIM_BOTH, NULL, W("a b")},
+        {NULL, TV_STR_TRIM_BOTH, NULL, NULL},
+    };
+    for (const auto &c : trims) {
+        SCOPED_TRACE(Utf8(tv_str(c.text)) + " mode " + std::to_string(int(c.mode)));
+        tv_str s(c.text);
+        EXPECT_EQ(c.set ? &s.trim(c.mode, tv_str(c.set)) : &s.trim(c.mode), &s);
+        if (c.trimmed == NULL) {
+            EXPECT_TRUE(!s);
+        } else {
+            EXPECT_EQ(Wide(s), wstr(c.trimmed));
+        }
+        ExpectMirrorMatches(s);
+    }
+    // truncate(n) drops n units from the end and answers the units kept; an n that is not
+    // below the length changes nothing and answers 0.
+    const struct {
+        const WCHAR *text;
+        int n;
+        bool changed;
+        const char *kept;
+    } truncations[] = {
+        {W("abc"), 3, false, "abc"}, {W("abc"), 10, false, "abc"}, {W("abc"), -1, false, "abc"},
+        {W("abc"), 1, true, "ab"},   {NULL, 0, false, ""},         {W("x\u20AC"), 1, true, "x"},
+    };
+    for (const auto &c : truncations) {
+        SCOPED_TRACE(Utf8(tv_str(c.text)) + " less " + std::to_string(c.n));
+        tv_str s(c.text);
+        EXPECT_EQ(s.truncate(c.n) != 0, c.changed);
+        EXPECT_STREQ(s.get_utf8(), c.kept);
+        ExpectMirrorMatches(s);
     }
 }
 
@@ -593,30 +582,27 @@ TEST(TvStrMeasures, UnitsBytesCaseAndNumbers)
     EXPECT_EQ(tv_str().first(), '\0');
     EXPECT_EQ(tv_str().last(), '\0');
     EXPECT_EQ(tv_str().byteindex(40), '\0');
+    for (const WCHAR *text : {W(""), W("ABC")})
+        EXPECT_TRUE(tv_str(text).isupper()) << Utf8(tv_str(text));
+    for (const WCHAR *text : {W("ABc"), W("AB1"), W("AB C"), W("\u00C9")})
+        EXPECT_FALSE(tv_str(text).isupper()) << Utf8(tv_str(text));
     EXPECT_TRUE(tv_str().isupper());
-    EXPECT_TRUE(tv_str(W("ABC")).isupper());
-    EXPECT_FALSE(tv_str(W("ABc")).isupper());
-    EXPECT_FALSE(tv_str(W("AB1")).isupper());
-    EXPECT_FALSE(tv_str(W("AB C")).isupper());
-    EXPECT_FALSE(tv_str(W("\u00C9")).isupper());
+    // Digits up to the first the base does not have; bases but 8, 10 and 16 answer 0;
+    // out of range clamps.
+    const struct {
+        const WCHAR *text;
+        int base, value;
+    } numbers[] = {
+        {W("42"), 10, 42},                        {W("  -17 apples"), 10, -17},             {W("+8"), 10, 8},
+        {W("0x1F"), 16, 31},                      {W("1f"), 16, 31},                        {W("0xZ"), 16, 0},
+        {W("777"), 8, 511},                       {W("789"), 8, 7},                         {W("12abc"), 10, 12},
+        {W("abc"), 10, 0},                        {W("101"), 2, 0},                         {W("101"), 36, 0},
+        {NULL, 10, 0},                            {W("2147483647"), 10, INT_MAX},           {W("-2147483648"), 10, INT_MIN},
+        {W("99999999999999999999"), 10, INT_MAX}, {W("-4294967296"), 10, INT_MIN},          {W("FFFFFFFF"), 16, INT_MAX},
+    };
+    for (const auto &c : numbers)
+        EXPECT_EQ(tv_str(c.text).toint(c.base), c.value) << Utf8(tv_str(c.text)) << " base " << c.base;
     EXPECT_EQ(tv_str(W("42")).toint(), 42);
-    EXPECT_EQ(tv_str(W("  -17 apples")).toint(10), -17);
-    EXPECT_EQ(tv_str(W("+8")).toint(10), 8);
-    EXPECT_EQ(tv_str(W("0x1F")).toint(16), 31);
-    EXPECT_EQ(tv_str(W("1f")).toint(16), 31);
-    EXPECT_EQ(tv_str(W("0xZ")).toint(16), 0);
-    EXPECT_EQ(tv_str(W("777")).toint(8), 511);
-    EXPECT_EQ(tv_str(W("789")).toint(8), 7);
-    EXPECT_EQ(tv_str(W("12abc")).toint(10), 12);
-    EXPECT_EQ(tv_str(W("abc")).toint(10), 0);
-    EXPECT_EQ(tv_str(W("101")).toint(2), 0);
-    EXPECT_EQ(tv_str(W("101")).toint(36), 0);
-    EXPECT_EQ(tv_str().toint(10), 0);
-    EXPECT_EQ(tv_str(W("2147483647")).toint(10), INT_MAX);
-    EXPECT_EQ(tv_str(W("-2147483648")).toint(10), INT_MIN);
-    EXPECT_EQ(tv_str(W("99999999999999999999")).toint(10), INT_MAX);
-    EXPECT_EQ(tv_str(W("-4294967296")).toint(10), INT_MIN);
-    EXPECT_EQ(tv_str(W("FFFFFFFF")).toint(16), INT_MAX);
 }
 
 // ---------------------------------------------------------------------------------------

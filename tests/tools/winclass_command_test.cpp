@@ -1,6 +1,7 @@
 // The winclass command on simulated hosts: what it copies must be what the volumes held
 // when the snapshot was taken, its manifest must describe the copies, every failure must
 // name its cause and leave no snapshot behind.
+#include "commandtest.h"
 #include "commands.h"
 #include "output.h"
 #include "paths.h"
@@ -20,7 +21,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <filesystem>
 #include <fstream>
@@ -30,42 +30,18 @@
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using commandtest::Fresh;
+using commandtest::ProgramRun;
+using commandtest::ReadAll;
+using commandtest::RunProgram;
 
 namespace {
-
-std::string ReadAll(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string Sha256Of(const std::string &bytes)
 {
     winclass::Sha256 digest;
     digest.Update(bytes.data(), bytes.size());
     return digest.HexDigest();
-}
-
-// A fresh folder for one test's copies; not made.
-fs::path FreshDestination(const std::string &name)
-{
-    fs::path folder = fs::temp_directory_path() / ("winclass-test-" + std::to_string(::getpid())) / name;
-    fs::remove_all(folder);
-    return folder;
-}
-
-// The files a host description seeds under a folder, as (Windows path, content).
-std::vector<std::pair<std::string, std::string>> DescribedFilesUnder(const json &host, const std::string &folder)
-{
-    std::vector<std::pair<std::string, std::string>> files;
-    for (const json &file : host.value("files", json::array())) {
-        std::string path = file.value("path", "");
-        if (file.contains("content") && path.compare(0, folder.size() + 1, folder + "\\") == 0)
-            files.emplace_back(path, file["content"].get<std::string>());
-    }
-    return files;
 }
 
 // C:\Data\a.txt -> DEST/C/Data/a.txt, as the command lays copies out.
@@ -77,6 +53,31 @@ fs::path CopyOf(const fs::path &destination, const std::string &windowsPath)
     while (std::getline(rest, part, '\\'))
         result /= fs::u8path(part);
     return result;
+}
+
+// Each file the host description seeds under the folders must be copied whole under
+// destination; answers how many there are.
+size_t ExpectCopied(const json &host, const std::vector<std::string> &folders, const fs::path &destination)
+{
+    size_t files = 0;
+    for (const std::string &folder : folders)
+        for (const json &file : host.value("files", json::array())) {
+            const std::string path = file.value("path", "");
+            if (file.contains("content") && path.compare(0, folder.size() + 1, folder + "\\") == 0) {
+                ++files;
+                EXPECT_EQ(ReadAll(CopyOf(destination, path)), file["content"].get<std::string>()) << path;
+            }
+        }
+    return files;
+}
+
+// The volumes of the snapshot set, as a backup's document or manifest lists them.
+std::vector<std::string> VolumesOf(const json &document)
+{
+    std::vector<std::string> volumes;
+    for (const json &volume : document["volumes"])
+        volumes.push_back(volume["volume"]);
+    return volumes;
 }
 
 // The default host with its folder-mounted volume under a non-ASCII folder, and a file
@@ -116,11 +117,6 @@ int Backup(const std::vector<std::string> &paths, const fs::path &destination, j
     options.force = force;
     return Backup(options, document);
 }
-
-struct ProgramRun {
-    int exitCode;
-    std::string out, err;
-};
 
 winclass::BackupOptions WriterOptions(int saveType, const fs::path &destination, bool dryRun = false)
 {
@@ -231,19 +227,13 @@ TEST(WinclassPaths, CanonicalBeforeTheSnapshot)
 TEST(WinclassBackup, CopiesTheDefaultHostsFoldersFromTheShadowCopies)
 {
     json host = json::parse(winsim::EmbeddedHostJson("default"));
-    fs::path destination = FreshDestination("default");
+    fs::path destination = Fresh("default");
     const std::vector<std::string> folders = {"C:\\Users\\Administrator\\Documents", "D:\\Shares",
                                               "D:\\Mount\\Archive"};
     json document;
     ASSERT_EQ(Backup(folders, destination, &document), 0) << document.dump(2);
 
-    size_t expected = 0;
-    for (const std::string &folder : folders) {
-        for (const auto &[path, content] : DescribedFilesUnder(host, folder)) {
-            ++expected;
-            EXPECT_EQ(ReadAll(CopyOf(destination, path)), content) << path;
-        }
-    }
+    const size_t expected = ExpectCopied(host, folders, destination);
     ASSERT_GT(expected, 2u);
     // The empty folder is there too.
     EXPECT_TRUE(fs::is_directory(destination / "D" / "Shares" / "Finance" / "old"));
@@ -270,9 +260,7 @@ TEST(WinclassBackup, CopiesTheDefaultHostsFoldersFromTheShadowCopies)
     EXPECT_EQ(files, expected);
     EXPECT_EQ(manifest["totals"]["bytes"], bytes);
     // The mounted volume and the volume it is mounted in are both in the set.
-    std::vector<std::string> volumes;
-    for (const json &volume : manifest["volumes"])
-        volumes.push_back(volume["volume"]);
+    const std::vector<std::string> volumes = VolumesOf(manifest);
     EXPECT_NE(std::find(volumes.begin(), volumes.end(), "D:\\Mount\\Archive\\"), volumes.end());
     EXPECT_NE(std::find(volumes.begin(), volumes.end(), "D:\\"), volumes.end());
     // The document outlives the command's per-process folder.
@@ -282,7 +270,7 @@ TEST(WinclassBackup, CopiesTheDefaultHostsFoldersFromTheShadowCopies)
 
 TEST(WinclassBackup, OverlappingSavePathsCopyEachFileOnceUnderItsOwnName)
 {
-    fs::path destination = FreshDestination("overlap");
+    fs::path destination = Fresh("overlap");
     json document;
     ASSERT_EQ(Backup({"E:\\Projects", "e:\\projects\\plan.txt", "E:\\Projects", "d:\\"}, destination, &document), 0)
         << document.dump(2);
@@ -301,7 +289,7 @@ TEST(WinclassBackup, NamesOutsideTheBmpAndNonAsciiMountFoldersAreKeptWhole)
 {
     const json host = UnicodeHost();
     winsim::ReplaceHost(winsim::ParseHost(host.dump()));
-    fs::path destination = FreshDestination("unicode");
+    fs::path destination = Fresh("unicode");
     json document;
     ASSERT_EQ(Backup({"D:\\", "D:\\Mounts\\Проект-数据"}, destination, &document), 0) << document.dump(2);
     EXPECT_EQ(ReadAll(destination / "D" / "emoji" / fs::u8path("🎉 party 🦄.txt")), "confetti");
@@ -311,10 +299,15 @@ TEST(WinclassBackup, NamesOutsideTheBmpAndNonAsciiMountFoldersAreKeptWhole)
     EXPECT_NE(manifest.dump().find("D:\\\\emoji\\\\🎉 party 🦄.txt"), std::string::npos);
     EXPECT_NE(manifest["volumes"].dump().find("\"D:\\\\Mounts\\\\Проект-数据\\\\\""), std::string::npos)
         << manifest["volumes"].dump();
+    // The volumes command lists every volume once, the folder-mounted one with its folder.
     winclass::Output output(true);
     ASSERT_EQ(winclass::RunVolumes(output), 0);
-    EXPECT_NE(output.Document()["volumes"].dump().find("\"D:\\\\Mounts\\\\Проект-数据\\\\\""),
-              std::string::npos);
+    const json &volumes = output.Document()["volumes"];
+    EXPECT_EQ(volumes.size(), host["volumes"].size());
+    std::string mountPoints;
+    for (const json &volume : volumes)
+        mountPoints += volume["mountPoints"].dump();
+    EXPECT_NE(mountPoints.find("\"D:\\\\Mounts\\\\Проект-数据\\\\\""), std::string::npos) << volumes.dump();
     EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
 }
 
@@ -350,7 +343,7 @@ TEST(WinclassPaths, NamesConvertWholeOrNotAtAll)
 
 TEST(WinclassBackup, TheDestinationIsNewOrEmptyOrForcedAndMadeOnlyForSoundInput)
 {
-    fs::path destination = FreshDestination("destination");
+    fs::path destination = Fresh("destination");
     json document;
     // Bad input makes nothing.
     EXPECT_EQ(Backup({"D:\\Shares", "Q:\\Data"}, destination, &document), 2);
@@ -379,7 +372,7 @@ TEST(WinclassBackup, AFileThatCannotBeReadFromTheShadowCopyEndsTheBackup)
                                 std::u16string(1, char16_t(u'0' + device)) +
                                 u"\\Users\\Administrator\\Documents\\report.txt",
                             ERROR_SHARING_VIOLATION, false);
-    fs::path destination = FreshDestination("unreadable");
+    fs::path destination = Fresh("unreadable");
     json document;
     EXPECT_EQ(Backup({"C:\\Users\\Administrator\\Documents"}, destination, &document), 1);
     std::string error = document["error"];
@@ -421,7 +414,7 @@ TEST(WinclassBackup, AFailureAtEachVssStepIsNamedWithItsHresult)
     int run = 0;
     for (const auto &c : kCases) {
         winsim::InjectHresult(c.function, c.argument, c.hresult);
-        fs::path destination = FreshDestination("fault-" + std::to_string(++run));
+        fs::path destination = Fresh("fault-" + std::to_string(++run));
         json document;
         EXPECT_EQ(Backup({"D:\\Shares", "E:\\Projects"}, destination, &document), c.exitCode) << c.function;
         const std::string said = Said(document);
@@ -464,20 +457,6 @@ TEST(WinclassMap, AnswersForTheCanonicalPath)
         EXPECT_TRUE(document["isSnapshotPath"].get<bool>());
     }
     EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
-}
-
-TEST(WinclassVolumes, ListsEveryVolumeWithItsMountPoints)
-{
-    json host = json::parse(winsim::EmbeddedHostJson("default"));
-    winclass::Output output(true);
-    ASSERT_EQ(winclass::RunVolumes(output), 0);
-    const json &volumes = output.Document()["volumes"];
-    EXPECT_EQ(volumes.size(), host["volumes"].size());
-    bool sawFolderMount = false;
-    for (const json &volume : volumes)
-        for (const json &mountPoint : volume["mountPoints"])
-            sawFolderMount |= mountPoint == "D:\\Mount\\Archive\\";
-    EXPECT_TRUE(sawFolderMount);
 }
 
 TEST(WinclassWriters, ClassifiesEveryWriterAndPlansEachSaveTypeWithoutASnapshot)
@@ -537,8 +516,6 @@ TEST(WinclassCriticalVolumes, EveryVolumeWithItsFlagsDisksAndReasonWithoutASnaps
     EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
 }
 
-ProgramRun RunProgram(const std::string &arguments, const fs::path &folder, const std::string &environment = "");
-
 // A system-state backup of the default host: each selected component's files, as the
 // host describes them, copied whole, a file two components name copied once, a file an
 // exclude list names left out; the dry run plans exactly what the backup then takes. (The
@@ -554,7 +531,7 @@ TEST(WinclassWriterBackup, SystemStateCopiesEveryFileOfEverySelectedComponentAsP
         if (writer["name"] == "Shadow Copy Optimization Writer")
             writer["excludeFiles"].push_back({{"path", "C:\\Windows\\System32\\"}, {"filespec", "NTDLL.*"}});
     }
-    fs::path destination = FreshDestination("system-state");
+    fs::path destination = Fresh("system-state");
     fs::create_directories(destination.parent_path());
     std::ofstream(destination.string() + ".json") << host.dump();
     winsim::ReplaceHost(winsim::ParseHost(host.dump()));
@@ -619,7 +596,7 @@ TEST(WinclassWriterBackup, SystemStateCopiesEveryFileOfEverySelectedComponentAsP
 // copy, and is read live under its volume's GUID name.
 TEST(WinclassWriterBackup, RecoveryTakesTheAsrWritersBootStoreFromTheLiveSystemPartition)
 {
-    const fs::path destination = FreshDestination("recovery");
+    const fs::path destination = Fresh("recovery");
     json document;
     ASSERT_EQ(Backup(WriterOptions(1, destination), &document), 0) << Said(document);
     const std::string bcd = "\\\\?\\Volume{7e1a3c5d-9f2b-4d4e-8c6a-0b2d4f6e8a15}\\EFI\\Microsoft\\Boot\\BCD";
@@ -647,7 +624,7 @@ TEST_P(WinclassArchiveMark, SetsTheBitOnTheTakenTransactedDatabaseFilesAlone)
             if (!file.value("directory", false))
                 file["attributes"] = json::array();  // taken by the last backup: no archive bit
         winsim::ReplaceHost(winsim::ParseHost(host.dump()));
-        winclass::BackupOptions options = WriterOptions(2, FreshDestination(mark ? "marked" : "unmarked"));
+        winclass::BackupOptions options = WriterOptions(2, Fresh(mark ? "marked" : "unmarked"));
         options.archiveMark = mark;
         json document;
         ASSERT_EQ(Backup(options, &document), 0) << Said(document);
@@ -699,7 +676,7 @@ TEST(WinclassWriterBackup, BadInputNamesWriterComponentAndPathAndLeavesNothing)
         if (c.folder)
             host["writers"][0]["components"][0]["files"].push_back({{"path", c.folder}, {"filespec", c.filespec}});
         winsim::ReplaceHost(winsim::ParseHost(host.dump()));
-        const fs::path destination = FreshDestination("bad-writer-input");
+        const fs::path destination = Fresh("bad-writer-input");
         winclass::BackupOptions options = WriterOptions(c.saveType, destination);
         options.writer = c.writer;
         if (c.saveType == 3)
@@ -716,19 +693,9 @@ TEST(WinclassWriterBackup, BadInputNamesWriterComponentAndPathAndLeavesNothing)
 }
 
 // The built program, end to end.
-ProgramRun RunProgram(const std::string &arguments, const fs::path &folder, const std::string &environment)
-{
-    fs::create_directories(folder);
-    std::string command = "cd '" + folder.string() + "' && env -u WINSIM_HOST -u TLV_LOGSDIR XDG_STATE_HOME='" +
-                          (folder / "state").string() + "' " + environment + " " + WINCLASS_PROGRAM + " " + arguments +
-                          " >out 2>err";
-    int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(folder / "out"), ReadAll(folder / "err")};
-}
-
 TEST(WinclassProgram, BacksUpADescribedHost)
 {
-    fs::path folder = FreshDestination("program");
+    fs::path folder = Fresh("program");
     std::string hostFile = std::string(TV_SOURCE_DIR) + "/tests/tools/hosts/desktop-with-client.json";
     ProgramRun run = RunProgram("backup 'C:\\Users\\Public' 'C:\\Media\\Spanned' --to out-folder --json --host '" +
                                     hostFile + "'",
@@ -737,24 +704,15 @@ TEST(WinclassProgram, BacksUpADescribedHost)
     json document = json::parse(run.out);
     EXPECT_TRUE(document["ok"].get<bool>());
 
-    json host = json::parse(ReadAll(hostFile));
-    size_t expected = 0;
-    for (const char *path : {"C:\\Users\\Public", "C:\\Media\\Spanned"})
-        for (const auto &[file, content] : DescribedFilesUnder(host, path)) {
-            ++expected;
-            EXPECT_EQ(ReadAll(CopyOf(folder / "out-folder", file)), content) << file;
-        }
-    EXPECT_EQ(document["totals"]["files"], expected);
+    EXPECT_EQ(document["totals"]["files"],
+              ExpectCopied(json::parse(ReadAll(hostFile)), {"C:\\Users\\Public", "C:\\Media\\Spanned"}, folder / "out-folder"));
     // The folder-mounted volume and the volume that holds its mount folder.
-    std::vector<std::string> volumes;
-    for (const json &volume : document["volumes"])
-        volumes.push_back(volume["volume"]);
-    EXPECT_EQ(volumes, (std::vector<std::string>{"C:\\Media\\Spanned\\", "C:\\"}));
+    EXPECT_EQ(VolumesOf(document), (std::vector<std::string>{"C:\\Media\\Spanned\\", "C:\\"}));
 }
 
 TEST(WinclassProgram, CommandLineAndHostsAnswerWithOneLineAndTheDocumentedCode)
 {
-    fs::path folder = FreshDestination("program-lines");
+    fs::path folder = Fresh("program-lines");
     std::ofstream(folder.string() + ".json") << "{\"hostName\": ";
     const std::string broken = folder.string() + ".json";
     const struct {
@@ -803,7 +761,7 @@ TEST(WinclassProgram, CommandLineAndHostsAnswerWithOneLineAndTheDocumentedCode)
 // changed or deleted there stays so for the next, and files no one touched stay as made.
 TEST(WinclassProgram, AKeptSandboxShowsTheNextRunWhatChanged)
 {
-    fs::path folder = FreshDestination("kept-sandbox");
+    fs::path folder = Fresh("kept-sandbox");
     const std::string environment = "WINSIM_ROOT='" + (folder / "root").string() + "'";
     const std::string documents = "C:\\Users\\Administrator\\Documents";
     ASSERT_EQ(RunProgram("backup '" + documents + "' --to first", folder, environment).exitCode, 0);

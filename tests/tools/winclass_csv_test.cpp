@@ -1,6 +1,7 @@
 // winclass csv and the backup of a path on a Cluster Shared Volume, in-process on the
 // simulated cluster hosts: each command's exit code, document and effect on the cluster,
 // and a CSV a backup moved here going back to its coordinator whatever happened between.
+#include "commandtest.h"
 #include "commands.h"
 #include "output.h"
 
@@ -13,9 +14,6 @@
 
 #include <vsserror.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -29,7 +27,7 @@ const char kVolume2[] = "C:\\ClusterStorage\\Volume2";
 
 void UseHost(const char *name)
 {
-    winsim::ReplaceHost(winsim::ParseHost(winsim::EmbeddedHostJson(name)));
+    commandtest::UseHost(name);
     winsim::ResetWmi();
     winsim::ClearFaults();
 }
@@ -122,9 +120,7 @@ TEST(WinclassCsv, ABackupMovesTheCsvHereAndAlwaysReturnsIt)
                                     c.returnFaultSkip, 1});
         winclass::BackupOptions options;
         options.paths = {c.path};
-        options.destination =
-            (fs::temp_directory_path() / ("winclass-csv-" + std::to_string(::getpid()) + "-" + std::to_string(++run)))
-                .string();
+        options.destination = commandtest::Fresh("csv-backup-" + std::to_string(++run)).string();
         winclass::Output output(true);
         EXPECT_EQ(winclass::RunBackup(options, output), c.exitCode);
         const json &document = output.Document();
@@ -141,26 +137,19 @@ TEST(WinclassCsv, ABackupMovesTheCsvHereAndAlwaysReturnsIt)
 // the last one moved or changed.
 TEST(WinclassCsv, AKeptSandboxShowsTheNextRunTheCluster)
 {
-    const fs::path root = fs::temp_directory_path() / ("winclass-csv-root-" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    auto run = [&](const std::string &arguments, std::string *out) {
-        const std::string command = "WINSIM_ROOT='" + root.string() + "' '" WINCLASS_PROGRAM "' --host cluster-three " +
-                                    arguments + " 2>/dev/null";
-        FILE *pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-            out->append(buffer, n);
-        return WEXITSTATUS(pclose(pipe));
+    const fs::path folder = commandtest::Fresh("csv-sandbox");
+    const std::string environment = "WINSIM_ROOT='" + (folder / "root").string() + "'";
+    const auto run = [&](const std::string &arguments) {
+        return commandtest::RunProgram("--host cluster-three " + arguments, folder, environment);
     };
-    std::string out;
-    EXPECT_EQ(run("csv move 'C:\\ClusterStorage\\Volume1' TVNODE3A", &out), 0);
-    EXPECT_EQ(run("csv maintenance 'C:\\ClusterStorage\\Volume2' off", &out), 0);
-    out.clear();
-    EXPECT_EQ(run("csv list --json", &out), 0);
-    const json document = json::parse(out, nullptr, false);
-    EXPECT_EQ(document["clusterSharedVolumes"][0]["coordinator"], "TVNODE3A") << out;
-    EXPECT_EQ(document["clusterSharedVolumes"][1]["faultState"], 0) << out;
-    fs::remove_all(root);
+    EXPECT_EQ(run("csv move 'C:\\ClusterStorage\\Volume1' TVNODE3A").exitCode, 0);
+    EXPECT_EQ(run("csv maintenance 'C:\\ClusterStorage\\Volume2' off").exitCode, 0);
+    const commandtest::ProgramRun list = run("csv list --json");
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    const json document = json::parse(list.out, nullptr, false);
+    EXPECT_EQ(document["clusterSharedVolumes"][0]["coordinator"], "TVNODE3A") << list.out;
+    EXPECT_EQ(document["clusterSharedVolumes"][1]["faultState"], 0) << list.out;
+    fs::remove_all(folder);
 }
 
 } // namespace

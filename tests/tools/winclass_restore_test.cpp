@@ -1,6 +1,7 @@
 // winclass restore on simulated hosts: a backup, live files changed and deleted, the
 // restore; every restored file must equal its copy, VSS must have been asked for the
 // selections, and bad input must leave every live file as it was.
+#include "commandtest.h"
 #include "commands.h"
 #include "output.h"
 #include "paths.h"
@@ -19,27 +20,14 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using commandtest::Fresh;
+using commandtest::ReadAll;
+using commandtest::UseHost;
 
 namespace {
-
-std::string ReadAll(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-fs::path Fresh(const std::string &name)
-{
-    fs::path folder = fs::temp_directory_path() / ("winclass-restore-" + std::to_string(::getpid())) / name;
-    fs::remove_all(folder);
-    return folder;
-}
 
 // A live file of the host, read or changed behind the command's back.
 fs::path Live(const std::string &windowsPath)
@@ -72,8 +60,6 @@ void Damage(const json &manifest)
                 fs::remove(Live(file["path"]));
         }
 }
-
-void UseHost(const char *name) { winsim::ReplaceHost(winsim::ParseHost(winsim::EmbeddedHostJson(name))); }
 
 int Backup(const fs::path &folder, int saveType, std::vector<std::string> paths, json *manifest)
 {

@@ -183,13 +183,13 @@ TEST_F(Critical, DiskNumbersOfAVolumeInExtentOrderWithinTheBuffer)
         int message;
         DWORD ioctlFault;
     } cases[] = {
-        {"spanning disks 1 and 2", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000003}\\", 120, 1, "1,2", 0},
-        {"no number fits in 3 bytes", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000003}", 3, 1, "", 0},
-        {"the second number does not fit", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000010}\\", 4, 1, "5,", 0},
-        {"a volume that is not there", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000099}\\", 120, 0, "", 0},
-        {"no GUID", "", 120, 0, "#", 90513},
-        {"NULL GUID", nullptr, 120, 0, "#", 90513},
-        {"no buffer", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000002}\\", 0, 0, "#", 90514},
+        {"spanning disks 1 and 2", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000003}\\", 120, 1, "1,2", 0, 0},
+        {"no number fits in 3 bytes", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000003}", 3, 1, "", 0, 0},
+        {"the second number does not fit", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000010}\\", 4, 1, "5,", 0, 0},
+        {"a volume that is not there", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000099}\\", 120, 0, "", 0, 0},
+        {"no GUID", "", 120, 0, "#", 90513, 0},
+        {"NULL GUID", nullptr, 120, 0, "#", 90513, 0},
+        {"no buffer", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000002}\\", 0, 0, "#", 90514, 0},
         {"the extents cannot be read", "\\\\?\\Volume{a0000000-0000-4000-8000-000000000002}\\", 120, 0, "", 0, ERROR_NOT_READY},
     };
     Debug = 3;
