@@ -10,6 +10,7 @@
 
 #include <winsim/host.h>
 #include <winsim/hostmodel.h>
+#include <winsim/vss.h>
 #include <winsim/wmi.h>
 
 #include <vsserror.h>
@@ -131,6 +132,42 @@ TEST(WinclassCsv, ABackupMovesTheCsvHereAndAlwaysReturnsIt)
         fs::remove_all(options.destination);
     }
     winsim::ClearFaults();
+}
+
+// A restore onto a CSV in maintenance mode runs only on the node that owns it: refused
+// before anything is selected while another node owns it, let through once this one does.
+TEST(WinclassCsv, ARestoreOntoACsvInMaintenanceRunsOnlyOnItsOwner)
+{
+    UseHost("cluster-three");
+    winclass::BackupOptions backup;
+    backup.paths = {std::string(kVolume1) + "\\VMs"};
+    backup.destination = commandtest::Fresh("csv-restore").string();
+    winclass::Output backupOutput(true);
+    ASSERT_EQ(winclass::RunBackup(backup, backupOutput), 0) << backupOutput.Document().dump();
+    json document;
+    ASSERT_EQ(Csv("maintenance", kVolume1, "on", &document), 0);
+    winsim::ClearVssRequests();
+
+    const struct {
+        const char *owner;
+        int exitCode;
+    } cases[] = {{"TVNODE3B", 1}, {"TVNODE3A", 0}};  // TVNODE3A is this node
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.owner);
+        ASSERT_EQ(Csv("move", kVolume1, c.owner, &document), 0);
+        ASSERT_EQ(Csv("maintenance", kVolume1, "on", &document), 0);  // a move may take it out
+        winclass::RestoreOptions options;
+        options.folder = backup.destination;
+        winclass::Output output(true);
+        EXPECT_EQ(winclass::RunRestore(options, output), c.exitCode) << output.Document().dump();
+        if (c.exitCode != 0) {
+            EXPECT_EQ(output.Document().value("failedStep", ""), "check Cluster Shared Volumes");
+            EXPECT_NE(output.Document().dump().find("must run on the node that owns it"), std::string::npos);
+            for (const winsim::VssRequest &request : winsim::VssRequests())  // nothing past opening the session
+                EXPECT_EQ(request.operation, "InitializeForRestore");
+        }
+    }
+    fs::remove_all(backup.destination);
 }
 
 // A kept sandbox (WINSIM_ROOT) is one cluster for every run: the next command sees what
