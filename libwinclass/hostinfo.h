@@ -22,4 +22,13 @@ WINCLASS_API struct vo_msg *get_system_manufacturer_info(tv_str &manufacturer, t
 // terminator); nothing is kept then, and the next call tries again.
 WINCLASS_API const char *get_unique_per_process_dir_path(const char *baseDir);
 
+// Writes OSSR_Sysinfo.xml, the inventory a bare-metal recovery rebuilds the machine from
+// (host, network adapters with their addresses, disks and partitions, fixed volumes with
+// their layout and mount points, Storage Spaces pools), into the directory that
+// get_unique_per_process_dir_path names; an existing file there is replaced. The directory
+// must exist. Returns 1 when the document was written completely, and also on an operating
+// system older than Windows 8 / Server 2012, where no document is written; 0 on any failure
+// (the messages say which), leaving the part already written in the file.
+WINCLASS_API int write_ossr_sysinfo(void);
+
 } // extern "C"
