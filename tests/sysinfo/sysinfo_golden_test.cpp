@@ -28,26 +28,19 @@ std::string Golden(const std::string &host)
     return text.str();
 }
 
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // "line N: expected ... produced ..." for the first line that differs.
 std::string FirstDifference(const std::string &expected, const std::string &produced)
 {
-    const std::vector<std::string> want = Lines(expected), got = Lines(produced);
-    for (size_t i = 0; i < want.size() || i < got.size(); ++i) {
-        const std::string a = i < want.size() ? want[i] : "<end of document>";
-        const std::string b = i < got.size() ? got[i] : "<end of document>";
-        if (a != b)
-            return "line " + std::to_string(i + 1) + ":\n  expected: " + a + "\n  produced: " + b;
+    std::istringstream want(expected), got(produced);
+    for (int n = 1;; ++n) {
+        std::string a, b;
+        const bool moreA = bool(std::getline(want, a)), moreB = bool(std::getline(got, b));
+        if (!moreA && !moreB)
+            return "same lines, different line ends";
+        if (!moreA || !moreB || a != b)
+            return "line " + std::to_string(n) + ":\n  expected: " + (moreA ? a : "<end of document>") +
+                   "\n  produced: " + (moreB ? b : "<end of document>");
     }
-    return "same lines, different line ends";
 }
 
 std::vector<std::string> ChildNames(const pugi::xml_node &node)
