@@ -132,6 +132,7 @@ TEST_F(OssrSysinfo, AnExistingFileIsReplacedByANestedDocument)
         }
     }
     EXPECT_TRUE(open.empty());
+    EXPECT_TRUE(HasLine(lines, "<VirtualVolume GUID=\"{")) << "the pool's virtual disk finds its disk";
     EXPECT_TRUE(capture_.messages().empty());
 }
 
