@@ -153,6 +153,7 @@ TEST_F(OssrSysinfo, AFailedWmiCallStopsTheDocumentWhereItsSectionSays)
     } const cases[] = {
         {WmiFaultPoint::Connect, kCimv2, 1, 0, "   </NetWork>", "<Storage>"},
         {WmiFaultPoint::Query, u"Win32_NetworkAdapter", 0, 0, "   </NetWork>", "<Adapter"},
+        {WmiFaultPoint::Connect, kCimv2, 2, 0, "   </NetWork>", "<Adapter"},
         {WmiFaultPoint::Query, u"Win32_NetworkAdapterConfiguration", 0, 0, "   </NetWork>", "<Adapter"},
         {WmiFaultPoint::Next, u"Win32_NetworkAdapter", 0, 1, "</OSSR_SYSINFO>", "<Adapter"},
         {WmiFaultPoint::Next, u"Win32_NetworkAdapterConfiguration", 0, 1, "</OSSR_SYSINFO>", "<IPv4"},
@@ -161,6 +162,9 @@ TEST_F(OssrSysinfo, AFailedWmiCallStopsTheDocumentWhereItsSectionSays)
         {WmiFaultPoint::Next, u"MSFT_Disk", 0, 0, "   </Storage>", "<Disk "},
         {WmiFaultPoint::Query, u"MSFT_PhysicalDisk", 0, 0, "   </Storage>", "<Disk "},
         {WmiFaultPoint::Next, u"MSFT_PhysicalDisk", 0, 0, "   </Storage>", "<Disk "},
+        {WmiFaultPoint::Connect, kStorage, 2, 1, "</OSSR_SYSINFO>", "<Disk BusType"},
+        {WmiFaultPoint::Connect, kStorage, 4, 0, "   </Storage>", "</StorageSpaces>"},
+        {WmiFaultPoint::Connect, kStorage, 5, 1, "</OSSR_SYSINFO>", "<PhysicalDisk "},
         {WmiFaultPoint::Query, u"MSFT_Partition", 0, 1, "</OSSR_SYSINFO>", "<Disk BusType"},
         {WmiFaultPoint::Next, u"MSFT_Partition", 0, 1, "</OSSR_SYSINFO>", "<Disk BusType"},
         {WmiFaultPoint::Connect, kStorage, 3, 0, "   </Storage>", "</Volumes>"},
