@@ -7,6 +7,7 @@
 #include <liblocal/local.h>
 #include <liblocal/testing.h>
 #include <support/capture.h>
+#include <winsim/host.h>
 #include <winsim/hostmodel.h>
 #include <winsim/wmi.h>
 
@@ -96,6 +97,15 @@ TEST_F(OssrSysinfo, AMissingDirectoryIsACreateFailureWithTheSystemError)
     EXPECT_EQ(message.code, 182000);
     EXPECT_EQ(message.text, "Unable to create the OSSR_Sysinfo.xml, error: 3.\n");
     EXPECT_TRUE(HasLine(capture_.debugLines(), "Unable to create the OSSR_Sysinfo.xml file, error: 3.\n"));
+}
+
+TEST(OssrSysinfoNoDirectory, NoPerProcessDirectoryIsACreateFailure)
+{
+    tvtest::OutputCapture capture;
+    winsim::InjectError("UuidCreate", u"", RPC_S_UUID_NO_ADDRESS);
+    EXPECT_EQ(write_ossr_sysinfo(), 0);
+    ASSERT_EQ(capture.messages().size(), 1u);
+    EXPECT_EQ(capture.messages()[0].text, "Unable to create the OSSR_Sysinfo.xml, error: 3.\n");
 }
 
 // A complete document replaces an older, longer file; its elements nest with three spaces
