@@ -387,18 +387,26 @@ bool sysinfo_of_pool(const sysinfo_query &query, const sysinfo_pool &pool, bool 
     return !*failed && SameText(objectId, pool.object_id);
 }
 
+// Moves to the next association object whose StoragePool is this pool; false at the end or
+// after a reported failure (*failed).
+bool sysinfo_next_of_pool(sysinfo_query &query, const sysinfo_pool &pool, bool *failed)
+{
+    while (query.next(__LINE__, failed)) {
+        if (sysinfo_of_pool(query, pool, failed))
+            return true;
+        if (*failed)
+            return false;
+    }
+    return false;
+}
+
 int sysinfo_write_pool_disk_list(sysinfo_ctx *ctx, const sysinfo_pool &pool)
 {
     sysinfo_query query;
     if (!query.open(kStorage, __LINE__) || !query.run(W("SELECT * FROM MSFT_StoragePoolToPhysicalDisk"), __LINE__))
         return 0;
     bool failed = false;
-    while (query.next(__LINE__, &failed)) {
-        if (!sysinfo_of_pool(query, pool, &failed)) {
-            if (failed)
-                return 0;
-            continue;
-        }
+    while (sysinfo_next_of_pool(query, pool, &failed)) {
         ComRef<IWbemClassObject> disk;
         tv_str deviceId;
         if (!sysinfo_follow(query, query.row(), W("PhysicalDisk"), disk, __LINE__) ||
@@ -446,12 +454,7 @@ int sysinfo_write_virtual_disks(sysinfo_ctx *ctx, const sysinfo_pool &pool)
     if (!query.open(kStorage, __LINE__) || !query.run(W("SELECT * FROM MSFT_StoragePoolToVirtualDisk"), __LINE__))
         return 0;
     bool failed = false;
-    while (query.next(__LINE__, &failed)) {
-        if (!sysinfo_of_pool(query, pool, &failed)) {
-            if (failed)
-                return 0;
-            continue;
-        }
+    while (sysinfo_next_of_pool(query, pool, &failed)) {
         ComRef<IWbemClassObject> disk;
         tv_str objectId, name, layout;
         int provisioning = 0;

@@ -7,6 +7,7 @@
 #include <liblocal/local.h>
 #include <liblocal/testing.h>
 #include <support/capture.h>
+#include <winsim/host.h>
 #include <winsim/hostmodel.h>
 #include <winsim/wmi.h>
 
@@ -98,6 +99,15 @@ TEST_F(OssrSysinfo, AMissingDirectoryIsACreateFailureWithTheSystemError)
     EXPECT_TRUE(HasLine(capture_.debugLines(), "Unable to create the OSSR_Sysinfo.xml file, error: 3.\n"));
 }
 
+TEST(OssrSysinfoNoDirectory, NoPerProcessDirectoryIsACreateFailure)
+{
+    tvtest::OutputCapture capture;
+    winsim::InjectError("UuidCreate", u"", RPC_S_UUID_NO_ADDRESS);
+    EXPECT_EQ(write_ossr_sysinfo(), 0);
+    ASSERT_EQ(capture.messages().size(), 1u);
+    EXPECT_EQ(capture.messages()[0].text, "Unable to create the OSSR_Sysinfo.xml, error: 3.\n");
+}
+
 // A complete document replaces an older, longer file; its elements nest with three spaces
 // a level, every end tag at the indentation of its start tag.
 TEST_F(OssrSysinfo, AnExistingFileIsReplacedByANestedDocument)
@@ -132,6 +142,7 @@ TEST_F(OssrSysinfo, AnExistingFileIsReplacedByANestedDocument)
         }
     }
     EXPECT_TRUE(open.empty());
+    EXPECT_TRUE(HasLine(lines, "<VirtualVolume GUID=\"{")) << "the pool's virtual disk finds its disk";
     EXPECT_TRUE(capture_.messages().empty());
 }
 
@@ -152,6 +163,7 @@ TEST_F(OssrSysinfo, AFailedWmiCallStopsTheDocumentWhereItsSectionSays)
     } const cases[] = {
         {WmiFaultPoint::Connect, kCimv2, 1, 0, "   </NetWork>", "<Storage>"},
         {WmiFaultPoint::Query, u"Win32_NetworkAdapter", 0, 0, "   </NetWork>", "<Adapter"},
+        {WmiFaultPoint::Connect, kCimv2, 2, 0, "   </NetWork>", "<Adapter"},
         {WmiFaultPoint::Query, u"Win32_NetworkAdapterConfiguration", 0, 0, "   </NetWork>", "<Adapter"},
         {WmiFaultPoint::Next, u"Win32_NetworkAdapter", 0, 1, "</OSSR_SYSINFO>", "<Adapter"},
         {WmiFaultPoint::Next, u"Win32_NetworkAdapterConfiguration", 0, 1, "</OSSR_SYSINFO>", "<IPv4"},
@@ -160,6 +172,9 @@ TEST_F(OssrSysinfo, AFailedWmiCallStopsTheDocumentWhereItsSectionSays)
         {WmiFaultPoint::Next, u"MSFT_Disk", 0, 0, "   </Storage>", "<Disk "},
         {WmiFaultPoint::Query, u"MSFT_PhysicalDisk", 0, 0, "   </Storage>", "<Disk "},
         {WmiFaultPoint::Next, u"MSFT_PhysicalDisk", 0, 0, "   </Storage>", "<Disk "},
+        {WmiFaultPoint::Connect, kStorage, 2, 1, "</OSSR_SYSINFO>", "<Disk BusType"},
+        {WmiFaultPoint::Connect, kStorage, 4, 0, "   </Storage>", "</StorageSpaces>"},
+        {WmiFaultPoint::Connect, kStorage, 5, 1, "</OSSR_SYSINFO>", "<PhysicalDisk "},
         {WmiFaultPoint::Query, u"MSFT_Partition", 0, 1, "</OSSR_SYSINFO>", "<Disk BusType"},
         {WmiFaultPoint::Next, u"MSFT_Partition", 0, 1, "</OSSR_SYSINFO>", "<Disk BusType"},
         {WmiFaultPoint::Connect, kStorage, 3, 0, "   </Storage>", "</Volumes>"},

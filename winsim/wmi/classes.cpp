@@ -127,8 +127,25 @@ text ProviderId(const text &kind, const text &tail)
            u".ObjectId=\"{8c2f1e40-5b7a-11e9-a3f1-806e6f6e6963}:" + tail + u"\"";
 }
 
+// The GUID of the n-th virtual disk (from 0) of the described pools, in their order. Windows
+// names the disk it shows for a virtual disk by that GUID too: the n-th Storage Spaces disk
+// of the host carries it in its ObjectId, which is how a client links the two.
+text VirtualDiskGuid(size_t n)
+{
+    char buffer[64];
+    snprintf(buffer, sizeof buffer, "{5d2a9e1c-7b40-4c6e-9a13-%012llx}", static_cast<unsigned long long>(n + 1));
+    return Widen(buffer);
+}
+
 text DiskObjectId(const Disk &disk)
 {
+    if (disk.busType == BusSpaces) {
+        size_t n = 0;
+        for (const auto &other : CurrentHost().disks)
+            if (other.busType == BusSpaces && other.number < disk.number)
+                ++n;
+        return ProviderId(u"Disk", u"DI:" + VirtualDiskGuid(n));
+    }
     return ProviderId(u"Disk", u"DI:\\\\?\\scsi#disk&ven_winsim&prod_disk" + Decimal(disk.number) +
                                    u"#5&1f2e3d4c&0&00000" + Decimal(disk.number) +
                                    u"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
@@ -322,6 +339,7 @@ struct PoolModel {
     unsigned long long size;
     std::vector<PhysicalDiskModel> disks;
     json virtualDisks;
+    size_t firstVirtualDisk;  // the number of virtual disks of the pools before this one
 };
 
 PhysicalDiskModel HostPhysicalDisk(const Disk &disk)
@@ -332,7 +350,7 @@ PhysicalDiskModel HostPhysicalDisk(const Disk &disk)
 std::vector<PoolModel> Pools()
 {
     std::vector<PoolModel> pools;
-    PoolModel primordial{ProviderId(u"StoragePool", u"SP:{primordial}"), u"Primordial", true, 0, {}, json::array()};
+    PoolModel primordial{ProviderId(u"StoragePool", u"SP:{primordial}"), u"Primordial", true, 0, {}, json::array(), 0};
     for (const auto &disk : CurrentHost().disks)
         if (disk.busType != BusSpaces) {  // a Storage Spaces disk is a virtual disk, not a physical one
             primordial.disks.push_back(HostPhysicalDisk(disk));
@@ -348,11 +366,13 @@ std::vector<PoolModel> Pools()
             described = parsed;
     }
     int n = 0;
+    size_t virtualDisks = 0;
     for (const auto &p : described) {
         if (!p.is_object())
             continue;
         PoolModel pool{ProviderId(u"StoragePool", u"SP:{pool" + Decimal(unsigned(++n)) + u"}"),
-                       Field(p, "friendlyName", "Pool"), false, 0, {}, Items(p, "virtualDisks")};
+                       Field(p, "friendlyName", "Pool"), false, 0, {}, Items(p, "virtualDisks"), virtualDisks};
+        virtualDisks += pool.virtualDisks.size();
         for (const auto &d : Items(p, "physicalDisks")) {
             if (d.is_number_unsigned()) {
                 if (const Disk *disk = CurrentHost().FindDisk(d.get<DWORD>()))
@@ -393,7 +413,7 @@ std::vector<ObjectData> PhysicalDisks(const ClassDef &def)
 
 text VirtualDiskId(const PoolModel &pool, size_t index)
 {
-    return ProviderId(u"VirtualDisk", u"VD:" + pool.name + u"\\" + Decimal(index));
+    return ProviderId(u"VirtualDisk", u"VD:" + pool.name + u"\\" + VirtualDiskGuid(pool.firstVirtualDisk + index));
 }
 
 std::vector<ObjectData> StoragePools(const ClassDef &def)
