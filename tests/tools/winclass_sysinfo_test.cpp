@@ -25,16 +25,6 @@ std::string Lower(std::string text)
     return text;
 }
 
-// "{guid}" of each fixed volume the description gives.
-std::set<std::string> FixedVolumes(const json &host)
-{
-    std::set<std::string> guids;
-    for (const json &volume : host["volumes"])
-        if (volume.value("driveType", "fixed") == "fixed")
-            guids.insert("{" + Lower(volume["guid"]) + "}");
-    return guids;
-}
-
 TEST(WinclassSysinfo, EveryEmbeddedHostGivesACompleteInventoryOfItsFixedVolumes)
 {
     for (const char *name :
@@ -44,18 +34,19 @@ TEST(WinclassSysinfo, EveryEmbeddedHostGivesACompleteInventoryOfItsFixedVolumes)
         const json host = json::parse(winsim::EmbeddedHostJson(name));
         winclass::Output output(true);
         ASSERT_EQ(winclass::RunSysinfo({}, output), winclass::kExitSuccess) << output.Document().dump(1);
-        const json &document = output.Document();
-        EXPECT_TRUE(document["complete"].get<bool>());
-        const json &inventory = document["inventory"];
+        EXPECT_TRUE(output.Document()["complete"].get<bool>());
+        const json &inventory = output.Document()["inventory"];
         const std::string domain = host.value("domain", "");
         EXPECT_EQ(inventory["host"]["HostName"],
                   host["hostName"].get<std::string>() + (domain.empty() ? "" : "." + domain));
-        std::set<std::string> listed;
+        std::set<std::string> fixed, listed;
+        for (const json &volume : host["volumes"])
+            if (volume.value("driveType", "fixed") == "fixed")
+                fixed.insert("{" + Lower(volume["guid"]) + "}");
         for (const json &volume : inventory["volumes"])
             listed.insert(Lower(volume["Guid"]));
-        EXPECT_EQ(listed, FixedVolumes(host));
-        EXPECT_FALSE(inventory["disks"].empty());
-        EXPECT_FALSE(inventory["adapters"].empty());
+        EXPECT_EQ(listed, fixed);
+        EXPECT_FALSE(inventory["disks"].empty() || inventory["adapters"].empty());
     }
 }
 

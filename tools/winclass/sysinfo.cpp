@@ -7,6 +7,7 @@
 #include <libwinclass/hostinfo.h>
 #include <liblocal/output.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
