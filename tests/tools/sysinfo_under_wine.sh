@@ -12,10 +12,7 @@ set -uo pipefail
 wine_run=$1 program=$2 out=$3
 rm -rf "$out" && mkdir -p "$out"
 out=$(cd "$out" && pwd)
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+fail() { echo "FAIL: $*" && exit 1; }
 # Wine's drive Z: is the Unix root.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
@@ -27,7 +24,9 @@ run_sysinfo() {
   local status=$?
   echo "== $name: exit $status"
   cat "$out/$name.stdout" "$out/$name.stderr"
-  [ "$status" -lt 128 ] || fail "$name: the command died (status $status)"
+  # Wine ends a process that crashed or called a missing function with an ordinary status.
+  [ "$status" -lt 128 ] && ! grep -q "^Unhandled exception\|^wine: Unimplemented function" "$out/$name.stderr" ||
+    fail "$name: the command died (status $status)"
   local document="$out/$name/OSSR_Sysinfo.xml"
   case $status in
   0)
@@ -82,11 +81,6 @@ print("NetWork: %d adapters of the %d Wine reports" % (len(adapters), len(wine))
 if len(adapters) < len(wine) and "Unable to retrieve WMI data" not in open(sys.argv[3]).read():
     sys.exit("adapters are missing without the library's WMI message")
 EOF
-  if ! grep -q '^   <Storage>' "$document"; then
-    echo "no Storage section (the document stops before it)"
-  elif ! grep -q '^   </Storage>' "$document"; then
-    echo "the Storage section is incomplete"
-  fi
 }
 
 "$wine_run" wmic path Win32_NetworkAdapterConfiguration get IPAddress,MACAddress 2>/dev/null | tr -d '\0\r' \
