@@ -165,8 +165,13 @@ int is_win8_server_os(void)
 
 int is_efi_system(void)
 {
-    FIRMWARE_TYPE firmware = FirmwareTypeUnknown;
-    return GetFirmwareType(&firmware) && firmware == FirmwareTypeUefi ? 1 : 0;
+    // Not GetFirmwareType: it arrived with Windows 8, and a DLL importing it does not load
+    // on older systems (nor runs under Wine, whose kernel32 lacks it). Reading a variable
+    // of the empty namespace answers everywhere: legacy BIOS fails it with
+    // ERROR_INVALID_FUNCTION, UEFI with another error (no such variable, no privilege).
+    if (GetFirmwareEnvironmentVariableW(W(""), W("{00000000-0000-0000-0000-000000000000}"), NULL, 0) != 0)
+        return 1;
+    return GetLastError() != ERROR_INVALID_FUNCTION ? 1 : 0;
 }
 
 vo_fstab_entry *getfstab(void)

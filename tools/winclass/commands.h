@@ -63,6 +63,10 @@ private:
     std::vector<Held> held_;
 };
 
+struct SysinfoOptions {
+    std::string to;  // a folder of the host for OSSR_Sysinfo.xml; empty: the library's scratch folder
+};
+
 struct WritersOptions {
     int saveType = -1;  // the save type to plan for; -1: classify only
 };
@@ -78,5 +82,8 @@ int RunWriters(const WritersOptions &options, Output &output);
 int RunCriticalVolumes(Output &output);
 // csv list|move NAME NODE|maintenance NAME on|off|check NAME.
 int RunCsv(const CsvOptions &options, Output &output);
+// The host's inventory for a bare-metal recovery, written by the library (OSSR_Sysinfo.xml)
+// and read back.
+int RunSysinfo(const SysinfoOptions &options, Output &output);
 
 } // namespace winclass

@@ -11,6 +11,7 @@
 //   winclass writers [--save-type N]   the writers, their lists, and what a save type takes
 //   winclass csv list|move NAME NODE|maintenance NAME on|off|check NAME
 //                                      the Cluster Shared Volumes of this cluster node
+//   winclass sysinfo [--to DIR]        the inventory a bare-metal recovery rebuilds the host from
 //
 // --json prints one JSON document instead of lines. --host (simulated platform) works on
 // a described host.
@@ -29,7 +30,8 @@ using namespace winclass;
 
 const char kProgram[] = "winclass";
 const char kVersion[] = "winclass 1.2 (libwinclass, manifest format 3)";
-const char *const kSubcommands[] = {"backup", "restore", "map", "volumes", "critical-volumes", "writers", "csv"};
+const char *const kSubcommands[] = {"backup",  "restore", "map",    "volumes", "critical-volumes",
+                                    "writers", "csv",     "sysinfo"};
 
 std::string Footer()
 {
@@ -38,12 +40,15 @@ std::string Footer()
            "  1  a step failed (VSS, reading a shadow copy, writing the copies, a writer's file on a volume\n"
            "     not in the snapshot set); the snapshot set is deleted. restore: VSS, writing a file back,\n"
            "     or a restored writer that is not stable afterwards (the writer is named). csv: a move or\n"
-           "     maintenance change failed, or check found that a restore must run on the owning node\n"
+           "     maintenance change failed, or check found that a restore must run on the owning node.\n"
+           "     sysinfo: the library's scratch folder could not be made, or the inventory is incomplete\n"
+           "     (the library's messages say why)\n"
            "  2  bad input: the command line, a save path, the destination, a --writer that takes no part;\n"
            "     restore: a backup folder that is missing, truncated, damaged (a copy whose SHA-256 differs,\n"
            "     a metadata document that does not load or is not this backup's) or of another host, an\n"
            "     unknown writer or component, an unusable --to; no live file is changed. csv: a name no\n"
-           "     CSV has, an empty node, a host that is not a cluster node\n"
+           "     CSV has, an empty node, a host that is not a cluster node. sysinfo: a --to folder that\n"
+           "     does not exist or cannot be written\n"
            "  3  the host description (--host or WINSIM_HOST) does not load\n"
            "  4  the backup is complete, but the writers were not told, the snapshot set was not deleted\n"
            "     or a Cluster Shared Volume the backup moved here could not be returned to its coordinator\n"
@@ -209,13 +214,27 @@ int Run(int argc, char **argv)
                  "and another node owns it");
     csvCheck->add_option("name", csv.name, "the save set, such as C:\\ClusterStorage\\Volume1")->required();
 
+    SysinfoOptions sysinfo;
+    CLI::App *sysinfoCommand = app.add_subcommand(
+        "sysinfo",
+        "write the inventory a bare-metal recovery rebuilds the host from (OSSR_Sysinfo.xml: the host, network "
+        "adapters and their addresses, disks and partitions, fixed volumes with their layout and mount points, "
+        "Storage Spaces pools) and say where it is; with --json print it too, read back from the document line by "
+        "line: each element's attributes are known in order and split on their ' Name=\"' separators, since the "
+        "values are written unescaped (a value holding the separator of a later attribute is cut there)");
+    sysinfoCommand->add_option("--to", sysinfo.to,
+                               "an existing folder of the host that receives OSSR_Sysinfo.xml (written in a scratch "
+                               "folder made inside it, then moved); without it the document stays in the library's "
+                               "scratch folder under the client's temporary folder");
+
     std::vector<std::string> arguments = CommandLineArguments(argc, argv);
     const bool jsonAsked = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
     const std::string word = SubcommandWord(arguments);
     if (!word.empty() && std::find(std::begin(kSubcommands), std::end(kSubcommands), word) == std::end(kSubcommands))
         return CommandLineError(jsonAsked,
                                 "unknown subcommand '" + word +
-                                    "'; the subcommands are backup, restore, map, volumes, critical-volumes, writers, csv");
+                                    "'; the subcommands are backup, restore, map, volumes, critical-volumes, "
+                                    "writers, csv, sysinfo");
     std::reverse(arguments.begin(), arguments.end());
     arguments.pop_back();  // the program name
     try {
@@ -261,6 +280,8 @@ int Run(int argc, char **argv)
         return RunCriticalVolumes(output);
     if (*writersCommand)
         return RunWriters(writers, output);
+    if (*sysinfoCommand)
+        return RunSysinfo(sysinfo, output);
     if (*csvCommand) {
         csv.action = *csvList ? "list" : *csvMove ? "move" : *csvMaintenance ? "maintenance" : "check";
         return RunCsv(csv, output);

@@ -194,6 +194,10 @@ typedef enum _FIRMWARE_TYPE {
 } FIRMWARE_TYPE, *PFIRMWARE_TYPE;
 
 EXTERN_C WINBASEAPI BOOL WINAPI GetFirmwareType(PFIRMWARE_TYPE FirmwareType);
+// No firmware variables are simulated: a legacy BIOS fails every call with
+// ERROR_INVALID_FUNCTION, UEFI firmware with ERROR_ENVVAR_NOT_FOUND.
+EXTERN_C WINBASEAPI DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpGuid, PVOID pBuffer,
+                                                                 DWORD nSize);
 
 #define VER_NT_WORKSTATION 0x0000001
 #define VER_NT_DOMAIN_CONTROLLER 0x0000002

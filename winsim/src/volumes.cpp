@@ -299,6 +299,18 @@ EXTERN_C BOOL WINAPI GetFirmwareType(PFIRMWARE_TYPE FirmwareType)
     return TRUE;
 }
 
+EXTERN_C DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpGuid, PVOID, DWORD)
+{
+    DWORD error;
+    if (FaultFor("GetFirmwareEnvironmentVariableW", NULL, error))
+        return Fail(error, DWORD(0));
+    if (CurrentHost().firmware != Firmware::Uefi)
+        return Fail(ERROR_INVALID_FUNCTION, DWORD(0));
+    if (lpName == NULL || lpGuid == NULL)
+        return Fail(ERROR_INVALID_PARAMETER, DWORD(0));
+    return Fail(ERROR_ENVVAR_NOT_FOUND, DWORD(0));
+}
+
 EXTERN_C BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation)
 {
     DWORD error;

@@ -38,6 +38,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <fstream>
 #include <mutex>
 
@@ -156,14 +157,16 @@ text PhysicalDiskObjectId(DWORD deviceId)
     return ProviderId(u"PhysicalDisk", u"PD:{" + Decimal(deviceId) + u"}");
 }
 
-// The volume whose single extent is the partition, if any.
-const Volume *VolumeOnPartition(const Disk &disk, const Partition &partition)
+// The volumes made of a single extent, by the disk and offset of the partition the extent
+// is (the first volume when two claim one): one lookup per partition, not a walk over every
+// volume, so a query of every partition does not grow with partitions times volumes.
+std::map<std::pair<DWORD, ULONGLONG>, const Volume *> VolumesOnPartitions()
 {
+    std::map<std::pair<DWORD, ULONGLONG>, const Volume *> volumes;
     for (const auto &volume : CurrentHost().volumes)
-        if (volume.extents.size() == 1 && volume.extents[0].disk == disk.number &&
-            volume.extents[0].offset == partition.offset)
-            return &volume;
-    return nullptr;
+        if (volume.extents.size() == 1)
+            volumes.emplace(std::make_pair(volume.extents[0].disk, volume.extents[0].offset), &volume);
+    return volumes;
 }
 
 // ---- CIMV2 ----
@@ -272,11 +275,14 @@ std::vector<ObjectData> StorageDisks(const ClassDef &def)
 std::vector<ObjectData> Partitions(const ClassDef &def)
 {
     std::vector<ObjectData> out;
+    const auto volumes = VolumesOnPartitions();
     for (const auto &disk : CurrentHost().disks) {
         for (const auto &partition : disk.partitions) {
             Value accessPaths = Value::Null();
             WCHAR letter = 0;
-            if (const Volume *volume = VolumeOnPartition(disk, partition)) {
+            const auto found = volumes.find(std::make_pair(disk.number, partition.offset));
+            if (found != volumes.end()) {
+                const Volume *volume = found->second;
                 std::vector<text> paths = volume->RootPaths();
                 paths.push_back(volume->guidPath);
                 accessPaths = Value::Strings(paths);
