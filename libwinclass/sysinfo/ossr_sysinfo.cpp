@@ -2,6 +2,8 @@
 // indentation, the failure reports and the freeing of the records.
 #include "sysinfo_internal.h"
 
+#include <algorithm>
+
 #include <libwinclass/hostinfo.h>
 #include <libwinclass/wmi.h>
 
@@ -206,15 +208,63 @@ void sysinfo_report_not_string(int sourceLine)
         debugprintf("%s: CIM_STRING was not returned at %d\n", SYSINFO_SOURCE_NAME, sourceLine);
 }
 
-void sysinfo_insert(vo_cell **head, void *record, vo_cell_compare compare, void (*free_list)(vo_cell *))
+sysinfo_batch::~sysinfo_batch()
 {
-    vo_cell *cell = new vo_cell;
-    cell->next = NULL;
-    cell->data = record;
-    vo_cell *rejected = NULL;
-    list_addelem(cell, head, &rejected, compare);
-    if (rejected != NULL)
-        free_list(rejected);
+    std::stable_sort(records_.begin(), records_.end(),
+                     [this](void *a, void *b) { return compare_(a, b) < 0; });
+    vo_cell *last = *head_;
+    while (last != NULL && last->next != NULL)
+        last = last->next;
+    for (void *record : records_) {
+        vo_cell *cell = new vo_cell;
+        cell->next = NULL;
+        cell->data = record;
+        // Behind the last cell the rest of the list is empty: a sorted list of its own.
+        vo_cell **from = last != NULL && compare_(record, last->data) > 0 ? &last->next : head_;
+        vo_cell *rejected = NULL;
+        list_addelem(cell, from, &rejected, compare_);
+        if (rejected != NULL)
+            free_list_(rejected);
+        else if (cell->next == NULL)
+            last = cell;
+    }
+}
+
+namespace {
+
+const sysinfo_partition_index &PartitionIndex(sysinfo_ctx *ctx)
+{
+    if (!ctx->partition_index) {
+        ctx->partition_index.reset(new sysinfo_partition_index());
+        for (const vo_cell *cell = ctx->partitions; cell != NULL; cell = cell->next) {
+            const sysinfo_partition *partition = static_cast<const sysinfo_partition *>(cell->data);
+            ctx->partition_index->by_disk[partition->disk_number].push_back(partition);
+            if (!partition->volume_guid.is_empty())
+                ctx->partition_index->by_volume[partition->volume_guid.get_utf8()].push_back(partition);
+        }
+    }
+    return *ctx->partition_index;
+}
+
+const std::vector<const sysinfo_partition *> kNoPartitions;
+
+template <typename Map, typename Key>
+const std::vector<const sysinfo_partition *> &Lookup(const Map &map, const Key &key)
+{
+    auto found = map.find(key);
+    return found == map.end() ? kNoPartitions : found->second;
+}
+
+} // namespace
+
+const std::vector<const sysinfo_partition *> &sysinfo_partitions_of_disk(sysinfo_ctx *ctx, int disk)
+{
+    return Lookup(PartitionIndex(ctx).by_disk, disk);
+}
+
+const std::vector<const sysinfo_partition *> &sysinfo_partitions_of_volume(sysinfo_ctx *ctx, const tv_str &key)
+{
+    return Lookup(PartitionIndex(ctx).by_volume, std::string(key.get_utf8()));
 }
 
 void disk_free_list(vo_cell *list) { FreeList<sysinfo_disk>(list, "disk_free_list"); }
@@ -304,7 +354,7 @@ extern "C" int write_ossr_sysinfo(void)
 {
     if (TraceCalls())
         debugprintf("write_ossr_sysinfo(): ENTER\n");
-    sysinfo_ctx ctx = {NULL, NULL, NULL, NULL, NULL, tv_str(), NULL};
+    sysinfo_ctx ctx = {NULL, NULL, NULL, NULL, NULL, tv_str(), NULL, NULL};
     if (const char *directory = get_unique_per_process_dir_path(NULL))
         ctx.path.format_utf8("%s%c%s", directory, 92, "OSSR_Sysinfo.xml");
     const int result = sysinfo_write_document(&ctx);

@@ -9,7 +9,20 @@
 
 #include <oleauto.h>
 
+#include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
+
+struct sysinfo_partition;
+
+// The partitions of each disk (by number) and of each volume (by volume_guid), in list
+// order: made once the partition list is complete, so that writing a disk, a volume or a
+// virtual disk does not walk every partition of the host.
+struct sysinfo_partition_index {
+    std::unordered_map<int, std::vector<const sysinfo_partition *>> by_disk;
+    std::unordered_map<std::string, std::vector<const sysinfo_partition *>> by_volume;
+};
 
 // The name the debug lines give as their source file.
 #define SYSINFO_SOURCE_NAME "libwinclass/ossr_sysinfo_xml"
@@ -24,6 +37,7 @@ struct sysinfo_ctx {
     vo_cell *adapters;    // sysinfo_adapter, by index
     tv_str path;          // the output file
     HANDLE file;          // NULL when closed
+    std::unique_ptr<sysinfo_partition_index> partition_index;  // made at its first use
 };
 
 // A disk from MSFT_Disk or MSFT_PhysicalDisk.
@@ -107,9 +121,34 @@ void volume_free_list(vo_cell *list);
 void partition_free_list(vo_cell *list);
 void adapter_free_list(vo_cell *list);
 
-// Links a new cell carrying record into *head. A record equal to one already there is
-// handed back by the list and freed with free_list (cell and record).
-void sysinfo_insert(vo_cell **head, void *record, vo_cell_compare compare, void (*free_list)(vo_cell *));
+// The records one query reads, on their way into a list. Each gets a cell that goes to
+// list_addelem when the batch ends; a record equal to one already there is handed back by
+// the list and freed with free_list (cell and record). A sorted singly linked list costs a
+// walk per insert, and WMI promises no order; so the batch puts its records in list order
+// first (stably: of equal records the first read is kept, as inserting them one by one
+// would keep it) and links each behind the one before, where the list needs no walk.
+class sysinfo_batch {
+public:
+    sysinfo_batch(vo_cell **head, vo_cell_compare compare, void (*free_list)(vo_cell *))
+        : head_(head), compare_(compare), free_list_(free_list)
+    {
+    }
+    ~sysinfo_batch();
+    sysinfo_batch(const sysinfo_batch &) = delete;
+    sysinfo_batch &operator=(const sysinfo_batch &) = delete;
+
+    void add(void *record) { records_.push_back(record); }
+
+private:
+    vo_cell **head_;
+    vo_cell_compare compare_;
+    void (*free_list_)(vo_cell *);
+    std::vector<void *> records_;
+};
+
+// The partitions on one disk and on one volume (by its key), in list order.
+const std::vector<const sysinfo_partition *> &sysinfo_partitions_of_disk(sysinfo_ctx *ctx, int disk);
+const std::vector<const sysinfo_partition *> &sysinfo_partitions_of_volume(sysinfo_ctx *ctx, const tv_str &key);
 
 int sysinfo_write_network(sysinfo_ctx *ctx);
 int sysinfo_write_storage(sysinfo_ctx *ctx);

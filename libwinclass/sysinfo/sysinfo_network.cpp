@@ -54,6 +54,7 @@ int sysinfo_query_adapters(sysinfo_ctx *ctx)
     if (!query.open(kCimv2, __LINE__) ||
         !query.run(W("SELECT * FROM Win32_NetworkAdapter WHERE PhysicalAdapter='TRUE'"), __LINE__))
         return 0;
+    sysinfo_batch adapters(&ctx->adapters, adapter_compare, adapter_free_list);
     bool failed = false;
     while (query.next(__LINE__, &failed)) {
         sysinfo_adapter *adapter = new sysinfo_adapter();
@@ -61,7 +62,7 @@ int sysinfo_query_adapters(sysinfo_ctx *ctx)
             delete adapter;
             break;
         }
-        sysinfo_insert(&ctx->adapters, adapter, adapter_compare, adapter_free_list);
+        adapters.add(adapter);
     }
     return 1;
 }

@@ -61,12 +61,6 @@ Record &At(const vo_cell *cell)
 
 bool SameText(const tv_str &a, const tv_str &b) { return vo_strcmp(a.get_utf8(), b.get_utf8()) == 0; }
 
-// Whether the partition lies on the volume with this key.
-bool OnVolume(const sysinfo_partition &partition, const tv_str &key)
-{
-    return !partition.volume_guid.is_empty() && SameText(partition.volume_guid, key);
-}
-
 // --- Disks -------------------------------------------------------------------------------
 
 bool sysinfo_read_disk(IWbemClassObject *object, sysinfo_disk &disk)
@@ -102,6 +96,7 @@ int sysinfo_collect_disks(sysinfo_ctx *ctx, const WCHAR *wql, bool (*read)(IWbem
     sysinfo_query query;
     if (!query.open(kStorage, __LINE__) || !query.run(wql, __LINE__))
         return 0;
+    sysinfo_batch disks(&ctx->disks, disk_compare, disk_free_list);
     bool failed = false;
     while (query.next(__LINE__, &failed)) {
         sysinfo_disk *disk = new sysinfo_disk();
@@ -109,7 +104,7 @@ int sysinfo_collect_disks(sysinfo_ctx *ctx, const WCHAR *wql, bool (*read)(IWbem
             delete disk;
             return 0;
         }
-        sysinfo_insert(&ctx->disks, disk, disk_compare, disk_free_list);
+        disks.add(disk);
     }
     return failed ? 0 : 1;
 }
@@ -165,6 +160,7 @@ int sysinfo_query_partitions(sysinfo_ctx *ctx)
     sysinfo_query query;
     if (!query.open(kStorage, __LINE__) || !query.run(W("SELECT * FROM MSFT_Partition"), __LINE__))
         return 0;
+    sysinfo_batch partitions(&ctx->partitions, partition_compare, partition_free_list);
     bool failed = false;
     while (query.next(__LINE__, &failed)) {
         sysinfo_partition *partition = new sysinfo_partition();
@@ -172,7 +168,7 @@ int sysinfo_query_partitions(sysinfo_ctx *ctx)
             delete partition;
             return 0;
         }
-        sysinfo_insert(&ctx->partitions, partition, partition_compare, partition_free_list);
+        partitions.add(partition);
     }
     return failed ? 0 : 1;
 }
@@ -181,10 +177,8 @@ int sysinfo_write_partitions(sysinfo_ctx *ctx, int disk)
 {
     int result = 1;
     bool started = false;
-    for (const vo_cell *cell = ctx->partitions; cell != NULL; cell = cell->next) {
-        const sysinfo_partition &partition = At<sysinfo_partition>(cell);
-        if (partition.disk_number != disk)
-            continue;
+    for (const sysinfo_partition *onDisk : sysinfo_partitions_of_disk(ctx, disk)) {
+        const sysinfo_partition &partition = *onDisk;
         if (!started) {
             started = true;
             if (!sysinfo_write_line(ctx, __LINE__, "%s<%s Type=\"%s\">\n", sysinfo_indentation(), "Partitions",
@@ -261,14 +255,11 @@ int sysinfo_write_disk_layout(sysinfo_ctx *ctx, const tv_str &key)
     if (!sysinfo_write_start(ctx, __LINE__, "DiskLayout"))
         return 0;
     int result = 1;
-    for (const vo_cell *cell = ctx->partitions; cell != NULL; cell = cell->next) {
-        const sysinfo_partition &partition = At<sysinfo_partition>(cell);
-        if (!OnVolume(partition, key))
-            continue;
+    for (const sysinfo_partition *partition : sysinfo_partitions_of_volume(ctx, key)) {
         sysinfo_indent_push();
         const int written = sysinfo_write_line(ctx, __LINE__, "%s<%s Index=\"%u\" Partition=\"%u\"/>\n",
-                                               sysinfo_indentation(), "Disk", unsigned(partition.disk_number),
-                                               unsigned(partition.partition_number));
+                                               sysinfo_indentation(), "Disk", unsigned(partition->disk_number),
+                                               unsigned(partition->partition_number));
         sysinfo_indent_pop();
         if (!written) {
             result = 0;
@@ -283,14 +274,13 @@ int sysinfo_write_disk_layout(sysinfo_ctx *ctx, const tv_str &key)
 int sysinfo_write_mountpoints(sysinfo_ctx *ctx, const tv_str &key)
 {
     int result = 1;
-    for (const vo_cell *cell = ctx->partitions; cell != NULL; cell = cell->next) {
-        const sysinfo_partition &partition = At<sysinfo_partition>(cell);
-        if (!OnVolume(partition, key) || partition.mount_paths.empty())
+    for (const sysinfo_partition *partition : sysinfo_partitions_of_volume(ctx, key)) {
+        if (partition->mount_paths.empty())
             continue;
         if (!sysinfo_write_start(ctx, __LINE__, "Mountpoints"))
             return 0;
         sysinfo_indent_push();
-        for (const tv_str &path : partition.mount_paths) {
+        for (const tv_str &path : partition->mount_paths) {
             if (!sysinfo_write_line(ctx, __LINE__, "%s<%s Path=\"%s\"/>\n", sysinfo_indentation(), "Mountpoint",
                                     path.get_utf8())) {
                 result = 0;
@@ -336,6 +326,7 @@ int sysinfo_write_volumes(sysinfo_ctx *ctx)
         if (!query.open(kStorage, __LINE__) || !query.run(W("SELECT * FROM MSFT_Volume"), __LINE__))
             return 0;
         // A failure during the walk keeps the volumes collected so far.
+        sysinfo_batch volumes(&ctx->volumes, volume_compare, volume_free_list);
         bool failed = false;
         while (query.next(__LINE__, &failed)) {
             int driveType = 0;
@@ -349,7 +340,7 @@ int sysinfo_write_volumes(sysinfo_ctx *ctx)
                 delete volume;
                 break;
             }
-            sysinfo_insert(&ctx->volumes, volume, volume_compare, volume_free_list);
+            volumes.add(volume);
         }
     }
     sysinfo_indent_push();
@@ -436,12 +427,11 @@ int sysinfo_write_virtual_volumes(sysinfo_ctx *ctx, const tv_str &objectId)
         const sysinfo_disk &disk = At<sysinfo_disk>(diskCell);
         if (!SameText(disk.key, key))
             continue;
-        for (const vo_cell *cell = ctx->partitions; cell != NULL; cell = cell->next) {
-            const sysinfo_partition &partition = At<sysinfo_partition>(cell);
-            if (partition.disk_number != disk.number || partition.volume_guid.is_empty())
+        for (const sysinfo_partition *partition : sysinfo_partitions_of_disk(ctx, disk.number)) {
+            if (partition->volume_guid.is_empty())
                 continue;
             if (!sysinfo_write_line(ctx, __LINE__, "%s<%s GUID=\"%s\"/>\n", sysinfo_indentation(), "VirtualVolume",
-                                    partition.volume_guid.get_utf8()))
+                                    partition->volume_guid.get_utf8()))
                 return 0;
         }
     }
@@ -518,6 +508,7 @@ int sysinfo_write_storage_spaces(sysinfo_ctx *ctx)
         if (!query.open(kStorage, __LINE__) ||
             !query.run(W("SELECT ObjectID, IsPrimordial, FriendlyName, Size FROM MSFT_StoragePool"), __LINE__))
             return 0;
+        sysinfo_batch pools(&ctx->pools, pool_compare, pool_free_list);
         bool failed = false;
         while (query.next(__LINE__, &failed)) {
             sysinfo_pool *pool = new sysinfo_pool();
@@ -526,7 +517,7 @@ int sysinfo_write_storage_spaces(sysinfo_ctx *ctx)
                 failed = true;
                 break;
             }
-            sysinfo_insert(&ctx->pools, pool, pool_compare, pool_free_list);
+            pools.add(pool);
         }
         if (failed)
             result = 0;
