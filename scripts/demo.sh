@@ -75,3 +75,9 @@ echo
 echo "== every live file against its copy in the backup (sha256sum -c)"
 (cd "$WINSIM_ROOT" && sha256sum -c "$roundtrip.sha256")
 echo "all $(wc -l < "$roundtrip.sha256") files of the backup are back as they were"
+
+echo
+echo "== winclass sysinfo --to 'C:\\': the inventory a bare-metal recovery rebuilds the host from"
+"$winclass" sysinfo --to 'C:\'
+sed -n 1,8p "$WINSIM_ROOT/C/OSSR_Sysinfo.xml"
+echo "   ..."
