@@ -208,19 +208,24 @@ void sysinfo_report_not_string(int sourceLine)
         debugprintf("%s: CIM_STRING was not returned at %d\n", SYSINFO_SOURCE_NAME, sourceLine);
 }
 
+void sysinfo_batch::add(void *record)
+{
+    vo_cell *cell = new vo_cell;
+    cell->next = NULL;
+    cell->data = record;
+    cells_.push_back(cell);
+}
+
 sysinfo_batch::~sysinfo_batch()
 {
-    std::stable_sort(records_.begin(), records_.end(),
-                     [this](void *a, void *b) { return compare_(a, b) < 0; });
+    std::stable_sort(cells_.begin(), cells_.end(),
+                     [this](const vo_cell *a, const vo_cell *b) { return compare_(a->data, b->data) < 0; });
     vo_cell *last = *head_;
     while (last != NULL && last->next != NULL)
         last = last->next;
-    for (void *record : records_) {
-        vo_cell *cell = new vo_cell;
-        cell->next = NULL;
-        cell->data = record;
+    for (vo_cell *cell : cells_) {
         // Behind the last cell the rest of the list is empty: a sorted list of its own.
-        vo_cell **from = last != NULL && compare_(record, last->data) > 0 ? &last->next : head_;
+        vo_cell **from = last != NULL && compare_(cell->data, last->data) > 0 ? &last->next : head_;
         vo_cell *rejected = NULL;
         list_addelem(cell, from, &rejected, compare_);
         if (rejected != NULL)

@@ -137,13 +137,14 @@ public:
     sysinfo_batch(const sysinfo_batch &) = delete;
     sysinfo_batch &operator=(const sysinfo_batch &) = delete;
 
-    void add(void *record) { records_.push_back(record); }
+    // The cell is made here, not when the batch ends: a destructor must not throw.
+    void add(void *record);
 
 private:
     vo_cell **head_;
     vo_cell_compare compare_;
     void (*free_list_)(vo_cell *);
-    std::vector<void *> records_;
+    std::vector<vo_cell *> cells_;
 };
 
 // The partitions on one disk and on one volume (by its key), in list order.
