@@ -154,8 +154,12 @@ int Report(Output &output, OpenCsv &csv, const std::string &name)
     Cleanup(csv.get());
     OpenCsv again;
     CsvState state;
-    if (FindCsv(output, again, name) != kExitSuccess || !ReadState(again.get(), name, &state))
+    if (FindCsv(output, again, name) != kExitSuccess)
         return output.Finish(kExitStepFailed);
+    if (!ReadState(again.get(), name, &state)) {
+        output.Error(name + ": its state could not be read from the cluster's WMI namespace (the debug log says why)");
+        return output.Finish(kExitStepFailed);
+    }
     output.Line(StateLine(state));
     output.Document()["clusterSharedVolume"] = StateJson(state);
     return output.Finish(kExitSuccess);
@@ -252,6 +256,17 @@ bool CsvHold::Take(const std::string &volume, Output &output)
     output.Line("Cluster Shared Volume " + name + " is on this node (" + local + ") for the backup; its coordinator "
                 "was " + held_.back().coordinator);
     return true;
+}
+
+CsvHold::~CsvHold()
+{
+    for (const Held &held : held_) {
+        try {
+            return_csv_to_saved_coordinator_node(held.name.c_str(), held.coordinator.c_str());
+        } catch (...) {
+            // Out of memory again: nothing more can be done from a destructor.
+        }
+    }
 }
 
 bool CsvHold::ReturnAll(Output &output)
