@@ -81,8 +81,18 @@ bool ReadState(CSVContext *context, const std::string &name, CsvState *state)
 int FindCsv(Output &output, OpenCsv &csv, const std::string &name)
 {
     if (!clu_is_cluster_host()) {
-        output.Error("this host is not a node of a failover cluster: it has no Cluster Shared Volumes");
-        return kExitBadInput;
+        // The library answers only yes or no; a key that could not be read is no answer.
+        HKEY key = NULL;
+        const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, W("Cluster"), 0, KEY_READ, &key);
+        if (status == ERROR_SUCCESS)
+            RegCloseKey(key);
+        if (status == ERROR_FILE_NOT_FOUND) {
+            output.Error("this host is not a node of a failover cluster: it has no Cluster Shared Volumes");
+            return kExitBadInput;
+        }
+        output.Error("whether this host is a cluster node could not be read from HKLM\\Cluster" +
+                     (status == ERROR_SUCCESS ? std::string(" (it reads now: run again)") : ": " + ErrorText(status)));
+        return kExitStepFailed;
     }
     if (!InitCSV(csv.get(), name.c_str())) {
         output.Error("the cluster's WMI namespace ROOT\\MSCLUSTER could not be opened (the debug log says why)");
