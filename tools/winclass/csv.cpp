@@ -253,7 +253,17 @@ bool CsvHold::Take(const std::string &volume, Output &output)
             return true;
     const std::string local = LocalNode();
     char *saved = NULL;
-    const int moved = move_csv_to_backup_cluster_node(name.c_str(), local.c_str(), &saved);
+    int moved = 0;
+    try {
+        moved = move_csv_to_backup_cluster_node(name.c_str(), local.c_str(), &saved);
+    } catch (...) {
+        // Out of memory after the coordinator was read: it is ours to free, and the CSV
+        // may have moved, so it is held for the way home.
+        if (saved != NULL)
+            held_.push_back(Held{name, saved});
+        std::free(saved);
+        throw;
+    }
     if (saved != NULL) {
         // Once the coordinator is known the CSV goes back to it, even after a failed move.
         held_.push_back(Held{name, saved});
