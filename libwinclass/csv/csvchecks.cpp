@@ -62,15 +62,15 @@ int is_csv(const char *volumeName, unsigned int *isCsv)
     *isCsv = 0;
     if (!clu_is_cluster_host())
         return 1;
-    CSVContext context = {};
-    const int opened = InitCSV(&context, volumeName);
+    // Closed also when out of memory leaves through here.
+    ScopedCSV context;
+    const int opened = InitCSV(context.get(), volumeName);
     if (!opened)
         msg_print(108265, kCodeCsvWarning, VO_SEV_ERROR,
                   "Could not perform initialization to determine whether volume '%s' is a Cluster Shared Volume.\n",
                   VO_ARG_TEXT, Text(volumeName));
-    else if (context.found)
+    else if (context.get()->found)
         *isCsv = 1;
-    Cleanup(&context);
     return opened ? 1 : 0;
 }
 

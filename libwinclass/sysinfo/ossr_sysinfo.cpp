@@ -360,16 +360,24 @@ extern "C" int write_ossr_sysinfo(void)
     if (TraceCalls())
         debugprintf("write_ossr_sysinfo(): ENTER\n");
     sysinfo_ctx ctx = {NULL, NULL, NULL, NULL, NULL, tv_str(), NULL, NULL};
+    // The file closed and the lists freed also when a string's out-of-memory error leaves
+    // through here: an open file would refuse the next document.
+    struct ctx_release {
+        sysinfo_ctx &ctx;
+        ~ctx_release()
+        {
+            sysinfo_close_file(&ctx);
+            disk_free_list(ctx.disks);
+            pool_free_list(ctx.pools);
+            volume_free_list(ctx.volumes);
+            partition_free_list(ctx.partitions);
+            adapter_free_list(ctx.adapters);
+        }
+    } release{ctx};
     if (const char *directory = get_unique_per_process_dir_path(NULL))
         ctx.path.format_utf8("%s%c%s", directory, 92, "OSSR_Sysinfo.xml");
     const int result = sysinfo_write_document(&ctx);
     if (TraceCalls())
         debugprintf("write_ossr_sysinfo(): EXIT: rc=%d\n", result);
-    sysinfo_close_file(&ctx);
-    disk_free_list(ctx.disks);
-    pool_free_list(ctx.pools);
-    volume_free_list(ctx.volumes);
-    partition_free_list(ctx.partitions);
-    adapter_free_list(ctx.adapters);
     return result;
 }

@@ -49,6 +49,12 @@ struct CsvOptions {
 // at its end whatever happened in between.
 class CsvHold {
 public:
+    CsvHold() = default;
+    CsvHold(const CsvHold &) = delete;
+    CsvHold &operator=(const CsvHold &) = delete;
+    // Those still held go home also when an out-of-memory error from the library unwinds
+    // the backup before ReturnAll.
+    ~CsvHold();
     // Moves the CSV holding volume (a volume root) here when it is one; false (with the
     // error said) when the move failed. A CSV whose coordinator was read is held even then.
     bool Take(const std::string &volume, Output &output);

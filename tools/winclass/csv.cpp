@@ -81,8 +81,18 @@ bool ReadState(CSVContext *context, const std::string &name, CsvState *state)
 int FindCsv(Output &output, OpenCsv &csv, const std::string &name)
 {
     if (!clu_is_cluster_host()) {
-        output.Error("this host is not a node of a failover cluster: it has no Cluster Shared Volumes");
-        return kExitBadInput;
+        // The library answers only yes or no; a key that could not be read is no answer.
+        HKEY key = NULL;
+        const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, W("Cluster"), 0, KEY_READ, &key);
+        if (status == ERROR_SUCCESS)
+            RegCloseKey(key);
+        if (status == ERROR_FILE_NOT_FOUND) {
+            output.Error("this host is not a node of a failover cluster: it has no Cluster Shared Volumes");
+            return kExitBadInput;
+        }
+        output.Error("whether this host is a cluster node could not be read from HKLM\\Cluster" +
+                     (status == ERROR_SUCCESS ? std::string(" (it reads now: run again)") : ": " + ErrorText(status)));
+        return kExitStepFailed;
     }
     if (!InitCSV(csv.get(), name.c_str())) {
         output.Error("the cluster's WMI namespace ROOT\\MSCLUSTER could not be opened (the debug log says why)");
@@ -154,8 +164,12 @@ int Report(Output &output, OpenCsv &csv, const std::string &name)
     Cleanup(csv.get());
     OpenCsv again;
     CsvState state;
-    if (FindCsv(output, again, name) != kExitSuccess || !ReadState(again.get(), name, &state))
+    if (FindCsv(output, again, name) != kExitSuccess)
         return output.Finish(kExitStepFailed);
+    if (!ReadState(again.get(), name, &state)) {
+        output.Error(name + ": its state could not be read from the cluster's WMI namespace (the debug log says why)");
+        return output.Finish(kExitStepFailed);
+    }
     output.Line(StateLine(state));
     output.Document()["clusterSharedVolume"] = StateJson(state);
     return output.Finish(kExitSuccess);
@@ -239,7 +253,17 @@ bool CsvHold::Take(const std::string &volume, Output &output)
             return true;
     const std::string local = LocalNode();
     char *saved = NULL;
-    const int moved = move_csv_to_backup_cluster_node(name.c_str(), local.c_str(), &saved);
+    int moved = 0;
+    try {
+        moved = move_csv_to_backup_cluster_node(name.c_str(), local.c_str(), &saved);
+    } catch (...) {
+        // Out of memory after the coordinator was read: it is ours to free, and the CSV
+        // may have moved, so it is held for the way home.
+        if (saved != NULL)
+            held_.push_back(Held{name, saved});
+        std::free(saved);
+        throw;
+    }
     if (saved != NULL) {
         // Once the coordinator is known the CSV goes back to it, even after a failed move.
         held_.push_back(Held{name, saved});
@@ -252,6 +276,17 @@ bool CsvHold::Take(const std::string &volume, Output &output)
     output.Line("Cluster Shared Volume " + name + " is on this node (" + local + ") for the backup; its coordinator "
                 "was " + held_.back().coordinator);
     return true;
+}
+
+CsvHold::~CsvHold()
+{
+    for (const Held &held : held_) {
+        try {
+            return_csv_to_saved_coordinator_node(held.name.c_str(), held.coordinator.c_str());
+        } catch (...) {
+            // Out of memory again: nothing more can be done from a destructor.
+        }
+    }
 }
 
 bool CsvHold::ReturnAll(Output &output)

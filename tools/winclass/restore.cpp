@@ -349,6 +349,10 @@ int Restore::CheckBackup()
     if (!ReadManifest(&manifest_))
         return kExitBadInput;
     const std::string host = manifest_.value("hostName", ""), here = HostName();
+    if (!host.empty() && here.empty()) {
+        output_.Error("this host's name cannot be read to check the backup is its own: " + ErrorText(GetLastError()));
+        return kExitStepFailed;
+    }
     if (!host.empty() && !SameText(Wide(host), Wide(here)))
         return Refused(options_.folder + ": a backup of host " + host + ", not of this host " + here +
                        "; restore it on " + host);

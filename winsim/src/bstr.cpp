@@ -42,6 +42,9 @@ size_t WideLength(const OLECHAR *s)
 
 EXTERN_C BSTR SysAllocString(const OLECHAR *psz)
 {
+    HRESULT faultHr;
+    if (winsim::FaultFor("SysAllocString", faultHr))
+        return NULL;
     if (psz == NULL)
         return NULL;
     return AllocBytes(psz, UINT(WideLength(psz) * sizeof(OLECHAR)));
@@ -49,6 +52,9 @@ EXTERN_C BSTR SysAllocString(const OLECHAR *psz)
 
 EXTERN_C BSTR SysAllocStringLen(const OLECHAR *strIn, UINT ui)
 {
+    HRESULT faultHr;
+    if (winsim::FaultFor("SysAllocStringLen", faultHr))
+        return NULL;
     if (ui > 0x3FFFFFF0u)
         return NULL;
     return AllocBytes(strIn, ui * UINT(sizeof(OLECHAR)));

@@ -105,6 +105,9 @@ using namespace winsim;
 
 EXTERN_C HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit)
 {
+    HRESULT faultHr;
+    if (winsim::FaultFor("CoInitializeEx", faultHr))
+        return faultHr;
     if (pvReserved != NULL || (dwCoInit & ~kKnownCoInitFlags) != 0)
         return E_INVALIDARG;
     const ComApartment model =
@@ -166,6 +169,9 @@ EXTERN_C HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthS
 
 EXTERN_C HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID *ppv)
 {
+    HRESULT faultHr;
+    if (winsim::FaultFor("CoCreateInstance", faultHr))
+        return faultHr;
     if (ppv == NULL)
         return E_POINTER;
     *ppv = NULL;
@@ -190,6 +196,9 @@ EXTERN_C HRESULT CoSetProxyBlanket(IUnknown *pProxy, DWORD dwAuthnSvc, DWORD dwA
                                    DWORD dwAuthnLevel, DWORD dwImpLevel, RPC_AUTH_IDENTITY_HANDLE pAuthInfo,
                                    DWORD dwCapabilities)
 {
+    HRESULT faultHr;
+    if (winsim::FaultFor("CoSetProxyBlanket", faultHr))
+        return faultHr;
     (void)pServerPrincName;
     (void)pAuthInfo;
     if (pProxy == NULL)

@@ -520,6 +520,9 @@ EXTERN_C HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DW
 EXTERN_C BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                               LPOVERLAPPED lpOverlapped)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("ReadFile", NULL, faultError))
+        return Fail(faultError, FALSE);
     if (lpNumberOfBytesRead != NULL)
         *lpNumberOfBytesRead = 0;
     std::shared_ptr<FileObject> file = LookupHandleAs<FileObject>(hFile);
@@ -554,6 +557,9 @@ EXTERN_C BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfByte
 EXTERN_C BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("WriteFile", NULL, faultError))
+        return Fail(faultError, FALSE);
     if (lpNumberOfBytesWritten != NULL)
         *lpNumberOfBytesWritten = 0;
     std::shared_ptr<FileObject> file = LookupHandleAs<FileObject>(hFile);
@@ -589,6 +595,9 @@ EXTERN_C BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBy
 
 EXTERN_C BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("GetFileSizeEx", NULL, faultError))
+        return Fail(faultError, FALSE);
     std::shared_ptr<FileObject> file = LookupHandleAs<FileObject>(hFile);
     if (!file)
         return Fail(DeviceReadError("GetFileSizeEx", hFile), FALSE);
@@ -604,6 +613,9 @@ EXTERN_C BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize)
 EXTERN_C BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
                                       DWORD dwMoveMethod)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("SetFilePointerEx", NULL, faultError))
+        return Fail(faultError, FALSE);
     std::shared_ptr<FileObject> file = LookupHandleAs<FileObject>(hFile);
     if (!file)
         return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -637,6 +649,9 @@ EXTERN_C BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMo
 
 EXTERN_C BOOL WINAPI SetEndOfFile(HANDLE hFile)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("SetEndOfFile", NULL, faultError))
+        return Fail(faultError, FALSE);
     std::shared_ptr<FileObject> file = LookupHandleAs<FileObject>(hFile);
     if (!file)
         return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -656,6 +671,9 @@ EXTERN_C BOOL WINAPI SetEndOfFile(HANDLE hFile)
 EXTERN_C BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME *lpCreationTime, const FILETIME *lpLastAccessTime,
                                  const FILETIME *lpLastWriteTime)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("SetFileTime", NULL, faultError))
+        return Fail(faultError, FALSE);
     (void)lpCreationTime;
     std::shared_ptr<FileObject> file = LookupHandleAs<FileObject>(hFile);
     if (!file)
@@ -679,6 +697,9 @@ EXTERN_C BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME *lpCreationTime, c
 
 EXTERN_C BOOL WINAPI FlushFileBuffers(HANDLE hFile)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("FlushFileBuffers", NULL, faultError))
+        return Fail(faultError, FALSE);
     std::shared_ptr<FileObject> file = LookupHandleAs<FileObject>(hFile);
     if (!file)
         return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -690,6 +711,9 @@ EXTERN_C BOOL WINAPI FlushFileBuffers(HANDLE hFile)
 
 EXTERN_C DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("GetFileAttributesW", lpFileName, faultError))
+        return Fail(faultError, INVALID_FILE_ATTRIBUTES);
     MappedPath path;
     if (DWORD error = MapWindowsPath(lpFileName, path))
         return Fail(error, INVALID_FILE_ATTRIBUTES);
@@ -701,6 +725,9 @@ EXTERN_C DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName)
 EXTERN_C BOOL WINAPI GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
                                           LPVOID lpFileInformation)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("GetFileAttributesExW", lpFileName, faultError))
+        return Fail(faultError, FALSE);
     if (fInfoLevelId != GetFileExInfoStandard)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     if (lpFileInformation == NULL)
@@ -726,6 +753,9 @@ EXTERN_C BOOL WINAPI GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LE
 
 EXTERN_C BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("SetFileAttributesW", lpFileName, faultError))
+        return Fail(faultError, FALSE);
     MappedPath path;
     if (DWORD error = MapWindowsPath(lpFileName, path))
         return Fail(error, FALSE);
@@ -740,6 +770,9 @@ EXTERN_C BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttribut
 
 EXTERN_C BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("CreateDirectoryW", lpPathName, faultError))
+        return Fail(faultError, FALSE);
     (void)lpSecurityAttributes;
     MappedPath path;
     if (DWORD error = MapWindowsPath(lpPathName, path))
@@ -758,6 +791,9 @@ EXTERN_C BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES 
 
 EXTERN_C BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("RemoveDirectoryW", lpPathName, faultError))
+        return Fail(faultError, FALSE);
     MappedPath path;
     if (DWORD error = MapWindowsPath(lpPathName, path))
         return Fail(error, FALSE);
@@ -782,6 +818,9 @@ EXTERN_C BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName)
 
 EXTERN_C BOOL WINAPI DeleteFileW(LPCWSTR lpFileName)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("DeleteFileW", lpFileName, faultError))
+        return Fail(faultError, FALSE);
     MappedPath path;
     if (DWORD error = MapWindowsPath(lpFileName, path))
         return Fail(error, FALSE);
@@ -816,6 +855,9 @@ DWORD CopyPathOut(const wstring16 &text, DWORD capacity, LPWSTR buffer)
 
 EXTERN_C DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("GetTempPathW", NULL, faultError))
+        return Fail(faultError, DWORD(0));
     // The first of TMP, TEMP, USERPROFILE, else the Windows directory; always with a
     // trailing backslash, and not checked for existence.
     wstring16 directory;
@@ -851,6 +893,9 @@ EXTERN_C BOOL WINAPI SetCurrentDirectoryW(LPCWSTR lpPathName)
 EXTERN_C DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer,
                                        LPWSTR *lpFilePart)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("GetFullPathNameW", lpFileName, faultError))
+        return Fail(faultError, DWORD(0));
     wstring16 full;
     if (DWORD error = FullWindowsPath(lpFileName, full))
         return Fail(error, DWORD(0));

@@ -123,6 +123,9 @@ EXTERN_C HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpF
 
 EXTERN_C BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("FindNextFileW", NULL, faultError))
+        return Fail(faultError, FALSE);
     std::shared_ptr<FileSearch> search = LookupHandleAs<FileSearch>(hFindFile);
     if (!search)
         return Fail(ERROR_INVALID_HANDLE, FALSE);

@@ -42,4 +42,9 @@ inline T Fail(DWORD error, T result)
     return result;
 }
 
+// The fault injected for (or swept onto) this call, through TakeFault: true with the
+// Win32 error, or the HRESULT of a COM call, to fail with.
+bool FaultFor(const char *function, const WCHAR *argument, DWORD &error);
+bool FaultFor(const char *function, HRESULT &hr);
+
 } // namespace winsim

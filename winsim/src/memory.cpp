@@ -74,6 +74,9 @@ EXTERN_C HLOCAL WINAPI LocalFree(HLOCAL hMem)
 
 EXTERN_C LPVOID CoTaskMemAlloc(SIZE_T cb)
 {
+    HRESULT faultHr;
+    if (winsim::FaultFor("CoTaskMemAlloc", faultHr))
+        return NULL;
     // A zero-byte request still gets a distinct, valid pointer.
     return malloc(cb ? cb : 1);
 }

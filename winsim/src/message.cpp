@@ -67,6 +67,7 @@ const SystemMessage kWin32Messages[] = {
     {1010, u"The configuration registry key is invalid."},
     {1018, u"Illegal operation attempted on a registry key that has been marked for deletion."},
     {1113, u"No mapping for the Unicode character exists in the target multi-byte code page."},
+    {1117, u"The request could not be performed because of an I/O device error."},
     {1168, u"Element not found."},
     {1629, u"The data supplied is of the wrong type."},
     {1630, u"Data of this type is not supported."},

@@ -505,6 +505,9 @@ using namespace winsim;
 EXTERN_C LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                                       PHKEY phkResult)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("RegOpenKeyExW", lpSubKey, faultError))
+        return LSTATUS(faultError);
     (void)ulOptions;  // REG_OPTION_OPEN_LINK: winsim has no symbolic links
     if (phkResult == NULL)
         return ERROR_INVALID_PARAMETER;
@@ -517,6 +520,9 @@ EXTERN_C LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reser
                                         LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                                         LPDWORD lpdwDisposition)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("RegCreateKeyExW", lpSubKey, faultError))
+        return LSTATUS(faultError);
     (void)Reserved;
     (void)lpClass;
     (void)lpSecurityAttributes;
@@ -553,6 +559,9 @@ EXTERN_C LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reser
 EXTERN_C LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                          LPBYTE lpData, LPDWORD lpcbData)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("RegQueryValueExW", lpValueName, faultError))
+        return LSTATUS(faultError);
     if (lpReserved != NULL || (lpData != NULL && lpcbData == NULL))
         return ERROR_INVALID_PARAMETER;
     StoredValue value;
@@ -578,6 +587,9 @@ EXTERN_C LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD
 EXTERN_C LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                                        const BYTE *lpData, DWORD cbData)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("RegSetValueExW", lpValueName, faultError))
+        return LSTATUS(faultError);
     (void)Reserved;
     if (lpData == NULL && cbData != 0)
         return ERROR_NOACCESS;
@@ -697,6 +709,9 @@ EXTERN_C LSTATUS WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey)
 EXTERN_C LSTATUS WINAPI RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType,
                                      PVOID pvData, LPDWORD pcbData)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("RegGetValueW", lpValue, faultError))
+        return LSTATUS(faultError);
     const DWORD offered = pcbData != NULL ? *pcbData : 0;
     const DWORD error = GetValue(hkey, lpSubKey, lpValue, dwFlags, pdwType, pvData, pcbData);
     if (error != ERROR_SUCCESS && (dwFlags & RRF_ZEROONFAILURE) != 0 && pvData != NULL && offered != 0)

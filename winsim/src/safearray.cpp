@@ -144,6 +144,9 @@ using namespace winsim;
 
 EXTERN_C SAFEARRAY *SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND *rgsabound)
 {
+    HRESULT faultHr;
+    if (winsim::FaultFor("SafeArrayCreate", faultHr))
+        return NULL;
     if (vt == VT_RECORD) {
         LogNotImplemented("SafeArrayCreate", "arrays of records");
         return NULL;
@@ -171,6 +174,9 @@ EXTERN_C SAFEARRAY *SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND *rgsa
 
 EXTERN_C SAFEARRAY *SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements)
 {
+    HRESULT faultHr;
+    if (winsim::FaultFor("SafeArrayCreateVector", faultHr))
+        return NULL;
     if (vt == VT_RECORD) {
         LogNotImplemented("SafeArrayCreateVector", "arrays of records");
         return NULL;
@@ -211,6 +217,9 @@ EXTERN_C HRESULT SafeArrayDestroy(SAFEARRAY *psa)
 
 EXTERN_C HRESULT SafeArrayCopy(SAFEARRAY *psa, SAFEARRAY **ppsaOut)
 {
+    HRESULT faultHr;
+    if (winsim::FaultFor("SafeArrayCopy", faultHr))
+        return faultHr;
     if (ppsaOut == NULL)
         return E_INVALIDARG;
     *ppsaOut = NULL;

@@ -66,6 +66,9 @@ using namespace winsim;
 
 EXTERN_C BOOL WINAPI GetComputerNameExW(COMPUTER_NAME_FORMAT NameType, LPWSTR lpBuffer, LPDWORD nSize)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("GetComputerNameExW", NULL, faultError))
+        return Fail(faultError, FALSE);
     if (nSize == NULL)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     wstring16 hostName, dnsDomain, answer;
@@ -102,6 +105,9 @@ EXTERN_C BOOL WINAPI GetComputerNameExW(COMPUTER_NAME_FORMAT NameType, LPWSTR lp
 
 EXTERN_C BOOL WINAPI GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("GetComputerNameW", NULL, faultError))
+        return Fail(faultError, FALSE);
     if (nSize == NULL)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     wstring16 hostName, dnsDomain;

@@ -232,6 +232,9 @@ EXTERN_C HRESULT VariantClear(VARIANTARG *pvarg)
 
 EXTERN_C HRESULT VariantCopy(VARIANTARG *pvargDest, VARIANTARG *pvargSrc)
 {
+    HRESULT faultHr;
+    if (winsim::FaultFor("VariantCopy", faultHr))
+        return faultHr;
     if (pvargDest == NULL || pvargSrc == NULL)
         return E_INVALIDARG;
     const VARTYPE vt = V_VT(pvargSrc);

@@ -46,15 +46,6 @@ DWORD FileSystemFlags(const wstring16 &fileSystem)
     return common;  // FAT, FAT32, exFAT
 }
 
-bool FaultFor(const char *function, const WCHAR *argument, DWORD &error)
-{
-    Fault fault;
-    if (!TakeFault(function, argument == NULL ? wstring16() : wstring16(argument), &fault))
-        return false;
-    error = fault.error;
-    return true;
-}
-
 wstring16 Widen(LPCSTR text) { return text == NULL ? wstring16() : FromUtf8(text); }
 
 } // namespace
@@ -73,7 +64,7 @@ using namespace winsim;
 EXTERN_C BOOL WINAPI GetVolumePathNameW(LPCWSTR lpszFileName, LPWSTR lpszVolumePathName, DWORD cchBufferLength)
 {
     DWORD error;
-    if (FaultFor("GetVolumePathNameW", lpszFileName, error))
+    if (winsim::FaultFor("GetVolumePathNameW", lpszFileName, error))
         return Fail(error, FALSE);
     if (lpszFileName == NULL || lpszFileName[0] == 0 || lpszVolumePathName == NULL)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -93,7 +84,7 @@ EXTERN_C BOOL WINAPI GetVolumeNameForVolumeMountPointW(LPCWSTR lpszVolumeMountPo
                                                        DWORD cchBufferLength)
 {
     DWORD error;
-    if (FaultFor("GetVolumeNameForVolumeMountPointW", lpszVolumeMountPoint, error))
+    if (winsim::FaultFor("GetVolumeNameForVolumeMountPointW", lpszVolumeMountPoint, error))
         return Fail(error, FALSE);
     if (lpszVolumeMountPoint == NULL || lpszVolumeName == NULL)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -121,7 +112,7 @@ EXTERN_C BOOL WINAPI GetVolumePathNamesForVolumeNameW(LPCWSTR lpszVolumeName, LP
                                                       DWORD cchBufferLength, PDWORD lpcchReturnLength)
 {
     DWORD error;
-    if (FaultFor("GetVolumePathNamesForVolumeNameW", lpszVolumeName, error))
+    if (winsim::FaultFor("GetVolumePathNamesForVolumeNameW", lpszVolumeName, error))
         return Fail(error, FALSE);
     if (lpszVolumeName == NULL)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -181,7 +172,7 @@ EXTERN_C BOOL WINAPI GetVolumePathNamesForVolumeNameA(LPCSTR lpszVolumeName, LPS
 EXTERN_C HANDLE WINAPI FindFirstVolumeW(LPWSTR lpszVolumeName, DWORD cchBufferLength)
 {
     DWORD error;
-    if (FaultFor("FindFirstVolumeW", NULL, error))
+    if (winsim::FaultFor("FindFirstVolumeW", NULL, error))
         return Fail(error, INVALID_HANDLE_VALUE);
     const Host &host = CurrentHost();
     if (host.volumes.empty())
@@ -193,6 +184,9 @@ EXTERN_C HANDLE WINAPI FindFirstVolumeW(LPWSTR lpszVolumeName, DWORD cchBufferLe
 
 EXTERN_C BOOL WINAPI FindNextVolumeW(HANDLE hFindVolume, LPWSTR lpszVolumeName, DWORD cchBufferLength)
 {
+    DWORD faultError;
+    if (winsim::FaultFor("FindNextVolumeW", NULL, faultError))
+        return Fail(faultError, FALSE);
     std::shared_ptr<VolumeSearch> search = LookupHandleAs<VolumeSearch>(hFindVolume);
     if (!search)
         return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -245,7 +239,7 @@ EXTERN_C BOOL WINAPI GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolu
                                            DWORD nFileSystemNameSize)
 {
     DWORD error;
-    if (FaultFor("GetVolumeInformationW", lpRootPathName, error))
+    if (winsim::FaultFor("GetVolumeInformationW", lpRootPathName, error))
         return Fail(error, FALSE);
     const wstring16 root = lpRootPathName != NULL ? wstring16(lpRootPathName) : CurrentDirectory().substr(0, 3);
     if (!EndsWithBackslash(root))
@@ -291,7 +285,7 @@ EXTERN_C UINT WINAPI GetDriveTypeW(LPCWSTR lpRootPathName)
 EXTERN_C BOOL WINAPI GetFirmwareType(PFIRMWARE_TYPE FirmwareType)
 {
     DWORD error;
-    if (FaultFor("GetFirmwareType", NULL, error))
+    if (winsim::FaultFor("GetFirmwareType", NULL, error))
         return Fail(error, FALSE);
     if (FirmwareType == NULL)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -302,7 +296,7 @@ EXTERN_C BOOL WINAPI GetFirmwareType(PFIRMWARE_TYPE FirmwareType)
 EXTERN_C DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpGuid, PVOID, DWORD)
 {
     DWORD error;
-    if (FaultFor("GetFirmwareEnvironmentVariableW", NULL, error))
+    if (winsim::FaultFor("GetFirmwareEnvironmentVariableW", NULL, error))
         return Fail(error, DWORD(0));
     if (CurrentHost().firmware != Firmware::Uefi)
         return Fail(ERROR_INVALID_FUNCTION, DWORD(0));
@@ -314,7 +308,7 @@ EXTERN_C DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lp
 EXTERN_C BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation)
 {
     DWORD error;
-    if (FaultFor("GetVersionExW", NULL, error))
+    if (winsim::FaultFor("GetVersionExW", NULL, error))
         return Fail(error, FALSE);
     if (lpVersionInformation == NULL)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);

@@ -284,6 +284,11 @@ public:
         made->cDatabases = UINT(component_.databaseFiles.size());
         made->cLogFiles = UINT(component_.logFiles.size());
         made->cDependencies = 0;
+        if (!made->bstrComponentName || (!component_.logicalPath.empty() && !made->bstrLogicalPath) ||
+            (!component_.caption.empty() && !made->bstrCaption)) {
+            FreeComponentInfo(made);
+            return E_OUTOFMEMORY;
+        }
         *info = made;
         return S_OK;
     }

@@ -207,6 +207,9 @@ STDMETHODIMP WriterComponentsView::GetComponent(UINT index, IVssComponent **comp
 
 STDMETHODIMP BackupComponents::GetWriterComponentsCount(UINT *count)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::GetWriterComponentsCount", &faultHr))
+        return faultHr;
     if (!count)
         return E_INVALIDARG;
     if (mode_ == Mode::None)
@@ -217,6 +220,9 @@ STDMETHODIMP BackupComponents::GetWriterComponentsCount(UINT *count)
 
 STDMETHODIMP BackupComponents::GetWriterComponents(UINT index, IVssWriterComponentsExt **writer)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::GetWriterComponents", &faultHr))
+        return faultHr;
     if (!writer)
         return E_INVALIDARG;
     *writer = nullptr;
@@ -231,18 +237,27 @@ STDMETHODIMP BackupComponents::GetWriterComponents(UINT index, IVssWriterCompone
 STDMETHODIMP BackupComponents::SetSelectedForRestore(VSS_ID writerId, VSS_COMPONENT_TYPE type, LPCWSTR logicalPath,
                                                      LPCWSTR name, boolean selected)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::SetSelectedForRestore", &faultHr))
+        return faultHr;
     return SelectForRestore("SetSelectedForRestore", writerId, type, logicalPath, name, selected, nullptr);
 }
 
 STDMETHODIMP BackupComponents::SetSelectedForRestoreEx(VSS_ID writerId, VSS_COMPONENT_TYPE type, LPCWSTR logicalPath,
                                                        LPCWSTR name, boolean selected, VSS_ID instanceId)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::SetSelectedForRestoreEx", &faultHr))
+        return faultHr;
     return SelectForRestore("SetSelectedForRestoreEx", writerId, type, logicalPath, name, selected, &instanceId);
 }
 
 STDMETHODIMP BackupComponents::SetRestoreOptions(VSS_ID writerId, VSS_COMPONENT_TYPE type, LPCWSTR logicalPath,
                                                  LPCWSTR name, LPCWSTR options)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::SetRestoreOptions", &faultHr))
+        return faultHr;
     DocumentComponent *component = nullptr;
     const HRESULT hr = RestoreTarget("SetRestoreOptions", writerId, type, logicalPath, name, &component);
     if (FAILED(hr))
@@ -259,6 +274,9 @@ STDMETHODIMP BackupComponents::SetRestoreOptions(VSS_ID writerId, VSS_COMPONENT_
 STDMETHODIMP BackupComponents::SetAdditionalRestores(VSS_ID writerId, VSS_COMPONENT_TYPE type, LPCWSTR logicalPath,
                                                      LPCWSTR name, boolean additionalResync)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::SetAdditionalRestores", &faultHr))
+        return faultHr;
     DocumentComponent *component = nullptr;
     const HRESULT hr = RestoreTarget("SetAdditionalRestores", writerId, type, logicalPath, name, &component);
     if (FAILED(hr))
@@ -272,6 +290,9 @@ STDMETHODIMP BackupComponents::AddAlternativeLocationMapping(VSS_ID writerId, VS
                                                              LPCWSTR logicalPath, LPCWSTR name, LPCWSTR path,
                                                              LPCWSTR filespec, boolean recursive, LPCWSTR destination)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::AddAlternativeLocationMapping", &faultHr))
+        return faultHr;
     DocumentComponent *component = nullptr;
     const HRESULT hr =
         RestoreTarget("AddAlternativeLocationMapping", writerId, type, logicalPath, name, &component);
@@ -293,6 +314,9 @@ STDMETHODIMP BackupComponents::AddRestoreSubcomponent(VSS_ID writerId, VSS_COMPO
                                                       LPCWSTR name, LPCWSTR subLogicalPath, LPCWSTR subName,
                                                       boolean repair)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::AddRestoreSubcomponent", &faultHr))
+        return faultHr;
     DocumentComponent *component = nullptr;
     const HRESULT hr = RestoreTarget("AddRestoreSubcomponent", writerId, type, logicalPath, name, &component);
     if (FAILED(hr))
@@ -325,6 +349,9 @@ STDMETHODIMP BackupComponents::SetRangesFilePath(VSS_ID, VSS_COMPONENT_TYPE, LPC
 STDMETHODIMP BackupComponents::SetAuthoritativeRestore(VSS_ID writerId, VSS_COMPONENT_TYPE type, LPCWSTR logicalPath,
                                                        LPCWSTR name, boolean authoritative)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::SetAuthoritativeRestore", &faultHr))
+        return faultHr;
     DocumentComponent *component = nullptr;
     const HRESULT hr = RestoreTarget("SetAuthoritativeRestore", writerId, type, logicalPath, name, &component);
     if (FAILED(hr))

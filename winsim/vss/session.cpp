@@ -103,6 +103,9 @@ STDMETHODIMP BackupComponents::SetBackupState(boolean selectComponents, boolean 
 
 STDMETHODIMP BackupComponents::SetRestoreState(VSS_RESTORE_TYPE restoreType)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::SetRestoreState", &faultHr))
+        return faultHr;
     if (mode_ != Mode::Restore)
         return VSS_E_BAD_STATE;
     if (restoreType < VSS_RTYPE_BY_COPY || restoreType > VSS_RTYPE_OTHER)

@@ -174,6 +174,11 @@ STDMETHODIMP BackupComponents::GetSnapshotProperties(VSS_ID snapshotId, VSS_SNAP
     prop->m_pwszOriginalVolumeName = TaskMemCopy(snapshot.originalVolume);
     prop->m_pwszOriginatingMachine = TaskMemCopy(HostMachineName());
     prop->m_pwszServiceMachine = TaskMemCopy(HostMachineName());
+    if (!prop->m_pwszSnapshotDeviceObject || !prop->m_pwszOriginalVolumeName || !prop->m_pwszOriginatingMachine ||
+        !prop->m_pwszServiceMachine) {
+        VssFreeSnapshotProperties(prop);
+        return E_OUTOFMEMORY;
+    }
     prop->m_ProviderId = kSystemProviderId;
     prop->m_lSnapshotAttributes = snapshot.context | VSS_VOLSNAP_ATTR_DIFFERENTIAL;
     prop->m_tsCreationTimestamp = createdAt_;
@@ -183,6 +188,9 @@ STDMETHODIMP BackupComponents::GetSnapshotProperties(VSS_ID snapshotId, VSS_SNAP
 
 STDMETHODIMP BackupComponents::IsVolumeSupported(VSS_ID providerId, VSS_PWSZ volumeName, WINBOOL *supported)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::IsVolumeSupported", &faultHr))
+        return faultHr;
     if (!volumeName || !supported)
         return E_INVALIDARG;
     *supported = FALSE;

@@ -45,6 +45,9 @@ STDMETHODIMP BackupComponents::GatherWriterMetadata(IVssAsync **async)
 
 STDMETHODIMP BackupComponents::GetWriterMetadataCount(UINT *count)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::GetWriterMetadataCount", &faultHr))
+        return faultHr;
     if (!count)
         return E_INVALIDARG;
     if (!gathered_)
@@ -67,6 +70,9 @@ STDMETHODIMP BackupComponents::GetWriterMetadata(UINT index, VSS_ID *instanceId,
 STDMETHODIMP BackupComponents::GetWriterMetadataEx(UINT index, VSS_ID *instanceId,
                                                    IVssExamineWriterMetadataEx **metadata)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::GetWriterMetadataEx", &faultHr))
+        return faultHr;
     if (!instanceId || !metadata)
         return E_INVALIDARG;
     *metadata = nullptr;
@@ -105,6 +111,9 @@ STDMETHODIMP BackupComponents::GatherWriterStatus(IVssAsync **async)
 
 STDMETHODIMP BackupComponents::GetWriterStatusCount(UINT *count)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::GetWriterStatusCount", &faultHr))
+        return faultHr;
     if (!count)
         return E_INVALIDARG;
     if (!statusGathered_)
@@ -123,6 +132,9 @@ STDMETHODIMP BackupComponents::FreeWriterStatus()
 STDMETHODIMP BackupComponents::GetWriterStatus(UINT index, VSS_ID *instanceId, VSS_ID *writerId, BSTR *name,
                                                VSS_WRITER_STATE *state, HRESULT *failure)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::GetWriterStatus", &faultHr))
+        return faultHr;
     if (!instanceId || !writerId || !name || !state || !failure)
         return E_INVALIDARG;
     if (!statusGathered_)
@@ -211,6 +223,9 @@ STDMETHODIMP BackupComponents::SetBackupSucceeded(VSS_ID instanceId, VSS_ID writ
 STDMETHODIMP BackupComponents::SetBackupOptions(VSS_ID writerId, VSS_COMPONENT_TYPE type, LPCWSTR logicalPath,
                                                 LPCWSTR name, LPCWSTR options)
 {
+    HRESULT faultHr;
+    if (OperationFault("IVssBackupComponents::SetBackupOptions", &faultHr))
+        return faultHr;
     if (!name || !options)
         return E_INVALIDARG;
     if (mode_ != Mode::Backup)

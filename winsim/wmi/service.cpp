@@ -692,6 +692,14 @@ HRESULT NewServices(const text &ns, IWbemServices **services)
 
 HRESULT CheckFault(WmiFaultPoint point, const std::vector<text> &subjects)
 {
+    static const char *const kCallNames[] = {
+        "IWbemLocator::ConnectServer",    "IWbemServices::ExecQuery",   "IEnumWbemClassObject::Next",
+        "IWbemClassObject::Get",          "IWbemClassObject::Put",      "IWbemServices::GetObject",
+        "IWbemClassObject::GetMethod",    "IWbemClassObject::SpawnInstance", "IWbemServices::ExecMethod",
+    };
+    Fault swept;
+    if (TakeFault(kCallNames[int(point)], subjects.empty() ? text() : subjects.front(), &swept))
+        return swept.hresult;
     Controls &controls = TheControls();
     std::lock_guard<std::mutex> guard(controls.lock);
     for (auto &fault : controls.faults) {

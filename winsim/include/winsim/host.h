@@ -152,6 +152,21 @@ WINSIM_API void InjectHresult(const std::string &function, const std::u16string 
 WINSIM_API void ClearFaults();
 // For winsim's own calls (and its WMI and VSS layers): the fault that applies to this call,
 // consumed when given once. False when the call should go on normally.
+// Every faultable call of winsim passes here, and a fault sweep counts it.
 WINSIM_API bool TakeFault(const char *function, const std::u16string &argument, Fault *fault);
+
+// ---- fault sweep ----
+// Counts the faultable calls (Win32, COM, VSS, WMI, ADO, allocations) made from now on;
+// with failAt k > 0 the k-th of them fails with an error Windows documents for that call
+// (ERROR_NOT_ENOUGH_MEMORY, E_OUTOFMEMORY, VSS_E_UNEXPECTED, WBEM_E_FAILED ...), once.
+WINSIM_API void StartFaultSweep(size_t failAt = 0);
+struct FaultSweepCount {
+    size_t calls = 0;     // faultable calls counted since StartFaultSweep
+    std::string failed;   // the call that was failed ("CreateFileW"); empty when none was
+    DWORD error = 0;      // what it failed with: the Win32 error, or the HRESULT of a COM call
+};
+WINSIM_API FaultSweepCount FaultableCalls();
+// Stops counting; calls go on normally.
+WINSIM_API void StopFaultSweep();
 
 } // namespace winsim
