@@ -497,70 +497,39 @@ std::vector<Row> StringRows(StringState &s)
     };
 }
 
-TEST_F(ArgumentMatrix, Backup)
+// A table on fresh state.
+template <class State> void RunFresh(const char *family, std::vector<Row> (*table)(State &))
 {
-    BackupState state;
-    RunTable("backup", BackupRows(state));
+    State state;
+    RunTable(family, table(state));
 }
 
-TEST_F(ArgumentMatrix, Restore)
+// The rows of a table, after checking that none names its case twice (a row copied
+// without changing its variant).
+template <class State> size_t Count(std::vector<Row> (*table)(State &))
 {
-    RestoreState state;
-    RunTable("restore", RestoreRows(state));
+    State state;
+    const std::vector<Row> rows = table(state);
+    std::set<std::string> names;
+    for (const Row &row : rows)
+        EXPECT_TRUE(names.insert(std::string(row.function) + " / " + row.variant).second)
+            << row.function << " " << row.variant << " twice";
+    return rows.size();
 }
 
-TEST_F(ArgumentMatrix, SaveItems)
-{
-    SaveItemState state;
-    RunTable("save items", SaveItemRows(state));
-}
+TEST_F(ArgumentMatrix, Backup) { RunFresh("backup", BackupRows); }
+TEST_F(ArgumentMatrix, Restore) { RunFresh("restore", RestoreRows); }
+TEST_F(ArgumentMatrix, SaveItems) { RunFresh("save items", SaveItemRows); }
+TEST_F(ArgumentMatrix, Csv) { RunFresh("CSV", CsvRows); }
+TEST_F(ArgumentMatrix, WmiHelpers) { RunFresh("WMI helpers", WmiRows); }
+TEST_F(ArgumentMatrix, SysinfoAndHost) { RunFresh("sysinfo and host", HostRows); }
+TEST_F(ArgumentMatrix, StringsAndConversions) { RunFresh("strings and conversions", StringRows); }
 
-TEST_F(ArgumentMatrix, Csv)
-{
-    CsvState state;
-    RunTable("CSV", CsvRows(state));
-}
-
-TEST_F(ArgumentMatrix, WmiHelpers)
-{
-    WmiState state;
-    RunTable("WMI helpers", WmiRows(state));
-}
-
-TEST_F(ArgumentMatrix, SysinfoAndHost)
-{
-    HostState state;
-    RunTable("sysinfo and host", HostRows(state));
-}
-
-TEST_F(ArgumentMatrix, StringsAndConversions)
-{
-    StringState state;
-    RunTable("strings and conversions", StringRows(state));
-}
-
-// The number of cases, for the documentation; and no table names one case twice, so that
-// a row copied without changing its variant is caught.
+// The number of cases, for the documentation.
 TEST(ArgumentMatrixCount, EveryCaseOnceAndTheirNumber)
 {
-    BackupState backup;
-    RestoreState restore;
-    SaveItemState items;
-    CsvState csv;
-    WmiState wmi;
-    HostState host;
-    StringState strings;
-    const std::vector<std::vector<Row>> tables = {BackupRows(backup), RestoreRows(restore), SaveItemRows(items),
-                                                  CsvRows(csv),       WmiRows(wmi),         HostRows(host),
-                                                  StringRows(strings)};
-    size_t count = 0;
-    for (const std::vector<Row> &rows : tables) {
-        std::set<std::string> names;
-        for (const Row &row : rows)
-            EXPECT_TRUE(names.insert(std::string(row.function) + " / " + row.variant).second)
-                << row.function << " " << row.variant << " twice";
-        count += rows.size();
-    }
+    const size_t count = Count(BackupRows) + Count(RestoreRows) + Count(SaveItemRows) + Count(CsvRows) +
+                         Count(WmiRows) + Count(HostRows) + Count(StringRows);
     std::printf("argument matrix: %zu cases\n", count);
 }
 
