@@ -37,7 +37,10 @@ bool TraceDetail() { return Debug >= 5 || (VoTrace & 0x10) != 0; }
 
 vo_msg *NotInitialized() { return msg_create(113658, 53000, "VSS common requester is not initialized.\n"); }
 vo_msg *SnapshotFailed() { return msg_create(159673, 55000, "Unable to create the VSS snapshot.\n"); }
-vo_msg *DocumentFailed() { return msg_create(159674, 55000, "Unable to create the Backup Components Document file.\n"); }
+vo_msg *DocumentFailed()
+{
+    return msg_create(159674, 55000, "Unable to create the Backup Components Document file.\n");
+}
 
 size_t WideLength(const WCHAR *text)
 {
