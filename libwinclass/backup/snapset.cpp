@@ -36,6 +36,11 @@ bool TraceSetup() { return Debug >= 3 || (VoTrace & 0x4) != 0; }
 bool TraceDetail() { return Debug >= 5 || (VoTrace & 0x10) != 0; }
 
 vo_msg *NotInitialized() { return msg_create(113658, 53000, "VSS common requester is not initialized.\n"); }
+vo_msg *SnapshotFailed() { return msg_create(159673, 55000, "Unable to create the VSS snapshot.\n"); }
+vo_msg *DocumentFailed()
+{
+    return msg_create(159674, 55000, "Unable to create the Backup Components Document file.\n");
+}
 
 size_t WideLength(const WCHAR *text)
 {
@@ -388,14 +393,14 @@ vo_msg *CVssSysReqBackup::TakeSnapshot(const tv_str &documentPath, GUID *snapsho
         msg_free(SelectSystemState());
 
     if (Checked("DoSnapshot", cr->DoSnapshot()) != 0)
-        return msg_create(159673, 55000, "Unable to create the VSS snapshot.\n");
+        return SnapshotFailed();
     if (snapshotSetId != NULL)
         *snapshotSetId = cr->snapshotSetId;
 
     wstr document(static_cast<const WCHAR *>(documentPath) != NULL ? static_cast<const WCHAR *>(documentPath)
                                                                     : W(""));
     if (Checked("SaveBcdAsXML", cr->SaveBcdAsXML(document)) != 0)
-        return msg_create(159674, 55000, "Unable to create the Backup Components Document file.\n");
+        return DocumentFailed();
 
     // Every volume of the set learns its shadow-copy device.
     const CVssMountPointMap mountPoints = cr->snapshotMountPoints;
@@ -481,22 +486,27 @@ WINCLASS_API vo_msg *vsscr_process_snap(size_t size, WCHAR *documentPath, GUID *
     CVssSysReqBackup &requester = BackupRequester();
     if (!requester.initialized || requester.cr == NULL)
         return NotInitialized();
+    // Refused before the snapshot is taken: the caller could not learn the set's ID or
+    // where its document went, so the snapshot would be left behind unknown.
+    if (snapshotSetId == NULL)
+        return SnapshotFailed();
+    if (documentPath == NULL || size < 2)
+        return DocumentFailed();
 
     // The document goes where its whole path says, whatever part of it the caller's
     // buffer can take.
     std::unique_ptr<WCHAR[]> path(new (std::nothrow) WCHAR[kPathChars]);
     if (!path)
-        return msg_create(159674, 55000, "Unable to create the Backup Components Document file.\n");
+        return DocumentFailed();
     createxmlpath(path.get(), kPathChars, W("backcomp"));
     const tv_str document(path.get());
     if (TraceDetail())
         debugprintf("UTF8 string for BCDPath is '%s'.\n", document.get_utf8());
-    if (documentPath != NULL && size != 0)
-        vo_wcslcpy(documentPath, path.get(), size);
+    vo_wcslcpy(documentPath, path.get(), size);
 
     GUID setId = {};
     vo_msg *result = requester.TakeSnapshot(document, &setId);
-    if (result == NULL && snapshotSetId != NULL)
+    if (result == NULL)
         *snapshotSetId = setId;
     return result;
 }

@@ -51,6 +51,13 @@ void PrintTwo(int number, int code, const char *format, const char *first, const
     msg_print(number, code, VO_SEV_ERROR, format, VO_ARG_TEXT, Text(first), VO_ARG_TEXT, Text(second));
 }
 
+void PrintReturnFailed(const char *csvName, const char *savedCoordinator)
+{
+    PrintTwo(108264, kCodeCsvError,
+             "Could not move Cluster Shared Volume '%s' back to the original server '%s' from the backup server.\n",
+             csvName, savedCoordinator);
+}
+
 } // namespace
 
 extern "C" {
@@ -190,6 +197,12 @@ int move_csv_to_backup_cluster_node(const char *csvName, const char *targetNode,
 
 int return_csv_to_saved_coordinator_node(const char *csvName, const char *savedCoordinator)
 {
+    // Without a saved coordinator there is no node to return to; the cluster is not asked
+    // to move the CSV to a host without a name.
+    if (savedCoordinator == NULL) {
+        PrintReturnFailed(csvName, savedCoordinator);
+        return 0;
+    }
     ScopedCSV csv;
     if (!csv.Open(csvName)) {
         PrintTwo(108262, kCodeCsvError,
@@ -211,9 +224,7 @@ int return_csv_to_saved_coordinator_node(const char *csvName, const char *savedC
     // No fault-state test on the way back: a CSV in maintenance mode goes home too.
     if (MoveCSVToSpecifiedNode(csv.get(), csvName, savedCoordinator))
         return 1;
-    PrintTwo(108264, kCodeCsvError,
-             "Could not move Cluster Shared Volume '%s' back to the original server '%s' from the backup server.\n",
-             csvName, savedCoordinator);
+    PrintReturnFailed(csvName, savedCoordinator);
     return 0;
 }
 

@@ -313,6 +313,10 @@ int getDiskNumbersForVolume(char *guidPath, const char *name, char *buffer, size
 
 int is_volume_allowed_as_critical(const char *path, const char *guid)
 {
+    // No path names no volume, and so no critical one; inside the library every volume
+    // tested has a path.
+    if (path == NULL)
+        return 0;
     return winclass::VolumeAllowedAsCritical(path, guid, nullptr) ? 1 : 0;
 }
 

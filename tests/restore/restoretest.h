@@ -115,7 +115,8 @@ protected:
         }
         sow_free_save_item(items, nullptr);
         WCHAR document[1024] = {};
-        EXPECT_SUCCESS(vsscr_process_snap(1024, document, nullptr));
+        GUID setId;
+        EXPECT_SUCCESS(vsscr_process_snap(1024, document, &setId));
         document_ = Narrow(document);
         open_.insert(open_.begin(), Init(document_));
         ASSERT_TRUE(!writers_.empty() && !tvtest::ReadWholeFile(document_).empty()) << document_;

@@ -276,8 +276,9 @@ TEST_F(SnapshotSet, CsvUnderTheSystemDriveDoesNotBringTheSystemDrive)
     EXPECT_SUCCESS(vsscr_add_volume_EX(W("C:\\ClusterStorage\\Volume1\\"), 2));
     EXPECT_EQ(std::vector<std::string>{"C:\\ClusterStorage\\Volume1\\"}, VolumeNames());
     WCHAR document[1024];
+    GUID setId;
     EXPECT_SUCCESS(vsscr_add_savepath("C:\\ClusterStorage\\Volume1"));
-    EXPECT_SUCCESS(vsscr_process_snap(1024, document, nullptr));
+    EXPECT_SUCCESS(vsscr_process_snap(1024, document, &setId));
     const std::vector<Volume> volumes = VolumeList();
     ASSERT_EQ(1u, volumes.size()) << "C:\\ is neither in the map nor in the snapshot set";
     EXPECT_NE("", volumes[0].shadowPath);
@@ -504,7 +505,8 @@ TEST_F(SnapshotSet, DocumentPathIsCutToTheCallersBuffer)
     EXPECT_SUCCESS(vsscr_add_savepath("C:\\Windows"));
     WCHAR document[12];
     std::fill(std::begin(document), std::end(document), WCHAR('#'));
-    EXPECT_SUCCESS(vsscr_process_snap(8, document, nullptr));
+    GUID setId;
+    EXPECT_SUCCESS(vsscr_process_snap(8, document, &setId));
     EXPECT_EQ(std::string(get_unique_per_process_dir_path(nullptr)).substr(0, 7), Utf8(document));
     EXPECT_EQ(WCHAR('#'), document[8]);
     EXPECT_NE("", VolumeList().at(0).shadowPath);
