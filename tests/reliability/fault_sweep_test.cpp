@@ -58,7 +58,7 @@ int RunFlow(const Flow &flow, json *document, const fs::path &folder, const char
     int code = 0;
     if (flow.kind == kBackup) {
         fs::remove_all(folder);
-        code = winclass::RunBackup({flow.paths, folder.string(), false, flow.saveType, "", false, false}, output);
+        code = winclass::RunBackup({flow.paths, folder.string(), false, flow.saveType, "", false, false, 3, 0}, output);
     } else if (flow.kind == kRestore) {
         code = winclass::RunRestore({(kScratch / "saved").string(), {}, false, "", false}, output);
     } else if (flow.kind == kSysinfo) {

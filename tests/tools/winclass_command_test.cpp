@@ -103,18 +103,21 @@ std::string Said(const json &document)
 
 int Backup(winclass::BackupOptions options, json *document)
 {
+    options.retryWaitSeconds = 0;
     winclass::Output output(true);
     int code = winclass::RunBackup(options, output);
     *document = output.Document();
     return code;
 }
 
-int Backup(const std::vector<std::string> &paths, const fs::path &destination, json *document, bool force = false)
+int Backup(const std::vector<std::string> &paths, const fs::path &destination, json *document, bool force = false,
+           int retries = 3)
 {
     winclass::BackupOptions options;
     options.paths = paths;
     options.destination = destination.string();
     options.force = force;
+    options.retries = retries;
     return Backup(options, document);
 }
 
@@ -416,7 +419,8 @@ TEST(WinclassBackup, AFailureAtEachVssStepIsNamedWithItsHresult)
         winsim::InjectHresult(c.function, c.argument, c.hresult);
         fs::path destination = Fresh("fault-" + std::to_string(++run));
         json document;
-        EXPECT_EQ(Backup({"D:\\Shares", "E:\\Projects"}, destination, &document), c.exitCode) << c.function;
+        EXPECT_EQ(Backup({"D:\\Shares", "E:\\Projects"}, destination, &document, false, 0), c.exitCode)
+            << c.function;
         const std::string said = Said(document);
         char code[16];
         std::snprintf(code, sizeof code, "0x%08X", unsigned(c.hresult));
@@ -432,6 +436,59 @@ TEST(WinclassBackup, AFailureAtEachVssStepIsNamedWithItsHresult)
         // Released backup components take their non-persistent shadow copies with them,
         // also when DeleteSnapshots failed.
         EXPECT_TRUE(winsim::ShadowCopyDevices().empty()) << c.function;
+        winsim::ClearFaults();
+    }
+}
+
+// A cause VSS calls transient is tried again from the snapshot set up, within the bound,
+// each retry said with its reason; a lasting one is not tried again. A writer that failed
+// the snapshot stops the backup: its copies would not be consistent.
+TEST(WinclassBackup, ATransientFailureIsTriedAgainWithinTheBoundAndSaid)
+{
+    const struct {
+        const char *function;
+        const char16_t *argument;  // a writer's name: that writer fails
+        HRESULT hresult;
+        int times;       // the fault is met by this many tries in a row
+        int saveType, retries;
+        int exitCode;
+        size_t retried;
+        const char *said;  // the first retry's reason, or the error when none
+    } kCases[] = {
+        {"IVssBackupComponents::StartSnapshotSet", u"", VSS_E_SNAPSHOT_SET_IN_PROGRESS, 1, 3, 3, 0, 1,
+         "AddVolToSnapset failed for D:\\: 0x80042316"},
+        {"IVssBackupComponents::DoSnapshotSet", u"", VSS_E_FLUSH_WRITES_TIMEOUT, 2, 3, 3, 0, 2, "DoSnapshot failed: 0x80042313"},
+        {"IVssBackupComponents::DoSnapshotSet", u"", VSS_E_SNAPSHOT_SET_IN_PROGRESS, 3, 3, 2, 1, 2, "0x80042316"},
+        {"IVssBackupComponents::DoSnapshotSet", u"", VSS_E_HOLD_WRITES_TIMEOUT, 1, 3, 0, 1, 0, "0x80042314"},
+        {"IVssBackupComponents::DoSnapshotSet", u"", VSS_E_PROVIDER_VETO, 1, 3, 3, 1, 0, "DoSnapshot failed: 0x80042306"},
+        {"IVssBackupComponents::PrepareForBackup", u"Registry Writer", VSS_E_WRITERERROR_RETRYABLE, 1, 2, 3, 0, 1,
+         "writer Registry Writer failed while the snapshot was made: VSS_WS_FAILED_AT_PREPARE_BACKUP, 0x800423F3"},
+        {"IVssBackupComponents::DoSnapshotSet", u"System Writer", VSS_E_WRITERERROR_TIMEOUT, 4, 2, 3, 1, 3,
+         "VSS_WS_FAILED_AT_FREEZE, 0x800423F2"},
+        {"IVssBackupComponents::PrepareForBackup", u"Registry Writer", VSS_E_WRITERERROR_NONRETRYABLE, 1, 2, 3, 1, 0,
+         "writer Registry Writer failed while the snapshot was made: VSS_WS_FAILED_AT_PREPARE_BACKUP, 0x800423F4"},
+    };
+    int run = 0;
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(std::string(c.function) + " " + std::to_string(run));
+        for (int time = 0; time < c.times; ++time)
+            winsim::InjectHresult(c.function, c.argument, c.hresult);
+        winclass::BackupOptions options = WriterOptions(c.saveType, Fresh("retry-" + std::to_string(++run)));
+        if (c.saveType == 3)
+            options.paths = {"D:\\Shares"};
+        options.retries = c.retries;
+        json document;
+        EXPECT_EQ(Backup(options, &document), c.exitCode) << Said(document);
+        const json retries = document.value("retries", json::array());
+        ASSERT_EQ(retries.size(), c.retried) << document.dump();
+        const std::string said = c.retried ? retries[0]["reason"].get<std::string>() : Said(document);
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        for (size_t at = 0; at < retries.size(); ++at) {
+            EXPECT_EQ(retries[at]["retry"], at + 1);
+            EXPECT_NE(retries[at]["error"].get<std::string>().find(c.said), std::string::npos) << retries[at];
+        }
+        EXPECT_EQ(document.contains("error"), c.exitCode != 0) << Said(document);
+        EXPECT_TRUE(winsim::ShadowCopyDevices().empty());
         winsim::ClearFaults();
     }
 }

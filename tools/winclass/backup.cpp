@@ -11,14 +11,17 @@
 #include <libwinclass/backup.h>
 #include <libwinclass/explain.h>
 #include <libwinclass/saveitems.h>
+#include <vssrequester/vsscr.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
+#include <thread>
 
 namespace winclass {
 
@@ -91,12 +94,20 @@ public:
     int AddToSnapshotSet();
     int PlanWriters();
     int TakeSnapshot();
+    int CheckWriters();
     int ListFiles();
     int ShowDryRun();
     int Copy();
     int WriteManifest();
     // Completion and the deletion of the snapshot set, whatever came before; the summary.
     int Finish(int exitCode);
+
+    // Why the attempt that just failed may succeed when made again; empty when it would
+    // fail the same way.
+    std::string TransientCause() const;
+    // Gives up the failed attempt before the next: its error becomes the retry's reason,
+    // the snapshot set is deleted and what the attempt found is forgotten; then the wait.
+    void Abandon(const char *step, const std::string &cause, int retry);
 
 private:
     int ListFolder(const wstr &liveFolder, const wstr &shadowFolder);
@@ -125,6 +136,8 @@ private:
     fs::path manifestPath_;
     Progress *progress_ = nullptr;  // while Copy runs
     CsvHold sharedVolumes_;         // returned to their coordinators by Finish, always
+    std::string writerCause_;       // a selected writer failed the snapshot with a transient error
+    nlohmann::json retries_ = nlohmann::json::array();
 };
 
 int Backup::CheckPaths()
@@ -295,6 +308,67 @@ int Backup::TakeSnapshot()
     document["backupComponentsDocument"] = Shown(session_->DocumentPath());
     document["volumes"] = VolumesJson(volumes_);
     return kExitSuccess;
+}
+
+// A writer that failed while the snapshot was made leaves files that are not consistent:
+// the backup stops rather than copy them, unless trying again may help.
+int Backup::CheckWriters()
+{
+    for (const PlannedWriter &writer : plan_.writers) {
+        if (!writer.taken)
+            continue;
+        wstr name;
+        Utf8ToWide(writer.name, &name);
+        std::shared_ptr<CVssCrWriter> known;
+        _VSS_WRITER_STATE state = VSS_WS_UNKNOWN;
+        long result = CVssCr::Instance()->GetWriterByName(name, known);
+        if (result == 0 && known)
+            result = known->GetStatus(&state, true);
+        else if (result == 0)
+            result = VSS_E_OBJECT_NOT_FOUND;
+        if (result >= 0 && state != VSS_WS_UNKNOWN && state < VSS_WS_FAILED_AT_IDENTIFY)
+            continue;
+        const std::string failure = "writer " + writer.name + " failed while the snapshot was made: " +
+                                    WriterStateName(int(state)) + ", " + HresultText(result);
+        if (IsTransientVssError(result))
+            writerCause_ = failure;
+        output_.Error(failure + "; its files in the shadow copy are not consistent");
+        return kExitStepFailed;
+    }
+    return kExitSuccess;
+}
+
+std::string Backup::TransientCause() const
+{
+    if (!writerCause_.empty())
+        return writerCause_;
+    return session_ ? session_->TransientFailure() : std::string();
+}
+
+void Backup::Abandon(const char *step, const std::string &cause, int retry)
+{
+    nlohmann::json &document = output_.Document();
+    retries_.push_back({{"retry", retry},
+                        {"failedStep", step},
+                        {"reason", cause},
+                        {"error", document.value("error", std::string())},
+                        {"waitSeconds", options_.retryWaitSeconds}});
+    document.erase("error");
+    document.erase("messageNumber");
+    document["retries"] = retries_;
+    output_.Line("Retry " + std::to_string(retry) + " of " + std::to_string(options_.retries) + " in " +
+                 std::to_string(options_.retryWaitSeconds) + " s: '" + step + "' failed for a transient cause: " +
+                 cause);
+    if (session_)
+        session_->End(false);
+    session_.reset();
+    volumes_.clear();
+    entries_.clear();
+    filePaths_.clear();
+    plan_ = WriterPlan();
+    addedVolumes_.clear();
+    writerCause_.clear();
+    std::this_thread::sleep_for(std::chrono::seconds(options_.retryWaitSeconds));
 }
 
 bool Backup::AddEntry(Entry entry)
@@ -724,6 +798,9 @@ int Backup::Finish(int exitCode)
                      " (" + HumanSize(uint64_t(rate)) + "/s)");
         output_.Line("Manifest " + manifestPath_.u8string());
     }
+    if (!retries_.empty())
+        output_.Line("The snapshot was tried " + std::to_string(retries_.size() + 1) + " times; the last try " +
+                     (exitCode == kExitSuccess || exitCode == kExitWarnings ? "succeeded" : "failed too"));
     return output_.Finish(exitCode);
 }
 
@@ -739,22 +816,36 @@ int RunBackup(const BackupOptions &options, Output &output)
         const char *name;
         Step run;
         bool backup, dryRun;
+        bool retried;  // a transient failure starts again from the first such step
     } kSteps[] = {
-        {"check and canonicalise the paths", &Backup::CheckPaths, true, true},
-        {"check the destination", &Backup::CheckDestination, true, true},
-        {"move the Cluster Shared Volumes to this node", &Backup::MoveSharedVolumesHere, true, false},
-        {"add the paths to the snapshot set and select the writers", &Backup::AddToSnapshotSet, true, true},
-        {"plan the writers' files", &Backup::PlanWriters, true, true},
-        {"take the snapshot", &Backup::TakeSnapshot, true, false},
-        {"list the files", &Backup::ListFiles, true, true},
-        {"show the plan", &Backup::ShowDryRun, false, true},
-        {"copy", &Backup::Copy, true, false},
-        {"write the manifest", &Backup::WriteManifest, true, false},
+        {"check and canonicalise the paths", &Backup::CheckPaths, true, true, false},
+        {"check the destination", &Backup::CheckDestination, true, true, false},
+        {"move the Cluster Shared Volumes to this node", &Backup::MoveSharedVolumesHere, true, false, false},
+        {"add the paths to the snapshot set and select the writers", &Backup::AddToSnapshotSet, true, true, true},
+        {"plan the writers' files", &Backup::PlanWriters, true, true, true},
+        {"take the snapshot", &Backup::TakeSnapshot, true, false, true},
+        {"check the writers", &Backup::CheckWriters, true, false, true},
+        {"list the files", &Backup::ListFiles, true, true, false},
+        {"show the plan", &Backup::ShowDryRun, false, true, false},
+        {"copy", &Backup::Copy, true, false, false},
+        {"write the manifest", &Backup::WriteManifest, true, false, false},
     };
-    for (const auto &step : kSteps) {
+    const size_t kStepCount = sizeof kSteps / sizeof kSteps[0];
+    size_t firstRetried = 0;
+    while (!kSteps[firstRetried].retried)
+        ++firstRetried;
+    int retry = 0;
+    for (size_t index = 0; index < kStepCount; ++index) {
+        const auto &step = kSteps[index];
         if (!(options.dryRun ? step.dryRun : step.backup))
             continue;
         if (int exitCode = (backup.*step.run)()) {
+            const std::string cause = step.retried ? backup.TransientCause() : std::string();
+            if (!cause.empty() && retry < options.retries) {
+                backup.Abandon(step.name, cause, ++retry);
+                index = firstRetried - 1;
+                continue;
+            }
             output.Document()["failedStep"] = step.name;
             return backup.Finish(exitCode);
         }

@@ -28,6 +28,10 @@ struct BackupOptions {
     std::string writer;              // when not empty, this writer's save item alone
     bool archiveMark = false;        // the selection marks transacted-database files for archive
     bool dryRun = false;             // the plan only: no snapshot, nothing written
+    // A snapshot that fails for a cause VSS calls transient (another snapshot set being
+    // made, a writer's retryable error) is tried again this many times, after the wait.
+    int retries = 3;
+    int retryWaitSeconds = 600;
 };
 
 struct RestoreOptions {

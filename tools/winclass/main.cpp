@@ -2,7 +2,9 @@
 // drives it.
 //
 //   winclass backup [PATH...] --to DIR [--save-type N] [--writer NAME] [--archive-mark] [--dry-run]
-//                                      snapshot, copy from the shadow copies, manifest
+//                  [--retries N] [--retry-wait SECONDS]
+//                                      snapshot (tried again for a transient cause), copy from the
+//                                      shadow copies, manifest
 //   winclass restore BACKUPDIR [--component WRITER\COMPONENT]... [--authoritative] [--to DIR] [--dry-run]
 //                                      select, pre-restore, write back, post-restore, writer states
 //   winclass map PATH                  where a live path reads from during a snapshot
@@ -152,6 +154,18 @@ int Run(int argc, char **argv)
     backupCommand->add_flag("--force", backup.force,
                             "write into a destination folder that is not empty (files of the same name are "
                             "replaced)");
+    backupCommand
+        ->add_option("--retries", backup.retries,
+                     "how many times a snapshot that failed for a transient cause is tried again: another "
+                     "snapshot set being made, writes that could not be flushed or held, a writer's retryable, "
+                     "time-out or out-of-resources error (0: never)")
+        ->check(CLI::Range(0, 10))
+        ->capture_default_str();
+    backupCommand
+        ->add_option("--retry-wait", backup.retryWaitSeconds,
+                     "seconds between the tries (VSS advises ten minutes for a writer's transient error)")
+        ->check(CLI::Range(0, 86400))
+        ->capture_default_str();
 
     RestoreOptions restore;
     CLI::App *restoreCommand = app.add_subcommand(

@@ -185,6 +185,28 @@ std::string ErrorText(unsigned long code)
     return result.empty() ? "error " + std::to_string(code) : result;
 }
 
+std::string WriterStateName(int state)
+{
+    static const char *const kNames[] = {"VSS_WS_UNKNOWN",
+                                       "VSS_WS_STABLE",
+                                       "VSS_WS_WAITING_FOR_FREEZE",
+                                       "VSS_WS_WAITING_FOR_THAW",
+                                       "VSS_WS_WAITING_FOR_POST_SNAPSHOT",
+                                       "VSS_WS_WAITING_FOR_BACKUP_COMPLETE",
+                                       "VSS_WS_FAILED_AT_IDENTIFY",
+                                       "VSS_WS_FAILED_AT_PREPARE_BACKUP",
+                                       "VSS_WS_FAILED_AT_PREPARE_SNAPSHOT",
+                                       "VSS_WS_FAILED_AT_FREEZE",
+                                       "VSS_WS_FAILED_AT_THAW",
+                                       "VSS_WS_FAILED_AT_POST_SNAPSHOT",
+                                       "VSS_WS_FAILED_AT_BACKUP_COMPLETE",
+                                       "VSS_WS_FAILED_AT_PRE_RESTORE",
+                                       "VSS_WS_FAILED_AT_POST_RESTORE",
+                                       "VSS_WS_FAILED_AT_BACKUPSHUTDOWN"};
+    return state >= 0 && size_t(state) < sizeof kNames / sizeof kNames[0] ? kNames[state]
+                                                                       : "(" + std::to_string(state) + ")";
+}
+
 std::string HresultText(long hr)
 {
     char code[16];

@@ -72,6 +72,8 @@ private:
 std::string ErrorText(unsigned long code);
 // 0x80042301 VSS_E_BAD_STATE: the text, for an HRESULT.
 std::string HresultText(long hr);
+// VSS_WS_STABLE: the name of a writer state (a VSS_WRITER_STATE value).
+std::string WriterStateName(int state);
 // 2025-03-01T12:00:00Z: a FILETIME (100 ns since 1601, UTC) as ISO 8601, whole seconds;
 // TimeFromText reads it back (false for any other text).
 std::string TimeText(const FILETIME &time);

@@ -52,22 +52,6 @@ const char *const kMethodNames[] = {"VSS_RME_UNDEFINED",
                                     "VSS_RME_RESTORE_STOP_START"};
 const char *const kWriterRestoreNames[] = {"VSS_WRE_UNDEFINED", "VSS_WRE_NEVER", "VSS_WRE_IF_REPLACE_FAILS",
                                            "VSS_WRE_ALWAYS"};
-const char *const kStateNames[] = {"VSS_WS_UNKNOWN",
-                                   "VSS_WS_STABLE",
-                                   "VSS_WS_WAITING_FOR_FREEZE",
-                                   "VSS_WS_WAITING_FOR_THAW",
-                                   "VSS_WS_WAITING_FOR_POST_SNAPSHOT",
-                                   "VSS_WS_WAITING_FOR_BACKUP_COMPLETE",
-                                   "VSS_WS_FAILED_AT_IDENTIFY",
-                                   "VSS_WS_FAILED_AT_PREPARE_BACKUP",
-                                   "VSS_WS_FAILED_AT_PREPARE_SNAPSHOT",
-                                   "VSS_WS_FAILED_AT_FREEZE",
-                                   "VSS_WS_FAILED_AT_THAW",
-                                   "VSS_WS_FAILED_AT_POST_SNAPSHOT",
-                                   "VSS_WS_FAILED_AT_BACKUP_COMPLETE",
-                                   "VSS_WS_FAILED_AT_PRE_RESTORE",
-                                   "VSS_WS_FAILED_AT_POST_RESTORE",
-                                   "VSS_WS_FAILED_AT_BACKUPSHUTDOWN"};
 
 template <size_t N>
 std::string NameOf(const char *const (&names)[N], int value)
@@ -992,7 +976,7 @@ int Restore::WriterStates()
         long result = CVssCr::Instance()->GetWriterByName(name, known);
         if (result == 0 && known)
             result = known->GetStatus(&state, true);
-        writer.state = NameOf(kStateNames, int(state));
+        writer.state = WriterStateName(int(state));
         writer.stable = message.empty() && result >= 0 && state == VSS_WS_STABLE;
         if (!writer.stable) {
             if (message.empty())

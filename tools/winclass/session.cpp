@@ -7,6 +7,8 @@
 #include <libwinclass/conversions.h>
 #include <liblocal/local.h>
 
+#include <vsserror.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -83,6 +85,14 @@ std::string BackupSession::LastFailure(std::initializer_list<const char *> opera
     if (volume[0] != 0)
         cause += " for " + Shown(volume);
     return cause + ": " + HresultText(long(int32_t(result)));
+}
+
+std::string BackupSession::TransientFailure() const
+{
+    char operation[64] = "";
+    WCHAR volume[MAX_PATH + 1] = {};
+    const uint32_t result = vsscr_get_last_failure(operation, sizeof operation, volume, MAX_PATH + 1);
+    return IsTransientVssError(long(int32_t(result))) ? LastFailure({"AddVolToSnapset", "DoSnapshot"}) : std::string();
 }
 
 bool BackupSession::Open(int saveType, bool archiveMark)
@@ -215,6 +225,21 @@ bool BackupSession::End(bool succeeded)
         clean = false;
     }
     return clean;
+}
+
+bool IsTransientVssError(long hr)
+{
+    switch (HRESULT(hr)) {
+    case VSS_E_SNAPSHOT_SET_IN_PROGRESS:
+    case VSS_E_FLUSH_WRITES_TIMEOUT:
+    case VSS_E_HOLD_WRITES_TIMEOUT:
+    case VSS_E_WRITERERROR_RETRYABLE:
+    case VSS_E_WRITERERROR_TIMEOUT:
+    case VSS_E_WRITERERROR_OUTOFRESOURCES:
+        return true;
+    default:
+        return false;
+    }
 }
 
 std::vector<std::pair<std::string, std::string>> SystemStateVolumes()

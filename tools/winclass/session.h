@@ -54,6 +54,11 @@ std::vector<Decision> ReadDecisions(int subject = 0);
 // The host's NetBIOS name, as a backup records it; empty when it cannot be read.
 std::string HostName();
 
+// A VSS error that Microsoft documents as transient: another snapshot set being made,
+// writes that could not be flushed or held in time, a writer's retryable, time-out or
+// out-of-resources error. The same operation made again may succeed.
+bool IsTransientVssError(long hr);
+
 class BackupSession {
 public:
     explicit BackupSession(Output &output) : output_(output) {}
@@ -82,6 +87,10 @@ public:
     // With succeeded, vsscr_backup_complete; then the snapshot set is deleted. A failure
     // of either is a warning (the copies stand); true when there was none.
     bool End(bool succeeded);
+
+    // The session's last failed call ("DoSnapshot failed: 0x80042316 ...") when its error
+    // is transient and it was adding a volume or taking the snapshot; empty otherwise.
+    std::string TransientFailure() const;
 
     bool Snapshot() const { return snapshotTaken_; }
     const std::string &SnapshotSetId() const { return snapshotSetId_; }
