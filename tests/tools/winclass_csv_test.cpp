@@ -14,6 +14,7 @@
 #include <winsim/wmi.h>
 
 #include <vsserror.h>
+#include <wbemcli.h>
 
 #include <filesystem>
 #include <string>
@@ -88,6 +89,18 @@ TEST(WinclassCsv, EachActionAnswersItsCodeAndChangesOnlyWhatItSays)
                                      ? document.dump()
                                      : document.value("error", std::string());
         EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    }
+    // WMI failing to answer is a failed step, not a name the cluster does not know.
+    for (const auto &fault : {std::make_pair(1, "could not be looked up through WMI"),
+                              std::make_pair(-1, "listing the Cluster Shared Volumes in ROOT\\MSCLUSTER failed: 0x80041001")}) {
+        UseHost("cluster-three");
+        winsim::InjectWmiFault({winsim::WmiFaultPoint::Query, u"MSCluster_ClusterSharedVolume", WBEM_E_FAILED, 0,
+                                fault.first});
+        json document;
+        EXPECT_EQ(Csv("move", kVolume1, "TVNODE3A", &document), 1);
+        EXPECT_NE(document.value("error", std::string()).find(fault.second), std::string::npos) << document.dump();
+        EXPECT_EQ(Cluster(), "TVNODE3B/0 TVNODE3B/4");
+        winsim::ResetWmi();
     }
 }
 

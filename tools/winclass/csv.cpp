@@ -76,6 +76,8 @@ bool ReadState(CSVContext *context, const std::string &name, CsvState *state)
     return true;
 }
 
+bool CsvNames(Output &output, std::vector<std::string> *names);
+
 // The host must be a node and the CSV one of its cluster; otherwise bad input (2), or a
 // step failure (1) when WMI could not be asked.
 int FindCsv(Output &output, OpenCsv &csv, const std::string &name)
@@ -99,6 +101,17 @@ int FindCsv(Output &output, OpenCsv &csv, const std::string &name)
         return kExitStepFailed;
     }
     if (!csv.get()->found) {
+        // The library also finds nothing when WMI failed to answer (its message says so):
+        // the list, asked again, tells a wrong name from a failed lookup.
+        std::vector<std::string> names;
+        if (!CsvNames(output, &names))
+            return kExitStepFailed;
+        for (const std::string &listed : names)
+            if (vo_strcasecmp(listed.c_str(), name.c_str()) == 0) {
+                output.Error(name + ": the Cluster Shared Volume could not be looked up through WMI (the message "
+                                    "above says why), though the cluster lists it");
+                return kExitStepFailed;
+            }
         output.Error(name + ": no Cluster Shared Volume has this name (winclass csv list shows them)");
         return kExitBadInput;
     }
