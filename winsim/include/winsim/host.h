@@ -164,6 +164,7 @@ struct FaultSweepCount {
     size_t calls = 0;     // faultable calls counted since StartFaultSweep
     std::string failed;   // the call that was failed ("CreateFileW"); empty when none was
     DWORD error = 0;      // what it failed with: the Win32 error, or the HRESULT of a COM call
+    std::vector<std::string> names;  // when nothing fails: each counted call's name, in order
 };
 WINSIM_API FaultSweepCount FaultableCalls();
 // Stops counting; calls go on normally.
