@@ -73,6 +73,32 @@ struct Buffer {
     std::string bytes;
 };
 
+// What a lookup wrote into a 512-byte buffer, "#" for nothing; the roots prefix their answer.
+std::string Translated(const VolSnapMapView &view, const std::string &path)
+{
+    Buffer buffer;
+    TranslateToPhysical(view, path.c_str(), buffer.data(), 512);
+    return buffer.untouched() ? "#" : buffer.text();
+}
+
+template <class Lookup>
+std::string Answer(Lookup lookup, const VolSnapMapView &view, const std::string &path)
+{
+    Buffer buffer;
+    const int answer = lookup(view, path.c_str(), buffer.data(), 512);
+    return std::to_string(answer) + " " + (buffer.untouched() ? "#" : buffer.text());
+}
+
+std::string RootOf(const VolSnapMapView &view, const std::string &path)
+{
+    return Answer(IsSnapshotRoot, view, path);
+}
+
+std::string MountRootOf(const VolSnapMapView &view, const std::string &path)
+{
+    return Answer(IsSnapshotMountpointRoot, view, path);
+}
+
 TEST(ShadowPathTests, PathInsideAShadowCopyRootAndLiveVolume)
 {
     const VolSnapMapList list = {Entry("C:\\", S1, "C:\\")};
@@ -88,87 +114,57 @@ TEST(ShadowPathTests, PathInsideAShadowCopyRootAndLiveVolume)
     const auto only12 = MakeVolSnapMapView({Entry("C:\\", S12)});
     EXPECT_EQ(0, IsSnapshotPath(*only12, (S1 + "dir").c_str()));
     EXPECT_EQ(1, IsSnapshotPath(*only12, (S12 + "dir").c_str()));
-
     const auto only1 = MakeVolSnapMapView({Entry("C:\\", S1)});
     EXPECT_EQ(0, IsSnapshotPath(*only1, (S12 + "dir").c_str()));
-    Buffer buffer;
-    TranslateToPhysical(*only1, (S12 + "dir").c_str(), buffer.data(), 512);
-    EXPECT_TRUE(buffer.untouched());
-    EXPECT_EQ(0, IsSnapshotRoot(*only1, S12.c_str(), buffer.data(), 512));
+    EXPECT_EQ("#", Translated(*only1, S12 + "dir"));
+    EXPECT_EQ("0 #", RootOf(*only1, S12));
 
     // With both in the map each path finds its own volume, whichever comes first.
     const auto both = MakeVolSnapMapView({Entry("E:\\", S1), Entry("F:\\", S12)});
-    Buffer first, second;
-    TranslateToPhysical(*both, (S12 + "x").c_str(), first.data(), 512);
-    TranslateToPhysical(*both, (S1 + "x").c_str(), second.data(), 512);
-    EXPECT_EQ("F:\\x", first.text());
-    EXPECT_EQ("E:\\x", second.text());
-    {
-        const auto empty = MakeVolSnapMapView({});
-        Buffer buffer;
-        EXPECT_EQ(0, IsSnapshotPath(*empty, S1.c_str()));
-        EXPECT_EQ(0, IsSnapshotRoot(*empty, S1.c_str(), buffer.data(), 512));
-        EXPECT_EQ(0, IsSnapshotMountpointRoot(*empty, S1.c_str(), buffer.data(), 512));
-        TranslateToPhysical(*empty, (S1 + "x").c_str(), buffer.data(), 512);
-        EXPECT_TRUE(buffer.untouched());
+    EXPECT_EQ("F:\\x", Translated(*both, S12 + "x"));
+    EXPECT_EQ("E:\\x", Translated(*both, S1 + "x"));
 
-        // Before the snapshot the entries have no shadow path: an empty path must not match
-        // them as an empty prefix would.
-        const auto noShadow = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", ""), Entry("C:\\", "")});
-        EXPECT_EQ(0, IsSnapshotPath(*noShadow, ""));
-        EXPECT_EQ(0, IsSnapshotPath(*noShadow, "C:\\dir"));
-        EXPECT_EQ(0, IsSnapshotRoot(*noShadow, "", buffer.data(), 512));
-        TranslateToPhysical(*noShadow, "C:\\dir", buffer.data(), 512);
-        EXPECT_TRUE(buffer.untouched());
-    }
-    {
-        const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1), Entry("D:\\", S2)});
-        Buffer buffer;
-        EXPECT_EQ(1, IsSnapshotRoot(*view, S1.c_str(), buffer.data(), 512));
-        EXPECT_EQ("C:\\", buffer.text());
-        Buffer lower;
-        EXPECT_EQ(1, IsSnapshotRoot(*view, Lower(S3).c_str(), lower.data(), 512));
-        EXPECT_EQ("D:\\Mount\\Archive\\", lower.text());
+    const auto empty = MakeVolSnapMapView({});
+    EXPECT_EQ(0, IsSnapshotPath(*empty, S1.c_str()));
+    EXPECT_EQ("0 #", RootOf(*empty, S1));
+    EXPECT_EQ("0 #", MountRootOf(*empty, S1));
+    EXPECT_EQ("#", Translated(*empty, S1 + "x"));
+    // Before the snapshot the entries have no shadow path: an empty path must not match
+    // them as an empty prefix would.
+    const auto noShadow = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", ""), Entry("C:\\", "")});
+    EXPECT_EQ(0, IsSnapshotPath(*noShadow, ""));
+    EXPECT_EQ(0, IsSnapshotPath(*noShadow, "C:\\dir"));
+    EXPECT_EQ("0 #", RootOf(*noShadow, ""));
+    EXPECT_EQ("#", Translated(*noShadow, "C:\\dir"));
 
-        Buffer below;
-        EXPECT_EQ(0, IsSnapshotRoot(*view, (S1 + "dir").c_str(), below.data(), 512));
-        EXPECT_EQ(0, IsSnapshotRoot(*view, S1.substr(0, S1.size() - 1).c_str(), below.data(), 512));
-        EXPECT_TRUE(below.untouched());
+    const auto three = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1), Entry("D:\\", S2)});
+    EXPECT_EQ("1 C:\\", RootOf(*three, S1));
+    EXPECT_EQ("1 D:\\Mount\\Archive\\", RootOf(*three, Lower(S3)));
+    EXPECT_EQ("0 #", RootOf(*three, S1 + "dir"));
+    EXPECT_EQ("0 #", RootOf(*three, S1.substr(0, S1.size() - 1)));
+    // No buffer, or no room: the answer alone.
+    EXPECT_EQ(1, IsSnapshotRoot(*three, S2.c_str(), NULL, 512));
+    Buffer noRoom;
+    EXPECT_EQ(1, IsSnapshotRoot(*three, S2.c_str(), noRoom.data(), 0));
+    EXPECT_TRUE(noRoom.untouched());
+    Buffer small;
+    EXPECT_EQ(1, IsSnapshotRoot(*three, S3.c_str(), small.data(), 6));
+    EXPECT_EQ("D:\\Mo", small.text());
+    EXPECT_EQ('#', small.bytes[6]);
 
-        // No buffer, or no room: the answer alone.
-        EXPECT_EQ(1, IsSnapshotRoot(*view, S2.c_str(), NULL, 512));
-        Buffer noRoom;
-        EXPECT_EQ(1, IsSnapshotRoot(*view, S2.c_str(), noRoom.data(), 0));
-        EXPECT_TRUE(noRoom.untouched());
-        Buffer small;
-        EXPECT_EQ(1, IsSnapshotRoot(*view, S3.c_str(), small.data(), 6));
-        EXPECT_EQ("D:\\Mo", small.text());
-        EXPECT_EQ('#', small.bytes[6]);
-        {
-            // Two volumes given the same shadow path by a caller: every entry is asked.
-            const auto view = MakeVolSnapMapView({Entry("E:\\first\\", S1), Entry("C:\\", S2), Entry("F:\\", S1)});
-            Buffer buffer;
-            EXPECT_EQ(1, IsSnapshotRoot(*view, S1.c_str(), buffer.data(), 512));
-            EXPECT_EQ("F:\\", buffer.text());
-            Buffer translated;
-            TranslateToPhysical(*view, (S1 + "a").c_str(), translated.data(), 512);
-            EXPECT_EQ("E:\\first\\a", translated.text()) << "translation takes the first hit";
-        }
-    }
+    // Two volumes given the same shadow path by a caller: every entry is asked, and
+    // translation takes the first hit.
+    const auto twice = MakeVolSnapMapView({Entry("E:\\first\\", S1), Entry("C:\\", S2), Entry("F:\\", S1)});
+    EXPECT_EQ("1 F:\\", RootOf(*twice, S1));
+    EXPECT_EQ("E:\\first\\a", Translated(*twice, S1 + "a"));
 }
 
 TEST(ShadowPathTests, TranslationToTheLivePathWithAnyPrefixAndLength)
 {
     const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1)});
-    Buffer buffer;
-    TranslateToPhysical(*view, (S1 + "dir\\file").c_str(), buffer.data(), 512);
-    EXPECT_EQ("C:\\dir\\file", buffer.text());
-    Buffer mounted;
-    TranslateToPhysical(*view, (Lower(S3) + "Logs\\a.log").c_str(), mounted.data(), 512);
-    EXPECT_EQ("D:\\Mount\\Archive\\Logs\\a.log", mounted.text());
-    Buffer root;
-    TranslateToPhysical(*view, S1.c_str(), root.data(), 512);
-    EXPECT_EQ("C:\\", root.text());
+    EXPECT_EQ("C:\\dir\\file", Translated(*view, S1 + "dir\\file"));
+    EXPECT_EQ("D:\\Mount\\Archive\\Logs\\a.log", Translated(*view, Lower(S3) + "Logs\\a.log"));
+    EXPECT_EQ("C:\\", Translated(*view, S1));
 
     // Cut to the buffer, always terminated, never a byte past it.
     Buffer small;
@@ -182,67 +178,50 @@ TEST(ShadowPathTests, TranslationToTheLivePathWithAnyPrefixAndLength)
     TranslateToPhysical(*view, (S1 + "x").c_str(), untouched.data(), 0);
     TranslateToPhysical(*view, (S1 + "x").c_str(), NULL, 512);
     EXPECT_TRUE(untouched.untouched());
-    {
-        const auto view = MakeVolSnapMapView({Entry("C:\\", S1)});
-        // 13312 bytes below the shadow root: inside, translated and cut to the buffer.
-        const std::string deep = S1 + std::string(13312 - S1.size(), 'a');
-        EXPECT_EQ(1, IsSnapshotPath(*view, deep.c_str()));
-        Buffer buffer(260);
-        TranslateToPhysical(*view, deep.c_str(), buffer.data(), 260);
-        EXPECT_EQ("C:\\" + std::string(256, 'a'), buffer.text());
-        EXPECT_EQ(0, IsSnapshotRoot(*view, deep.c_str(), buffer.data(), 260));
 
-        // The equality test looks at 259 bytes: a shadow path of exactly 259 bytes equals a
-        // longer path that begins with it, and one of 260 bytes equals nothing.
-        const std::string at259 = kDevice + std::string(259 - kDevice.size() - 1, '7') + "\\";
-        const std::string at260 = kDevice + std::string(260 - kDevice.size() - 1, '7') + "\\";
-        ASSERT_EQ(259u, at259.size());
-        const auto longShadows = MakeVolSnapMapView({Entry("X:\\", at259), Entry("Y:\\", at260)});
-        Buffer root259;
-        EXPECT_EQ(1, IsSnapshotRoot(*longShadows, (at259 + "tail").c_str(), root259.data(), 512));
-        EXPECT_EQ("X:\\tail", root259.text());
-        EXPECT_EQ(0, IsSnapshotRoot(*longShadows, at260.c_str(), NULL, 0));
-        EXPECT_EQ(1, IsSnapshotPath(*longShadows, (at260 + "f").c_str()));
-        EXPECT_EQ(0, IsSnapshotPath(*longShadows, at260.c_str())) << "no longer than the shadow path: equality, cut";
-    }
-    {
-        // Shadow paths given by callers need not share the device prefix, nor its case.
-        const auto view = MakeVolSnapMapView({Entry("G:\\", "\\\\?\\globalroot\\device\\harddiskvolumeshadowcopy9\\"),
-                                              Entry("H:\\", ""), Entry("C:\\", "\\\\server\\share\\snap\\"),
-                                              Entry("D:\\", S2)});
-        Buffer buffer;
-        TranslateToPhysical(*view, (S2 + "f").c_str(), buffer.data(), 512);
-        EXPECT_EQ("D:\\f", buffer.text());
-        Buffer other;
-        TranslateToPhysical(*view, "\\\\SERVER\\share\\SNAP\\f", other.data(), 512);
-        EXPECT_EQ("C:\\f", other.text());
-        Buffer upper;
-        TranslateToPhysical(*view, (kDevice + "9\\f").c_str(), upper.data(), 512);
-        EXPECT_EQ("G:\\f", upper.text());
-        EXPECT_EQ(0, IsSnapshotPath(*view, "\\\\?\\"));
-        EXPECT_EQ(0, IsSnapshotPath(*view, "\\\\server\\share\\snapx"));
-    }
+    // 13312 bytes below the shadow root: inside, translated and cut to the buffer.
+    const auto c = MakeVolSnapMapView({Entry("C:\\", S1)});
+    const std::string deep = S1 + std::string(13312 - S1.size(), 'a');
+    EXPECT_EQ(1, IsSnapshotPath(*c, deep.c_str()));
+    Buffer buffer(260);
+    TranslateToPhysical(*c, deep.c_str(), buffer.data(), 260);
+    EXPECT_EQ("C:\\" + std::string(256, 'a'), buffer.text());
+    EXPECT_EQ(0, IsSnapshotRoot(*c, deep.c_str(), buffer.data(), 260));
+
+    // The equality test looks at 259 bytes: a shadow path of exactly 259 bytes equals a
+    // longer path that begins with it, and one of 260 bytes equals nothing.
+    const std::string at259 = kDevice + std::string(259 - kDevice.size() - 1, '7') + "\\";
+    const std::string at260 = kDevice + std::string(260 - kDevice.size() - 1, '7') + "\\";
+    ASSERT_EQ(259u, at259.size());
+    const auto longShadows = MakeVolSnapMapView({Entry("X:\\", at259), Entry("Y:\\", at260)});
+    EXPECT_EQ("1 X:\\tail", RootOf(*longShadows, at259 + "tail"));
+    EXPECT_EQ(0, IsSnapshotRoot(*longShadows, at260.c_str(), NULL, 0));
+    EXPECT_EQ(1, IsSnapshotPath(*longShadows, (at260 + "f").c_str()));
+    EXPECT_EQ(0, IsSnapshotPath(*longShadows, at260.c_str())) << "no longer than the shadow path: equality, cut";
+
+    // Shadow paths given by callers need not share the device prefix, nor its case.
+    const auto mixed = MakeVolSnapMapView({Entry("G:\\", "\\\\?\\globalroot\\device\\harddiskvolumeshadowcopy9\\"),
+                                           Entry("H:\\", ""), Entry("C:\\", "\\\\server\\share\\snap\\"),
+                                           Entry("D:\\", S2)});
+    EXPECT_EQ("D:\\f", Translated(*mixed, S2 + "f"));
+    EXPECT_EQ("C:\\f", Translated(*mixed, "\\\\SERVER\\share\\SNAP\\f"));
+    EXPECT_EQ("G:\\f", Translated(*mixed, kDevice + "9\\f"));
+    EXPECT_EQ(0, IsSnapshotPath(*mixed, "\\\\?\\"));
+    EXPECT_EQ(0, IsSnapshotPath(*mixed, "\\\\server\\share\\snapx"));
 }
 
 TEST(ShadowPathTests, MountPointFormAndShadowCopyRootPath)
 {
     const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("E:\\Deep\\Dir\\", S12),
                                           Entry("C:\\", S1), Entry("D:\\", S2), Entry("E:\\", "")});
-    // A mount folder whose drive has a shadow copy: the folder inside that copy.
-    Buffer mounted;
-    EXPECT_EQ(1, IsSnapshotMountpointRoot(*view, S3.c_str(), mounted.data(), 512));
-    EXPECT_EQ(S2 + "Mount\\Archive\\", mounted.text());
-    // A drive without one: the live mount folder.
-    Buffer live;
-    EXPECT_EQ(1, IsSnapshotMountpointRoot(*view, Lower(S12).c_str(), live.data(), 512));
-    EXPECT_EQ("E:\\Deep\\Dir\\", live.text());
-    // A drive root: its live root.
-    Buffer drive;
-    EXPECT_EQ(1, IsSnapshotMountpointRoot(*view, S1.c_str(), drive.data(), 512));
-    EXPECT_EQ("C:\\", drive.text());
+    // A mount folder whose drive has a shadow copy: the folder inside that copy; a drive
+    // without one: the live mount folder; a drive root: its live root.
+    EXPECT_EQ("1 " + S2 + "Mount\\Archive\\", MountRootOf(*view, S3));
+    EXPECT_EQ("1 E:\\Deep\\Dir\\", MountRootOf(*view, Lower(S12)));
+    EXPECT_EQ("1 C:\\", MountRootOf(*view, S1));
+    EXPECT_EQ("0 #", MountRootOf(*view, S3 + "x"));
 
     Buffer none;
-    EXPECT_EQ(0, IsSnapshotMountpointRoot(*view, (S3 + "x").c_str(), none.data(), 512));
     EXPECT_EQ(0, IsSnapshotMountpointRoot(*view, NULL, none.data(), 512));
     EXPECT_EQ(1, IsSnapshotMountpointRoot(*view, S3.c_str(), NULL, 512));
     EXPECT_EQ(1, IsSnapshotMountpointRoot(*view, S3.c_str(), none.data(), 0));
@@ -250,37 +229,31 @@ TEST(ShadowPathTests, MountPointFormAndShadowCopyRootPath)
     Buffer small;
     EXPECT_EQ(1, IsSnapshotMountpointRoot(*view, S3.c_str(), small.data(), 8));
     EXPECT_EQ(S2.substr(0, 7), small.text());
-    {
-        const auto view = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1)});
-        WCHAR buffer[300];
-        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-        EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(Lower(S1) + "dir\\f").c_str(), buffer, 300));
-        EXPECT_EQ(Wide(S1.substr(0, S1.size() - 1)), wstr(buffer));
-        EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(S3).c_str(), buffer, 300));
-        EXPECT_EQ(Wide(S3.substr(0, S3.size() - 1)), wstr(buffer));
 
-        // Cut to the buffer.
-        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-        EXPECT_EQ(1, GetShadowCopyRootPath(*view, Wide(S1).c_str(), buffer, 10));
-        EXPECT_EQ(Wide(S1.substr(0, 9)), wstr(buffer));
-        EXPECT_EQ(WCHAR('#'), buffer[10]);
-
-        // No match: 0 and the buffer cleared. A path shorter than a shadow path is not in it.
-        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide("C:\\dir").c_str(), buffer, 300));
-        EXPECT_EQ(0, buffer[0]);
-        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S1.substr(0, S1.size() - 1)).c_str(), buffer, 300));
-        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S12).c_str(), buffer, 300));
-
-        // NULL path or no room: 0, nothing written.
-        std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
-        EXPECT_EQ(0, GetShadowCopyRootPath(*view, NULL, buffer, 300));
-        EXPECT_EQ(0, GetShadowCopyRootPath(*view, Wide(S1).c_str(), buffer, 0));
-        EXPECT_EQ(WCHAR('#'), buffer[0]);
-    }
+    const auto roots = MakeVolSnapMapView({Entry("D:\\Mount\\Archive\\", S3), Entry("C:\\", S1)});
+    WCHAR buffer[300];
+    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+    EXPECT_EQ(1, GetShadowCopyRootPath(*roots, Wide(Lower(S1) + "dir\\f").c_str(), buffer, 300));
+    EXPECT_EQ(Wide(S1.substr(0, S1.size() - 1)), wstr(buffer));
+    EXPECT_EQ(1, GetShadowCopyRootPath(*roots, Wide(S3).c_str(), buffer, 300));
+    EXPECT_EQ(Wide(S3.substr(0, S3.size() - 1)), wstr(buffer));
+    // Cut to the buffer.
+    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+    EXPECT_EQ(1, GetShadowCopyRootPath(*roots, Wide(S1).c_str(), buffer, 10));
+    EXPECT_EQ(Wide(S1.substr(0, 9)), wstr(buffer));
+    EXPECT_EQ(WCHAR('#'), buffer[10]);
+    // No match: 0 and the buffer cleared. A path shorter than a shadow path is not in it.
+    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+    EXPECT_EQ(0, GetShadowCopyRootPath(*roots, Wide("C:\\dir").c_str(), buffer, 300));
+    EXPECT_EQ(0, buffer[0]);
+    EXPECT_EQ(0, GetShadowCopyRootPath(*roots, Wide(S1.substr(0, S1.size() - 1)).c_str(), buffer, 300));
+    EXPECT_EQ(0, GetShadowCopyRootPath(*roots, Wide(S12).c_str(), buffer, 300));
+    // NULL path or no room: 0, nothing written.
+    std::fill(std::begin(buffer), std::end(buffer), WCHAR('#'));
+    EXPECT_EQ(0, GetShadowCopyRootPath(*roots, NULL, buffer, 300));
+    EXPECT_EQ(0, GetShadowCopyRootPath(*roots, Wide(S1).c_str(), buffer, 0));
+    EXPECT_EQ(WCHAR('#'), buffer[0]);
 }
-
-// ---- the wide root path ----
 
 // ---- live path to its pieces ----
 
@@ -335,44 +308,37 @@ TEST_F(GetMappingTests, FillsVolumeShadowAndDriveRootOrLeavesThemAlone)
     EXPECT_EQ(Wide(S1.substr(0, 4)), wstr(buffers.shadow));
     EXPECT_EQ(WCHAR('#'), buffers.shadow[5]);
     EXPECT_EQ(wstr(W("C:")), wstr(buffers.driveRoot));
-    {
-        MappingBuffers buffers;
-        const auto otherVolume = MakeVolSnapMapView({Entry("D:\\", S2, "D:\\")});
-        EXPECT_EQ(0, buffers.Map(*otherVolume, W("C:\\dir\\file")));
-        // Keys compare exactly: the letter case of a volume counts.
-        const auto lowerKey = MakeVolSnapMapView({Entry("c:\\", S1, "C:\\")});
-        EXPECT_EQ(0, buffers.Map(*lowerKey, W("C:\\dir\\file")));
-        const auto view = MakeVolSnapMapView({Entry("C:\\", S1, "C:\\")});
-        EXPECT_EQ(0, buffers.Map(*view, NULL));
-        EXPECT_EQ(0, buffers.Map(*view, W("C:\\dir"), 0, 300, 8));
-        EXPECT_EQ(0, buffers.Map(*view, W("C:\\dir"), 300, 0, 8));
-        EXPECT_EQ(0, GetMapping(*view, W("C:\\dir"), NULL, 300, buffers.shadow, 300, buffers.driveRoot, 8));
-        EXPECT_EQ(0, GetMapping(*view, W("C:\\dir"), buffers.volume, 300, NULL, 300, buffers.driveRoot, 8));
-        for (WCHAR c : buffers.volume)
-            ASSERT_EQ(WCHAR('#'), c);
-        for (WCHAR c : buffers.shadow)
-            ASSERT_EQ(WCHAR('#'), c);
-        for (WCHAR c : buffers.driveRoot)
-            ASSERT_EQ(WCHAR('#'), c);
 
-        // Before the snapshot the entry has no shadow path: only the volume is known.
-        const auto noShadow = MakeVolSnapMapView({Entry("C:\\", "", "C:\\")});
-        EXPECT_EQ(0, buffers.Map(*noShadow, W("C:\\dir")));
-        EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
-        EXPECT_EQ(WCHAR('#'), buffers.shadow[0]);
-        EXPECT_EQ(WCHAR('#'), buffers.driveRoot[0]);
-    }
-    {
-        const auto view = MakeVolSnapMapView({Entry("C:\\", S1, "C:\\")});
-        MappingBuffers buffers;
-        wstr deep = W("C:\\");
-        deep.append(13312 - 4, WCHAR('d'));
-        EXPECT_EQ(0, buffers.Map(*view, deep.c_str()));
-        EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
-        buffers.Fill();
-        EXPECT_EQ(0, buffers.Map(*view, W("C:")));
-        EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
-    }
+    // Nothing matches, or a buffer is missing: nothing written.
+    buffers.Fill();
+    const auto otherVolume = MakeVolSnapMapView({Entry("D:\\", S2, "D:\\")});
+    EXPECT_EQ(0, buffers.Map(*otherVolume, W("C:\\dir\\file")));
+    // Keys compare exactly: the letter case of a volume counts.
+    const auto lowerKey = MakeVolSnapMapView({Entry("c:\\", S1, "C:\\")});
+    EXPECT_EQ(0, buffers.Map(*lowerKey, W("C:\\dir\\file")));
+    EXPECT_EQ(0, buffers.Map(*view, NULL));
+    EXPECT_EQ(0, buffers.Map(*view, W("C:\\dir"), 0, 300, 8));
+    EXPECT_EQ(0, buffers.Map(*view, W("C:\\dir"), 300, 0, 8));
+    EXPECT_EQ(0, GetMapping(*view, W("C:\\dir"), NULL, 300, buffers.shadow, 300, buffers.driveRoot, 8));
+    EXPECT_EQ(0, GetMapping(*view, W("C:\\dir"), buffers.volume, 300, NULL, 300, buffers.driveRoot, 8));
+    const wstr untouched = wstr(300, WCHAR('#')) + wstr(300, WCHAR('#')) + wstr(8, WCHAR('#'));
+    EXPECT_EQ(untouched, wstr(buffers.volume, 300) + wstr(buffers.shadow, 300) + wstr(buffers.driveRoot, 8));
+
+    // Before the snapshot the entry has no shadow path: only the volume is known.
+    const auto noShadow = MakeVolSnapMapView({Entry("C:\\", "", "C:\\")});
+    EXPECT_EQ(0, buffers.Map(*noShadow, W("C:\\dir")));
+    EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
+    EXPECT_EQ(WCHAR('#'), buffers.shadow[0]);
+    EXPECT_EQ(WCHAR('#'), buffers.driveRoot[0]);
+
+    wstr deep = W("C:\\");
+    deep.append(13312 - 4, WCHAR('d'));
+    buffers.Fill();
+    EXPECT_EQ(0, buffers.Map(*view, deep.c_str()));
+    EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
+    buffers.Fill();
+    EXPECT_EQ(0, buffers.Map(*view, W("C:")));
+    EXPECT_EQ(wstr(W("C:\\")), wstr(buffers.volume));
 }
 
 TEST_F(GetMappingTests, AnotherDriveLetterThanTheRootIsAVolumeCrossing)
@@ -388,23 +354,19 @@ TEST_F(GetMappingTests, AnotherDriveLetterThanTheRootIsAVolumeCrossing)
 
     const auto view = MakeVolSnapMapView({Entry("C:\\", S1, "C:\\")});
     Debug = 5;
-    {
-        tvtest::OutputCapture capture;
-        MappingBuffers buffers;
-        EXPECT_EQ(0, buffers.Map(*view, W("c:\\dir\\file")));
-        EXPECT_EQ(Wide(S1), wstr(buffers.shadow));
-        const auto lines = capture.debugLines();
-        ASSERT_EQ(1u, lines.size());
-        EXPECT_NE(std::string::npos, lines[0].find("crossing volume boundary. Using 'c:\\' volume"));
-    }
+    tvtest::OutputCapture capture;
+    MappingBuffers buffers;
+    EXPECT_EQ(0, buffers.Map(*view, W("c:\\dir\\file")));
+    EXPECT_EQ(Wide(S1), wstr(buffers.shadow));
+    const auto lines = capture.debugLines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find("crossing volume boundary. Using 'c:\\' volume"));
     SetEnvironmentVariableW(W("TLV_MAST"), W("1"));
-    {
-        tvtest::OutputCapture capture;
-        MappingBuffers buffers;
-        EXPECT_EQ(0, buffers.Map(*view, W("c:\\dir\\file")));
-        EXPECT_EQ(Wide(S1), wstr(buffers.shadow));
-        EXPECT_TRUE(capture.debugLines().empty());
-    }
+    capture.clear();
+    buffers.Fill();
+    EXPECT_EQ(0, buffers.Map(*view, W("c:\\dir\\file")));
+    EXPECT_EQ(Wide(S1), wstr(buffers.shadow));
+    EXPECT_TRUE(capture.debugLines().empty());
 }
 
 // ---- the randomized comparison ----

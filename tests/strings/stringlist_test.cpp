@@ -109,32 +109,30 @@ TEST(StringListGrowth, AppendPushInsertAndClear)
     grown.insert(50, grown.back());
     EXPECT_EQ(grown.size(), 102);
     EXPECT_STREQ(grown[50].get_utf8(), "a text long enough for a heap mirror");
-    {
-        stringlist list;
-        list.insert(0, tv_str(W("b")));
-        EXPECT_EQ(Items(list), (Texts{"b"}));
-        list.insert(0, tv_str(W("a")));
-        list.insert(unsigned(list.size()), tv_str(W("d")));
-        list.insert(2, tv_str(W("c")));
-        EXPECT_EQ(Items(list), (Texts{"a", "b", "c", "d"}));
-        list.insert(9, tv_str(W("x")));
-        EXPECT_EQ(list.size(), 4);
-        EXPECT_EQ(Wide(list.front()), wstr(W("a")));
-        EXPECT_EQ(Wide(list.back()), wstr(W("d")));
+    stringlist ordered;
+    ordered.insert(0, tv_str(W("b")));
+    EXPECT_EQ(Items(ordered), (Texts{"b"}));
+    ordered.insert(0, tv_str(W("a")));
+    ordered.insert(unsigned(ordered.size()), tv_str(W("d")));
+    ordered.insert(2, tv_str(W("c")));
+    EXPECT_EQ(Items(ordered), (Texts{"a", "b", "c", "d"}));
+    ordered.insert(9, tv_str(W("x")));
+    EXPECT_EQ(ordered.size(), 4);
+    EXPECT_EQ(Wide(ordered.front()), wstr(W("a")));
+    EXPECT_EQ(Wide(ordered.back()), wstr(W("d")));
 
-        stringlist none;
-        none.insert(1, tv_str(W("x")));
-        EXPECT_EQ(none.get_data(), nullptr);
-        // Clear keeps the storage.
-        list = ListOf({W("a"), W("b")});
-        stringlistimpl *storage = list.get_data();
-        list.clear();
-        EXPECT_EQ(list.get_data(), storage);
-        EXPECT_EQ(list.size(), 0);
-        EXPECT_TRUE(list.isempty());
-        list.push_back(tv_str(W("c")));
-        EXPECT_EQ(Items(list), (Texts{"c"}));
-    }
+    stringlist noStorage;
+    noStorage.insert(1, tv_str(W("x")));
+    EXPECT_EQ(noStorage.get_data(), nullptr);
+    // Clear keeps the storage.
+    ordered = ListOf({W("a"), W("b")});
+    stringlistimpl *storage = ordered.get_data();
+    ordered.clear();
+    EXPECT_EQ(ordered.get_data(), storage);
+    EXPECT_EQ(ordered.size(), 0);
+    EXPECT_TRUE(ordered.isempty());
+    ordered.push_back(tv_str(W("c")));
+    EXPECT_EQ(Items(ordered), (Texts{"c"}));
 }
 
 TEST(StringListSearch, ContainsIcontainsAndTheJoinedImage)

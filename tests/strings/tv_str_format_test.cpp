@@ -25,31 +25,28 @@ TEST(TvStrFormat, PortableSpellingsAndNumbersWithWindowsSizes)
     EXPECT_EQ(Utf8(s), "caf\xC3\xA9 \xE2\x82\xAC");
     ASSERT_EQ(s.format(W("%ls/%hs"), static_cast<const WCHAR *>(NULL), static_cast<const char *>(NULL)), 0);
     EXPECT_EQ(Wide(s), wstr(W("(null)/(null)")));
-    {
-        tv_str s;
-        const LONG negative = -1;
-        const DWORD all = 0xFFFFFFFFu;
-        const size_t big = size_t(1) << 40;
-        ASSERT_EQ(s.format(W("%ld %lu %lx %d %u"), negative, all, all, -5, 7u), 0);
-        EXPECT_EQ(Wide(s), wstr(W("-1 4294967295 ffffffff -5 7")));
-        ASSERT_EQ(s.format(W("%lld %I64d %I64u %Iu %zu"), -5000000000LL, -5000000000LL, 18446744073709551615ULL, big, big), 0);
-        EXPECT_EQ(Wide(s), wstr(W("-5000000000 -5000000000 18446744073709551615 1099511627776 1099511627776")));
-        ASSERT_EQ(s.format(W("%hd %hu"), 70000, 70000), 0);
-        EXPECT_EQ(Wide(s), wstr(W("4464 4464")));
-        ASSERT_EQ(s.format(W("[%5d][%-5d][%05d][%+d][% d][%#x][%#o][%X][%.3d]"), 42, 42, 42, 42, 42, 255, 8, 0xABC, 7), 0);
-        EXPECT_EQ(Wide(s), wstr(W("[   42][42   ][00042][+42][ 42][0xff][010][ABC][007]")));
-        ASSERT_EQ(s.format(W("[%*d][%-*d][%.*ls][%*ls]"), 4, 1, 3, 2, 2, W("abcdef"), -4, W("x")), 0);
-        EXPECT_EQ(Wide(s), wstr(W("[   1][2  ][ab][x   ]")));
-        ASSERT_EQ(s.format(W("100%%")), 0);
-        EXPECT_EQ(Wide(s), wstr(W("100%")));
-        ASSERT_EQ(s.format(W("%.2f|%f|%g|%10.3f|%-8.1f|"), 3.14159, 0.5, 0.0001, 2.5, 1.26), 0);
-        EXPECT_EQ(Wide(s), wstr(W("3.14|0.500000|0.0001|     2.500|1.3     |")));
-        // The Windows runtime writes three exponent digits.
-        ASSERT_EQ(s.format(W("%e|%E|%g|%012.2e"), 12345.678, 1e10, 1e20, -1.5), 0);
-        EXPECT_EQ(Wide(s), wstr(W("1.234568e+004|1.000000E+010|1e+020|-001.50e+000")));
-        ASSERT_EQ(s.format(W("%p"), reinterpret_cast<void *>(static_cast<uintptr_t>(0x12AB))), 0);
-        EXPECT_EQ(Wide(s), wstr(W("00000000000012AB")));
-    }
+    const LONG negative = -1;
+    const DWORD all = 0xFFFFFFFFu;
+    const size_t big = size_t(1) << 40;
+    ASSERT_EQ(s.format(W("%ld %lu %lx %d %u"), negative, all, all, -5, 7u), 0);
+    EXPECT_EQ(Wide(s), wstr(W("-1 4294967295 ffffffff -5 7")));
+    ASSERT_EQ(s.format(W("%lld %I64d %I64u %Iu %zu"), -5000000000LL, -5000000000LL, 18446744073709551615ULL, big, big), 0);
+    EXPECT_EQ(Wide(s), wstr(W("-5000000000 -5000000000 18446744073709551615 1099511627776 1099511627776")));
+    ASSERT_EQ(s.format(W("%hd %hu"), 70000, 70000), 0);
+    EXPECT_EQ(Wide(s), wstr(W("4464 4464")));
+    ASSERT_EQ(s.format(W("[%5d][%-5d][%05d][%+d][% d][%#x][%#o][%X][%.3d]"), 42, 42, 42, 42, 42, 255, 8, 0xABC, 7), 0);
+    EXPECT_EQ(Wide(s), wstr(W("[   42][42   ][00042][+42][ 42][0xff][010][ABC][007]")));
+    ASSERT_EQ(s.format(W("[%*d][%-*d][%.*ls][%*ls]"), 4, 1, 3, 2, 2, W("abcdef"), -4, W("x")), 0);
+    EXPECT_EQ(Wide(s), wstr(W("[   1][2  ][ab][x   ]")));
+    ASSERT_EQ(s.format(W("100%%")), 0);
+    EXPECT_EQ(Wide(s), wstr(W("100%")));
+    ASSERT_EQ(s.format(W("%.2f|%f|%g|%10.3f|%-8.1f|"), 3.14159, 0.5, 0.0001, 2.5, 1.26), 0);
+    EXPECT_EQ(Wide(s), wstr(W("3.14|0.500000|0.0001|     2.500|1.3     |")));
+    // The Windows runtime writes three exponent digits.
+    ASSERT_EQ(s.format(W("%e|%E|%g|%012.2e"), 12345.678, 1e10, 1e20, -1.5), 0);
+    EXPECT_EQ(Wide(s), wstr(W("1.234568e+004|1.000000E+010|1e+020|-001.50e+000")));
+    ASSERT_EQ(s.format(W("%p"), reinterpret_cast<void *>(static_cast<uintptr_t>(0x12AB))), 0);
+    EXPECT_EQ(Wide(s), wstr(W("00000000000012AB")));
 }
 
 TEST(TvStrFormat, WorkBufferLimitsAndRefusedFormatsKeepTheText)

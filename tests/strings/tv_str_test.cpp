@@ -61,44 +61,40 @@ TEST(TvStrViews, MissingEmptyWideNarrowAndUtf8TextsAndTheirSharedViews)
         EXPECT_EQ(c.s.length() + c.s.bytelength(), 0);
         EXPECT_TRUE(c.s == fromEmpty && c.s == none);
     }
-    {
-        const tv_str s(W("caf\u00E9"));
-        EXPECT_EQ(Wide(s), wstr(W("caf\u00E9")));
-        EXPECT_EQ(Utf8(s), "caf\xC3\xA9");
-        ASSERT_EQ(GetACP(), 1252u) << "the narrow checks assume the Western ANSI code page";
-        EXPECT_STREQ(static_cast<const char *>(s), "caf\xE9");
-        EXPECT_EQ(s.length(), 4);
-        EXPECT_EQ(s.bytelength(), 5);
-        EXPECT_EQ(s.length_utf8(), 5);
-        const tv_str ansi("caf\xE9 \x80");
-        EXPECT_EQ(Wide(ansi), wstr(W("caf\u00E9 \u20AC")));
-        EXPECT_EQ(Utf8(ansi), "caf\xC3\xA9 \xE2\x82\xAC");
+    const tv_str cafe(W("caf\u00E9"));
+    EXPECT_EQ(Wide(cafe), wstr(W("caf\u00E9")));
+    EXPECT_EQ(Utf8(cafe), "caf\xC3\xA9");
+    ASSERT_EQ(GetACP(), 1252u) << "the narrow checks assume the Western ANSI code page";
+    EXPECT_STREQ(static_cast<const char *>(cafe), "caf\xE9");
+    EXPECT_EQ(cafe.length(), 4);
+    EXPECT_EQ(cafe.bytelength(), 5);
+    EXPECT_EQ(cafe.length_utf8(), 5);
+    const tv_str ansi("caf\xE9 \x80");
+    EXPECT_EQ(Wide(ansi), wstr(W("caf\u00E9 \u20AC")));
+    EXPECT_EQ(Utf8(ansi), "caf\xC3\xA9 \xE2\x82\xAC");
 
-        const tv_str utf8("caf\xC3\xA9", tv_str::TCS_CP_UTF8);
-        EXPECT_EQ(Wide(utf8), wstr(W("caf\u00E9")));
-        tv_str replaced(W("old"));
-        EXPECT_EQ(&replaced.set_utf8("\xE2\x82\xAC" "5"), &replaced);
-        EXPECT_EQ(Wide(replaced), wstr(W("\u20AC5")));
-        EXPECT_EQ(Utf8(replaced), "\xE2\x82\xAC" "5");
-        replaced.set_utf8(NULL);
-        EXPECT_TRUE(replaced.is_empty());
-        EXPECT_STREQ(replaced.get_utf8(), "");
-    }
-    {
-        const tv_str s(W("abc"));
-        const char *first = s;
-        const char *again = s;
-        EXPECT_EQ(first, again);
-        const tv_str copy(s);
-        EXPECT_EQ(static_cast<const char *>(copy), first);
-        tv_str handled(W("abc"));
-        _bstr_t &handle = handled;
-        EXPECT_EQ(handle.length(), 3u);
-        EXPECT_EQ(static_cast<const WCHAR *>(handle), static_cast<const WCHAR *>(handled));
-        const tv_str handledCopy(handled);
-        const _bstr_t &copied = handledCopy;
-        EXPECT_EQ(static_cast<const WCHAR *>(copied), static_cast<const WCHAR *>(handle));
-    }
+    const tv_str utf8("caf\xC3\xA9", tv_str::TCS_CP_UTF8);
+    EXPECT_EQ(Wide(utf8), wstr(W("caf\u00E9")));
+    tv_str replaced(W("old"));
+    EXPECT_EQ(&replaced.set_utf8("\xE2\x82\xAC" "5"), &replaced);
+    EXPECT_EQ(Wide(replaced), wstr(W("\u20AC5")));
+    EXPECT_EQ(Utf8(replaced), "\xE2\x82\xAC" "5");
+    replaced.set_utf8(NULL);
+    EXPECT_TRUE(replaced.is_empty());
+    EXPECT_STREQ(replaced.get_utf8(), "");
+    const tv_str abc(W("abc"));
+    const char *first = abc;
+    const char *again = abc;
+    EXPECT_EQ(first, again);
+    const tv_str copy(abc);
+    EXPECT_EQ(static_cast<const char *>(copy), first);
+    tv_str handled(W("abc"));
+    _bstr_t &handle = handled;
+    EXPECT_EQ(handle.length(), 3u);
+    EXPECT_EQ(static_cast<const WCHAR *>(handle), static_cast<const WCHAR *>(handled));
+    const tv_str handledCopy(handled);
+    const _bstr_t &copied = handledCopy;
+    EXPECT_EQ(static_cast<const WCHAR *>(copied), static_cast<const WCHAR *>(handle));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -418,56 +414,52 @@ TEST(TvStrSearch, PositionsContainsStartsWithAndEndsWith)
     EXPECT_EQ(s.find(WCHAR(0xE9), 0), 3);
     EXPECT_EQ(s.ffind_n(WCHAR(0xE9), 2, 0), 3);
     EXPECT_EQ(s.ffind_n(WCHAR(0xE9), 2, 2), -1);
-    {
-        const tv_str s(W("C:\\Program Files\\Caf\u00E9"));
-        EXPECT_TRUE(s.contains(tv_str(W("Program"))));
-        EXPECT_FALSE(s.contains(tv_str(W("program"))));
-        EXPECT_TRUE(s.contains(tv_str(W("program")), false));
-        EXPECT_TRUE(s.contains(W("FILES"), false));
-        EXPECT_FALSE(s.contains(W("CAF\u00C9"), false));  // only ASCII letters fold
-        EXPECT_TRUE(s.contains(W("CAF\u00E9"), false));
-        EXPECT_TRUE(s.contains(tv_str(W(""))));
-        EXPECT_FALSE(s.contains(tv_str()));
-        EXPECT_FALSE(s.contains(static_cast<const WCHAR *>(NULL)));
-        EXPECT_FALSE(tv_str().contains(W("a")));
+    const tv_str path(W("C:\\Program Files\\Caf\u00E9"));
+    EXPECT_TRUE(path.contains(tv_str(W("Program"))));
+    EXPECT_FALSE(path.contains(tv_str(W("program"))));
+    EXPECT_TRUE(path.contains(tv_str(W("program")), false));
+    EXPECT_TRUE(path.contains(W("FILES"), false));
+    EXPECT_FALSE(path.contains(W("CAF\u00C9"), false));  // only ASCII letters fold
+    EXPECT_TRUE(path.contains(W("CAF\u00E9"), false));
+    EXPECT_TRUE(path.contains(tv_str(W(""))));
+    EXPECT_FALSE(path.contains(tv_str()));
+    EXPECT_FALSE(path.contains(static_cast<const WCHAR *>(NULL)));
+    EXPECT_FALSE(tv_str().contains(W("a")));
 
-        ASSERT_EQ(GetACP(), 1252u);
-        EXPECT_TRUE(s.contains("Caf\xE9"));           // the narrow (ANSI) view
-        EXPECT_FALSE(s.contains("Caf\xC3\xA9"));
-        EXPECT_TRUE(s.contains_utf8("Caf\xC3\xA9"));   // converted from UTF-8
-        EXPECT_TRUE(s.contains_utf8("caf\xC3\xA9", false));
-        EXPECT_FALSE(s.contains(static_cast<const char *>(NULL)));
-        EXPECT_FALSE(s.contains_utf8(NULL));
-    }
-    {
-        const tv_str s(W("Backup.LOG"));
-        EXPECT_TRUE(s.starts_with(tv_str(W("Back"))));
-        EXPECT_TRUE(s.starts_with(W("")));
-        EXPECT_TRUE(s.starts_with(tv_str(W(""))));
-        EXPECT_FALSE(s.starts_with(W("back")));
-        EXPECT_TRUE(s.starts_with(W("back"), false));
-        EXPECT_TRUE(s.starts_with("BACKUP", false));
-        EXPECT_TRUE(s.starts_with_utf8("Backup."));
-        EXPECT_FALSE(s.starts_with(W("Backup.LOG.old")));
-        EXPECT_FALSE(s.starts_with(static_cast<const WCHAR *>(NULL)));
-        EXPECT_FALSE(s.starts_with(tv_str()));
-        EXPECT_FALSE(tv_str().starts_with(W("")));
+    ASSERT_EQ(GetACP(), 1252u);
+    EXPECT_TRUE(path.contains("Caf\xE9"));           // the narrow (ANSI) view
+    EXPECT_FALSE(path.contains("Caf\xC3\xA9"));
+    EXPECT_TRUE(path.contains_utf8("Caf\xC3\xA9"));   // converted from UTF-8
+    EXPECT_TRUE(path.contains_utf8("caf\xC3\xA9", false));
+    EXPECT_FALSE(path.contains(static_cast<const char *>(NULL)));
+    EXPECT_FALSE(path.contains_utf8(NULL));
+    const tv_str backup(W("Backup.LOG"));
+    EXPECT_TRUE(backup.starts_with(tv_str(W("Back"))));
+    EXPECT_TRUE(backup.starts_with(W("")));
+    EXPECT_TRUE(backup.starts_with(tv_str(W(""))));
+    EXPECT_FALSE(backup.starts_with(W("back")));
+    EXPECT_TRUE(backup.starts_with(W("back"), false));
+    EXPECT_TRUE(backup.starts_with("BACKUP", false));
+    EXPECT_TRUE(backup.starts_with_utf8("Backup."));
+    EXPECT_FALSE(backup.starts_with(W("Backup.LOG.old")));
+    EXPECT_FALSE(backup.starts_with(static_cast<const WCHAR *>(NULL)));
+    EXPECT_FALSE(backup.starts_with(tv_str()));
+    EXPECT_FALSE(tv_str().starts_with(W("")));
 
-        EXPECT_TRUE(s.ends_with(tv_str(W(".LOG"))));
-        EXPECT_FALSE(s.ends_with(W(".log")));
-        EXPECT_TRUE(s.ends_with(W(".log"), false));
-        EXPECT_TRUE(s.ends_with(".log", false));
-        EXPECT_TRUE(s.ends_with_utf8("p.LOG"));
-        EXPECT_FALSE(s.ends_with(W("")));
-        EXPECT_FALSE(s.ends_with(""));
-        EXPECT_FALSE(s.ends_with_utf8(""));
-        EXPECT_FALSE(s.ends_with(W("xBackup.LOG")));
-        EXPECT_FALSE(s.ends_with(static_cast<const char *>(NULL)));
-        EXPECT_FALSE(tv_str().ends_with(W("a")));
-        EXPECT_TRUE(s.has_char('.'));
-        EXPECT_FALSE(s.has_char('x'));
-        EXPECT_FALSE(s.has_char('\0'));
-    }
+    EXPECT_TRUE(backup.ends_with(tv_str(W(".LOG"))));
+    EXPECT_FALSE(backup.ends_with(W(".log")));
+    EXPECT_TRUE(backup.ends_with(W(".log"), false));
+    EXPECT_TRUE(backup.ends_with(".log", false));
+    EXPECT_TRUE(backup.ends_with_utf8("p.LOG"));
+    EXPECT_FALSE(backup.ends_with(W("")));
+    EXPECT_FALSE(backup.ends_with(""));
+    EXPECT_FALSE(backup.ends_with_utf8(""));
+    EXPECT_FALSE(backup.ends_with(W("xBackup.LOG")));
+    EXPECT_FALSE(backup.ends_with(static_cast<const char *>(NULL)));
+    EXPECT_FALSE(tv_str().ends_with(W("a")));
+    EXPECT_TRUE(backup.has_char('.'));
+    EXPECT_FALSE(backup.has_char('x'));
+    EXPECT_FALSE(backup.has_char('\0'));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -683,20 +675,18 @@ TEST(TvStrBadInput, IllFormedUtf8AndLongTexts)
     tv_str s;
     s.set_utf8("bad \x80 byte");
     EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-    {
-        const wstr longText(200000, W('x'));
-        tv_str s(longText.c_str());
-        EXPECT_EQ(s.length(), 200000);
-        EXPECT_EQ(s.bytelength(), 200000);
-        const tv_str joined = s / s;
-        EXPECT_EQ(joined.length(), 400001);
-        EXPECT_EQ(joined.byteindex(200000), '\\');
-        EXPECT_EQ(joined.rfind('\\', 0), 200000);
-        EXPECT_EQ(s.substr(199999).length(), 1);
-        tv_str utf8;
-        utf8.set_utf8(std::string(150000, 'y').append("\xC3\xA9").c_str());
-        EXPECT_EQ(utf8.length(), 150001);
-    }
+    const wstr longText(200000, W('x'));
+    tv_str longStr(longText.c_str());
+    EXPECT_EQ(longStr.length(), 200000);
+    EXPECT_EQ(longStr.bytelength(), 200000);
+    const tv_str joined = longStr / longStr;
+    EXPECT_EQ(joined.length(), 400001);
+    EXPECT_EQ(joined.byteindex(200000), '\\');
+    EXPECT_EQ(joined.rfind('\\', 0), 200000);
+    EXPECT_EQ(longStr.substr(199999).length(), 1);
+    tv_str utf8;
+    utf8.set_utf8(std::string(150000, 'y').append("\xC3\xA9").c_str());
+    EXPECT_EQ(utf8.length(), 150001);
 }
 
 // ---------------------------------------------------------------------------------------

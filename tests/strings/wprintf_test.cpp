@@ -25,27 +25,23 @@ struct Buffer {
 
 TEST(WideFormatting, TerminatedOnlyWhenShortCutAtTheCountAnsweringMinusOne)
 {
-    Buffer b;
-    EXPECT_EQ(_snwprintf(b.units, 8, W("%ls"), W("ab")), 2);
-    EXPECT_EQ(b.units[0], W('a'));
-    EXPECT_EQ(b.units[2], 0);
-    EXPECT_EQ(b.units[3], kUntouched);
-    {
+    // What the buffer holds afterwards: '.' a unit left alone, '0' the terminator.
+    const struct {
+        size_t count;
+        const WCHAR *format, *text;
+        int result;
+        const char *after;
+    } cases[] = {
+        {8, W("%ls"), W("ab"), 2, "ab0....."},
+        {4, W("%ls"), W("abcd"), 4, "abcd...."},
+        {4, W("%ls%d"), W("abc"), -1, "abc4...."},
+        {0, W("x"), W(""), -1, "........"},
+    };
+    for (const auto &c : cases) {
         Buffer b;
-        EXPECT_EQ(_snwprintf(b.units, 4, W("%ls"), W("abcd")), 4);
-        EXPECT_EQ(b.units[3], W('d'));
-        EXPECT_EQ(b.units[4], kUntouched);
-    }
-    {
-        Buffer b;
-        EXPECT_EQ(_snwprintf(b.units, 4, W("%ls%d"), W("abc"), 42), -1);
-        EXPECT_EQ(b.units[0], W('a'));
-        EXPECT_EQ(b.units[3], W('4'));
-        EXPECT_EQ(b.units[4], kUntouched);
-    }
-    {
-        Buffer b;
-        EXPECT_EQ(_snwprintf(b.units, 0, W("x")), -1);
-        EXPECT_EQ(b.units[0], kUntouched);
+        EXPECT_EQ(_snwprintf(b.units, c.count, c.format, c.text, 42), c.result) << c.after;
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(b.units[i], WCHAR(c.after[i] == '.' ? kUntouched : c.after[i] == '0' ? 0 : c.after[i]))
+                << c.after << " at " << i;
     }
 }

@@ -45,27 +45,24 @@ TEST(EnvironmentVariable, LengthsBufferSizesAndExpansion)
     EXPECT_EQ(GetEnvironmentVariableW(W("TLV_TEST_EMPTY"), empty, 4), DWORD(0));
     EXPECT_EQ(GetLastError(), kUntouched);
     EXPECT_EQ(empty[0], 0);
-    {
-        ASSERT_TRUE(SetEnvironmentVariableW(W("TLV_DIR"), W("C:\\Tolvane")));
-        const struct {
-            const WCHAR *text;
-            const WCHAR *expanded;
-        } cases[] = {
-            {W("%tlv_dir%\\bin\\%TLV_DIR%"), W("C:\\Tolvane\\bin\\C:\\Tolvane")},
-            {W("%TLV_NOT_SET%\\100%"), W("%TLV_NOT_SET%\\100%")},
-            {W("50%%TLV_DIR%"), W("50%%TLV_DIR%")},
-            {W("%TLV_NOT_SET%TLV_DIR%"), W("%TLV_NOT_SET%TLV_DIR%")},
-        };
-        for (const auto &c : cases) {
-            WCHAR buffer[64];
-            EXPECT_EQ(ExpandEnvironmentStringsW(c.text, buffer, 64), DWORD(wstr(c.expanded).size() + 1));
-            EXPECT_EQ(wstr(buffer), c.expanded);
-        }
-        // A short buffer or none: the size needed.
-        WCHAR buffer[4];
-        EXPECT_EQ(ExpandEnvironmentStringsW(W("%TLV_DIR%\\x"), buffer, 4), DWORD(13));
-        EXPECT_EQ(ExpandEnvironmentStringsW(W("%TLV_DIR%\\x"), NULL, 0), DWORD(13));
+    ASSERT_TRUE(SetEnvironmentVariableW(W("TLV_DIR"), W("C:\\Tolvane")));
+    const struct {
+        const WCHAR *text;
+        const WCHAR *expanded;
+    } cases[] = {
+        {W("%tlv_dir%\\bin\\%TLV_DIR%"), W("C:\\Tolvane\\bin\\C:\\Tolvane")},
+        {W("%TLV_NOT_SET%\\100%"), W("%TLV_NOT_SET%\\100%")},
+        {W("50%%TLV_DIR%"), W("50%%TLV_DIR%")},
+        {W("%TLV_NOT_SET%TLV_DIR%"), W("%TLV_NOT_SET%TLV_DIR%")},
+    };
+    for (const auto &c : cases) {
+        WCHAR out[64];
+        EXPECT_EQ(ExpandEnvironmentStringsW(c.text, out, 64), DWORD(wstr(c.expanded).size() + 1));
+        EXPECT_EQ(wstr(out), c.expanded);
     }
+    // A short buffer or none: the size needed.
+    EXPECT_EQ(ExpandEnvironmentStringsW(W("%TLV_DIR%\\x"), buffer, 4), DWORD(13));
+    EXPECT_EQ(ExpandEnvironmentStringsW(W("%TLV_DIR%\\x"), NULL, 0), DWORD(13));
 }
 
 TEST(EnvironmentVariable, NamesIgnoreCaseAndMissingOnesAreNotFound)

@@ -255,18 +255,10 @@ TEST_F(Files, ReadsAndWritesMoveTheFilePointer)
     LARGE_INTEGER size;
     ASSERT_TRUE(GetFileSizeEx(file.get(), &size));
     EXPECT_EQ(size.QuadPart, 2);
-}
-
-TEST_F(Files, AnOverlappedOffsetPositionsASynchronousHandle)
-{
-    const wstr path = Path(W("offset.bin"));
-    WriteWhole(path, "abcdefgh");
-    Handle file(Create(path, GENERIC_READ, OPEN_EXISTING));
-    ASSERT_TRUE(file.valid());
+    // An overlapped offset positions a synchronous handle.
+    ASSERT_TRUE(WriteFile(file.get(), "cdefgh", 6, &count, NULL));
     OVERLAPPED at = {};
     at.Offset = 5;
-    char buffer[4];
-    DWORD count = 0;
     ASSERT_TRUE(ReadFile(file.get(), buffer, 4, &count, &at));
     EXPECT_EQ(std::string(buffer, count), "fgh");
 }
@@ -292,17 +284,20 @@ TEST_F(Files, AHandleDoesOnlyWhatItWasOpenedForAndNothingOnceClosed)
     EXPECT_EQ(ErrorOf([&] { return WriteFile(raw, "x", 1, &count, NULL); }), DWORD(ERROR_INVALID_HANDLE));
 }
 
-TEST_F(Files, AppendOnlyHandlesWriteAtTheEnd)
+TEST_F(Files, AppendOnlyHandlesWriteAtTheEndAndDeleteOnCloseRemovesTheFile)
 {
-    const wstr path = Path(W("log.txt"));
+    const wstr path = Path(W("log.txt")), scratch = Path(W("scratch.tmp"));
     WriteWhole(path, "first\n");
     {
         Handle log(Create(path, FILE_APPEND_DATA, OPEN_ALWAYS, FILE_SHARE_READ | FILE_SHARE_WRITE));
         ASSERT_TRUE(log.valid());
         DWORD count = 0;
         ASSERT_TRUE(WriteFile(log.get(), "second\n", 7, &count, NULL));
+        Handle file(Create(scratch, GENERIC_WRITE | DELETE, CREATE_NEW, 0, FILE_FLAG_DELETE_ON_CLOSE));
+        ASSERT_TRUE(file.valid());
     }
     EXPECT_EQ(ReadWhole(path), "first\nsecond\n");
+    EXPECT_EQ(GetFileAttributesW(scratch.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(Files, NamesMatchWithoutRegardToCaseOrSlashDirection)
@@ -319,8 +314,17 @@ TEST_F(Files, NamesMatchWithoutRegardToCaseOrSlashDirection)
     EXPECT_NE(GetFileAttributesW(dotted.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(Files, ANewFileHasTheArchiveAttribute)
+TEST_F(Files, ANewOrWrittenFileHasTheArchiveAttribute)
 {
+    const wstr changed = Path(W("changed.txt"));
+    WriteWhole(changed, "x");
+    ASSERT_TRUE(SetFileAttributesW(changed.c_str(), FILE_ATTRIBUTE_NORMAL));
+    {
+        Handle file(Create(changed, GENERIC_WRITE, OPEN_EXISTING));
+        DWORD count = 0;
+        ASSERT_TRUE(WriteFile(file.get(), "y", 1, &count, NULL));
+    }
+    EXPECT_EQ(GetFileAttributesW(changed.c_str()), DWORD(FILE_ATTRIBUTE_ARCHIVE));
     TV_SKIP_UNDER_WINE("Wine reports the archive attribute on every file and cannot clear it");
     const wstr path = Path(W("attr.txt"));
     WriteWhole(path, "x");
@@ -329,19 +333,6 @@ TEST_F(Files, ANewFileHasTheArchiveAttribute)
     EXPECT_EQ(GetFileAttributesW(path.c_str()), DWORD(FILE_ATTRIBUTE_NORMAL));
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
     EXPECT_EQ(GetFileAttributesW(path.c_str()), DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
-}
-
-TEST_F(Files, WritingSetsTheArchiveAttributeAgain)
-{
-    const wstr path = Path(W("changed.txt"));
-    WriteWhole(path, "x");
-    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
-    {
-        Handle file(Create(path, GENERIC_WRITE, OPEN_EXISTING));
-        DWORD count = 0;
-        ASSERT_TRUE(WriteFile(file.get(), "y", 1, &count, NULL));
-    }
-    EXPECT_EQ(GetFileAttributesW(path.c_str()), DWORD(FILE_ATTRIBUTE_ARCHIVE));
 }
 
 TEST_F(Files, AReadOnlyFileRefusesWritingAndDeletion)
@@ -406,16 +397,6 @@ TEST_F(Files, SharingModesAreEnforcedBetweenHandles)
     EXPECT_EQ(OpenError(path, GENERIC_WRITE, OPEN_EXISTING), DWORD(ERROR_SHARING_VIOLATION));
 }
 
-TEST_F(Files, DeleteOnCloseRemovesTheFile)
-{
-    const wstr path = Path(W("scratch.tmp"));
-    {
-        Handle file(Create(path, GENERIC_WRITE | DELETE, CREATE_NEW, 0, FILE_FLAG_DELETE_ON_CLOSE));
-        ASSERT_TRUE(file.valid());
-    }
-    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
 TEST_F(Files, TheCurrentDirectoryAnchorsRelativePaths)
 {
     WCHAR saved[MAX_PATH];
@@ -446,15 +427,11 @@ TEST_F(Files, FullPathNamesResolveDotsAgainstTheCurrentDirectory)
     ASSERT_NE(filePart, nullptr);
     EXPECT_EQ(wstr(filePart), W("c.txt"));
     EXPECT_EQ(GetFullPathNameW(W("C:\\a\\b"), 4, full, NULL), DWORD(7));
-}
-
-TEST_F(Files, TheTemporaryPathEndsInABackslash)
-{
-    WCHAR temp[MAX_PATH];
-    const DWORD length = GetTempPathW(MAX_PATH, temp);
-    ASSERT_GT(length, DWORD(0));
-    EXPECT_EQ(temp[length - 1], u'\\');
-    EXPECT_EQ(GetTempPathW(1, temp), length + 1);
+    // The temporary path ends in a backslash.
+    const DWORD tempLength = GetTempPathW(MAX_PATH, full);
+    ASSERT_GT(tempLength, DWORD(0));
+    EXPECT_EQ(full[tempLength - 1], u'\\');
+    EXPECT_EQ(GetTempPathW(1, full), tempLength + 1);
 }
 
 TEST_F(Files, CrtTextModeWritesCrLfAndReadsItBack)
@@ -491,14 +468,6 @@ TEST_F(Files, CrtTextModeWritesCrLfAndReadsItBack)
     EXPECT_EQ(std::string(line, before), "ab");
 }
 
-TEST_F(Files, CrtOpenFailsWithTheDocumentedErrno)
-{
-    EXPECT_EQ(OpenErrno(Path(W("absent.txt")), W("r")), ENOENT);
-    EXPECT_EQ(OpenErrno(directory_ + W("\\no\\x.txt"), W("w")), ENOENT);
-    EXPECT_EQ(OpenErrno(directory_, W("r")), EACCES);
-    EXPECT_EQ(OpenErrno(Path(W("x.txt")), W("q")), EINVAL);
-}
-
 TEST_F(Files, CrtStatDescribesFilesAndDirectories)
 {
     const wstr path = Path(W("stat.txt"));
@@ -525,8 +494,12 @@ TEST_F(Files, CrtStatDescribesFilesAndDirectories)
     EXPECT_EQ(_wstat64(W("C:\\"), &status), 0);
 }
 
-TEST_F(Files, CrtDirectoryAndRemovalCalls)
+TEST_F(Files, CrtOpenDirectoryAndRemovalCallsFailWithTheDocumentedErrno)
 {
+    EXPECT_EQ(OpenErrno(Path(W("absent.txt")), W("r")), ENOENT);
+    EXPECT_EQ(OpenErrno(directory_ + W("\\no\\x.txt"), W("w")), ENOENT);
+    EXPECT_EQ(OpenErrno(directory_, W("r")), EACCES);
+    EXPECT_EQ(OpenErrno(Path(W("x.txt")), W("q")), EINVAL);
     const wstr sub = Path(W("crtdir"));
     const wstr deeper = sub + W("\\a\\b");
     EXPECT_EQ(_wmkdir(sub.c_str()), 0);

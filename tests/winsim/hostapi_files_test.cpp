@@ -103,24 +103,21 @@ TEST_F(Sandbox, NamesResolveToTheCaseOnDiskAndNetworkAndDevicePathsAreRefused)
     // Names not on disk keep the case they were given.
     ASSERT_TRUE(winsim::HostPathOf(u"C:\\shared files\\New\\Thing.txt", &host));
     EXPECT_EQ(host, root_ + "/C/Shared Files/New/Thing.txt");
-    {
-        std::string host;
-        EXPECT_FALSE(winsim::HostPathOf(u"\\\\server\\share\\file", &host));
-        SetLastError(0);
-        EXPECT_EQ(GetFileAttributesW(W("\\\\server\\share\\file")), INVALID_FILE_ATTRIBUTES);
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_NETPATH));
+    EXPECT_FALSE(winsim::HostPathOf(u"\\\\server\\share\\file", &host));
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesW(W("\\\\server\\share\\file")), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_NETPATH));
 
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(GetFileAttributesW(W("\\\\.\\PhysicalDrive0")), INVALID_FILE_ATTRIBUTES);
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-        EXPECT_NE(testing::internal::GetCapturedStderr().find("not implemented"), std::string::npos);
-        testing::internal::CaptureStderr();
-        HANDLE directory = CreateFileW(W("C:\\Windows"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
-        EXPECT_EQ(directory, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-        EXPECT_NE(testing::internal::GetCapturedStderr().find("directory handles"), std::string::npos);
-    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(GetFileAttributesW(W("\\\\.\\PhysicalDrive0")), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("not implemented"), std::string::npos);
+    testing::internal::CaptureStderr();
+    HANDLE directory = CreateFileW(W("C:\\Windows"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    EXPECT_EQ(directory, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("directory handles"), std::string::npos);
 }
 
 TEST_F(Sandbox, AttributesAreKeptPerFileAndAHiddenFileMustBeNamedSo)

@@ -57,17 +57,14 @@ TEST(Uuid, MalformedTextIsAnInvalidStringUuidAndNoUuidTheNilUuid)
     for (wstr text : {wstr(W("{be000cbe-11fe-4426-9c58-531aa6355fc4}")), wstr(W("be000cbe-11fe-4426-9c58-531aa6355fc")),
                       wstr(W("be000cbe-11fe-4426-9c58-531aa6355fgx"))})
         EXPECT_EQ(UuidFromStringW(reinterpret_cast<RPC_WSTR>(&text[0]), &parsed), RPC_S_INVALID_STRING_UUID);
-    {
-        RPC_WSTR text = NULL;
-        ASSERT_EQ(UuidToStringW(NULL, &text), RPC_S_OK);
-        EXPECT_EQ(wstr(reinterpret_cast<const WCHAR *>(text)), W("00000000-0000-0000-0000-000000000000"));
-        RpcStringFreeW(&text);
-        UUID parsed;
-        parsed.Data1 = 1;
-        ASSERT_EQ(UuidFromStringW(NULL, &parsed), RPC_S_OK);
-        const UUID nil = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
-        EXPECT_TRUE(IsEqualGUID(parsed, nil));
-    }
+    const UUID nil = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+    RPC_WSTR text = NULL;
+    ASSERT_EQ(UuidToStringW(NULL, &text), RPC_S_OK);
+    EXPECT_EQ(wstr(reinterpret_cast<const WCHAR *>(text)), W("00000000-0000-0000-0000-000000000000"));
+    RpcStringFreeW(&text);
+    parsed.Data1 = 1;
+    ASSERT_EQ(UuidFromStringW(NULL, &parsed), RPC_S_OK);
+    EXPECT_TRUE(IsEqualGUID(parsed, nil));
 }
 
 } // namespace

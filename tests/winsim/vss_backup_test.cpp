@@ -20,8 +20,6 @@ const std::u16string kEfiVolume = u"\\\\?\\Volume{7e1a3c5d-9f2b-4d4e-8c6a-0b2d4f
 const std::u16string kDataVolume = u"\\\\?\\Volume{4d6f8b02-c3e5-4a71-9b2d-3f5a7c9e1d37}\\";
 const std::u16string kArchiveVolume = u"\\\\?\\Volume{5e7a9c13-d4f6-4b82-8c3e-4a6b8d0f2e48}\\";
 
-const GUID kSqlWriterId = {0xa65faa63, 0x5ea8, 0x4ebc, {0x9d, 0xbd, 0xa0, 0xc4, 0xdb, 0x26, 0x91, 0x2a}};
-
 HRESULT Add(IVssBackupComponents *backup, const std::u16string &volume, VSS_ID *id = nullptr)
 {
     VSS_ID ignored;
@@ -38,21 +36,6 @@ void TakeSet(IVssBackupComponents *backup, const std::u16string &volume, bool sn
     ASSERT_EQ(VSS_RUN(backup, PrepareForBackup), VSS_S_ASYNC_FINISHED);
     if (snapshot)
         ASSERT_EQ(VSS_RUN(backup, DoSnapshotSet), VSS_S_ASYNC_FINISHED);
-}
-
-// The gathered metadata of the writer with this name, or none.
-ComPtr<IVssExamineWriterMetadata> MetadataNamed(IVssBackupComponents *backup, const std::u16string &name)
-{
-    UINT count = 0;
-    EXPECT_EQ(backup->GetWriterMetadataCount(&count), S_OK);
-    for (UINT i = 0; i < count; ++i) {
-        VSS_ID instance;
-        ComPtr<IVssExamineWriterMetadata> metadata;
-        EXPECT_EQ(backup->GetWriterMetadata(i, &instance, metadata.Put()), S_OK);
-        if (metadata && vsstest::ReadWriter(metadata.Get()).name == name)
-            return metadata;
-    }
-    return {};
 }
 
 const winsim::VssComponentModel *ComponentNamed(const winsim::VssWriterModel &writer, const std::u16string &name)
@@ -174,9 +157,8 @@ TEST_F(VssTest, UserDataWritersCarryDatabasesVirtualMachinesAndAnAgentOfTheirOwn
 
     // The one writer no supported list knows: a made-up agent, user data, with a restore
     // method that stops its service and an alternate location.
-    const GUID agentId = {0xe1a7c3b9, 0x5f2d, 0x4e86, {0xb0, 0xa4, 0x93, 0xc7, 0xd5, 0xe1, 0xf2, 0x08}};
     ASSERT_TRUE(WriterNamed(backup.Get(), u"Quillfeather Catalog Agent Writer", &agent));
-    EXPECT_TRUE(agent.id == agentId);
+    EXPECT_TRUE(agent.id == vsstest::kAgentWriterId);
     EXPECT_EQ(agent.usage, VSS_UT_USERDATA);
     EXPECT_EQ(agent.restoreMethod, VSS_RME_STOP_RESTORE_START);
     EXPECT_EQ(agent.restoreService, u"QuillfeatherAgent");
@@ -188,7 +170,8 @@ TEST_F(VssTest, UserDataWritersCarryDatabasesVirtualMachinesAndAnAgentOfTheirOwn
 TEST_F(VssTest, ComponentInformationComesInTheSdkRecordAndIsGivenBack)
 {
     ComPtr<IVssBackupComponents> backup = GatheredBackup();
-    ComPtr<IVssExamineWriterMetadata> metadata = MetadataNamed(backup.Get(), u"Quillfeather Catalog Agent Writer");
+    ComPtr<IVssExamineWriterMetadata> metadata =
+        vsstest::MetadataNamed(backup.Get(), u"Quillfeather Catalog Agent Writer");
     ASSERT_TRUE(metadata) << "the agent's writer was not gathered";
     ComPtr<IVssWMComponent> journal;
     ASSERT_EQ(metadata->GetComponent(1, journal.Put()), S_OK);
@@ -353,7 +336,7 @@ TEST_F(VssTest, AddComponentTakesOnlyGatheredSelectableComponentsOnce)
     const std::vector<winsim::VssRequest> requests = winsim::VssRequests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].operation, "AddComponent");
-    EXPECT_TRUE(requests[0].writerId == kSqlWriterId);
+    EXPECT_TRUE(requests[0].writerId == vsstest::kSqlWriterId);
     EXPECT_EQ(requests[0].componentType, VSS_CT_DATABASE);
     EXPECT_EQ(requests[0].logicalPath, u"TVSRV01");
     EXPECT_EQ(requests[0].componentName, u"Sales");

@@ -8,11 +8,10 @@
 using vsstest::Bstr;
 using vsstest::ComPtr;
 using vsstest::VssTest;
+using vsstest::kAgentWriterId;
+using vsstest::kSqlWriterId;
 
 namespace {
-
-const GUID kSqlWriterId = {0xa65faa63, 0x5ea8, 0x4ebc, {0x9d, 0xbd, 0xa0, 0xc4, 0xdb, 0x26, 0x91, 0x2a}};
-const GUID kAgentWriterId = {0xe1a7c3b9, 0x5f2d, 0x4e86, {0xb0, 0xa4, 0x93, 0xc7, 0xd5, 0xe1, 0xf2, 0x08}};
 
 class VssRestore : public VssTest {
 protected:
@@ -67,10 +66,10 @@ protected:
         VSS_RESTORE_TARGET target = VSS_RT_UNDEFINED;
     };
 
-    // The components the document holds for one writer, as IVssComponent reports them.
-    static std::vector<SavedComponent> SavedComponents(IVssBackupComponents *restore, const GUID &writerId)
+    // The components the document holds for one writer.
+    static std::vector<ComPtr<IVssComponent>> ComponentsOf(IVssBackupComponents *restore, const GUID &writerId)
     {
-        std::vector<SavedComponent> found;
+        std::vector<ComPtr<IVssComponent>> found;
         UINT writers = 0;
         EXPECT_EQ(restore->GetWriterComponentsCount(&writers), S_OK);
         for (UINT w = 0; w < writers; ++w) {
@@ -78,35 +77,44 @@ protected:
             EXPECT_EQ(restore->GetWriterComponents(w, components.Put()), S_OK);
             VSS_ID instance, writer;
             EXPECT_EQ(components->GetWriterInfo(&instance, &writer), S_OK);
-            if (writer != writerId)
-                continue;
             UINT count = 0;
-            EXPECT_EQ(components->GetComponentCount(&count), S_OK);
-            for (UINT c = 0; c < count; ++c) {
-                ComPtr<IVssComponent> component;
-                EXPECT_EQ(components->GetComponent(c, component.Put()), S_OK);
-                SavedComponent saved;
-                Bstr path, name, options;
-                boolean flag = 0;
-                EXPECT_EQ(component->GetLogicalPath(path.Put()), S_OK);
-                EXPECT_EQ(component->GetComponentName(name.Put()), S_OK);
-                EXPECT_EQ(component->GetBackupSucceeded(&flag), S_OK);
-                saved.backupSucceeded = flag;
-                EXPECT_EQ(component->IsSelectedForRestore(&flag), S_OK);
-                saved.selectedForRestore = flag;
-                EXPECT_EQ(component->GetRestoreOptions(options.Put()), S_OK);
-                EXPECT_EQ(component->GetRestoreSubcomponentCount(&saved.subcomponents), S_OK);
-                EXPECT_EQ(component->GetAlternateLocationMappingCount(&saved.mappings), S_OK);
-                EXPECT_EQ(component->GetRestoreTarget(&saved.target), S_OK);
-                ComPtr<IVssComponentEx> extended;
-                EXPECT_EQ(component->QueryInterface(IID_IVssComponentEx, reinterpret_cast<void **>(extended.Put())), S_OK);
-                EXPECT_EQ(extended->GetAuthoritativeRestore(&flag), S_OK);
-                saved.authoritative = flag;
-                saved.logicalPath = path.Text();
-                saved.name = name.Text();
-                saved.restoreOptions = options.Text();
-                found.push_back(saved);
+            if (writer == writerId) {
+                EXPECT_EQ(components->GetComponentCount(&count), S_OK);
             }
+            for (UINT c = 0; c < count; ++c) {
+                found.emplace_back();
+                EXPECT_EQ(components->GetComponent(c, found.back().Put()), S_OK);
+            }
+        }
+        return found;
+    }
+
+    // The same, as IVssComponent reports them.
+    static std::vector<SavedComponent> SavedComponents(IVssBackupComponents *restore, const GUID &writerId)
+    {
+        std::vector<SavedComponent> found;
+        for (const ComPtr<IVssComponent> &component : ComponentsOf(restore, writerId)) {
+            SavedComponent saved;
+            Bstr path, name, options;
+            boolean flag = 0;
+            EXPECT_EQ(component->GetLogicalPath(path.Put()), S_OK);
+            EXPECT_EQ(component->GetComponentName(name.Put()), S_OK);
+            EXPECT_EQ(component->GetBackupSucceeded(&flag), S_OK);
+            saved.backupSucceeded = flag;
+            EXPECT_EQ(component->IsSelectedForRestore(&flag), S_OK);
+            saved.selectedForRestore = flag;
+            EXPECT_EQ(component->GetRestoreOptions(options.Put()), S_OK);
+            EXPECT_EQ(component->GetRestoreSubcomponentCount(&saved.subcomponents), S_OK);
+            EXPECT_EQ(component->GetAlternateLocationMappingCount(&saved.mappings), S_OK);
+            EXPECT_EQ(component->GetRestoreTarget(&saved.target), S_OK);
+            ComPtr<IVssComponentEx> extended;
+            EXPECT_EQ(component->QueryInterface(IID_IVssComponentEx, reinterpret_cast<void **>(extended.Put())), S_OK);
+            EXPECT_EQ(extended->GetAuthoritativeRestore(&flag), S_OK);
+            saved.authoritative = flag;
+            saved.logicalPath = path.Text();
+            saved.name = name.Text();
+            saved.restoreOptions = options.Text();
+            found.push_back(saved);
         }
         return found;
     }
@@ -222,34 +230,25 @@ TEST_F(VssRestore, EveryRestoreChoiceIsRecordedAndKeptInTheDocument)
     EXPECT_TRUE(agent[0].authoritative);
 
     // The mapping itself, as the writer reads it.
-    UINT writers = 0;
-    ASSERT_EQ(again->GetWriterComponentsCount(&writers), S_OK);
-    for (UINT w = 0; w < writers; ++w) {
-        ComPtr<IVssWriterComponentsExt> components;
-        ASSERT_EQ(again->GetWriterComponents(w, components.Put()), S_OK);
-        VSS_ID instance, writer;
-        ASSERT_EQ(components->GetWriterInfo(&instance, &writer), S_OK);
-        if (writer != kAgentWriterId)
-            continue;
-        ComPtr<IVssComponent> catalog;
-        ASSERT_EQ(components->GetComponent(0, catalog.Put()), S_OK);
-        ComPtr<IVssWMFiledesc> mapping;
-        ASSERT_EQ(catalog->GetAlternateLocationMapping(0, mapping.Put()), S_OK);
-        Bstr destination;
-        ASSERT_EQ(mapping->GetAlternateLocation(destination.Put()), S_OK);
-        EXPECT_EQ(destination.Text(), u"E:\\Restored\\");
-        boolean recursive = 0;
-        ASSERT_EQ(mapping->GetRecursive(&recursive), S_OK);
-        EXPECT_TRUE(recursive);
-        BSTR subPath = nullptr, subName = nullptr;
-        boolean repair = 1;
-        ASSERT_EQ(catalog->GetRestoreSubcomponent(0, &subPath, &subName, &repair), S_OK);
-        EXPECT_EQ(std::u16string(subName), u"Journal");
-        EXPECT_FALSE(repair);
-        SysFreeString(subPath);
-        SysFreeString(subName);
-        EXPECT_EQ(catalog->GetAlternateLocationMapping(1, mapping.Put()), E_INVALIDARG);
-    }
+    const std::vector<ComPtr<IVssComponent>> agentComponents = ComponentsOf(again.Get(), kAgentWriterId);
+    ASSERT_EQ(agentComponents.size(), 1u);
+    IVssComponent *catalog = agentComponents[0].Get();
+    ComPtr<IVssWMFiledesc> mapping;
+    ASSERT_EQ(catalog->GetAlternateLocationMapping(0, mapping.Put()), S_OK);
+    Bstr destination;
+    ASSERT_EQ(mapping->GetAlternateLocation(destination.Put()), S_OK);
+    EXPECT_EQ(destination.Text(), u"E:\\Restored\\");
+    boolean recursive = 0;
+    ASSERT_EQ(mapping->GetRecursive(&recursive), S_OK);
+    EXPECT_TRUE(recursive);
+    BSTR subPath = nullptr, subName = nullptr;
+    boolean repair = 1;
+    ASSERT_EQ(catalog->GetRestoreSubcomponent(0, &subPath, &subName, &repair), S_OK);
+    EXPECT_EQ(std::u16string(subName), u"Journal");
+    EXPECT_FALSE(repair);
+    SysFreeString(subPath);
+    SysFreeString(subName);
+    EXPECT_EQ(catalog->GetAlternateLocationMapping(1, mapping.Put()), E_INVALIDARG);
 }
 
 TEST_F(VssRestore, OnlyBackedUpComponentsCanBeRestoredAndOnlyBeforePreRestore)
@@ -330,24 +329,11 @@ TEST_F(VssRestore, AHostDescribedWriterFailsInItsPhaseAndAdditionalRestoresAreKe
     ASSERT_EQ(restore->SaveAsXML(saved.Put()), S_OK);
     ComPtr<IVssBackupComponents> again = Restore(saved.Text());
     ASSERT_EQ(VSS_RUN(again, GatherWriterMetadata), VSS_S_ASYNC_FINISHED);
-    UINT writers = 0;
-    ASSERT_EQ(again->GetWriterComponentsCount(&writers), S_OK);
-    bool seen = false;
-    for (UINT w = 0; w < writers; ++w) {
-        ComPtr<IVssWriterComponentsExt> components;
-        ASSERT_EQ(again->GetWriterComponents(w, components.Put()), S_OK);
-        VSS_ID instance, writer;
-        ASSERT_EQ(components->GetWriterInfo(&instance, &writer), S_OK);
-        if (writer != kSqlWriterId)
-            continue;
-        ComPtr<IVssComponent> sales;
-        ASSERT_EQ(components->GetComponent(0, sales.Put()), S_OK);
-        boolean additional = false;
-        ASSERT_EQ(sales->GetAdditionalRestores(&additional), S_OK);
-        EXPECT_TRUE(additional);
-        seen = true;
-    }
-    EXPECT_TRUE(seen);
+    const std::vector<ComPtr<IVssComponent>> sql = ComponentsOf(again.Get(), kSqlWriterId);
+    ASSERT_FALSE(sql.empty());
+    boolean additional = false;
+    ASSERT_EQ(sql[0]->GetAdditionalRestores(&additional), S_OK);  // Sales
+    EXPECT_TRUE(additional);
 
     host.replace(host.find("\"PostRestore\""), 13, "\"AfterLunch\"");
     std::vector<winsim::VssWriterModel> parsed;

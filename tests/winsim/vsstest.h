@@ -255,6 +255,24 @@ inline void ExpectSameWriter(const winsim::VssWriterModel &expected, const winsi
     }
 }
 
+// The gathered metadata of the writer with this name, or none.
+inline ComPtr<IVssExamineWriterMetadata> MetadataNamed(IVssBackupComponents *backup, const std::u16string &name)
+{
+    UINT count = 0;
+    EXPECT_EQ(backup->GetWriterMetadataCount(&count), S_OK);
+    for (UINT i = 0; i < count; ++i) {
+        VSS_ID instance;
+        ComPtr<IVssExamineWriterMetadata> metadata;
+        EXPECT_EQ(backup->GetWriterMetadata(i, &instance, metadata.Put()), S_OK);
+        if (metadata && ReadWriter(metadata.Get()).name == name)
+            return metadata;
+    }
+    return {};
+}
+
+const GUID kSqlWriterId = {0xa65faa63, 0x5ea8, 0x4ebc, {0x9d, 0xbd, 0xa0, 0xc4, 0xdb, 0x26, 0x91, 0x2a}};
+const GUID kAgentWriterId = {0xe1a7c3b9, 0x5f2d, 0x4e86, {0xb0, 0xa4, 0x93, 0xc7, 0xd5, 0xe1, 0xf2, 0x08}};
+
 // Every test starts on a freshly loaded host, with no faults and no recorded requests.
 class VssTest : public testing::Test {
 protected:
@@ -283,21 +301,10 @@ protected:
     // The gathered metadata of the writer with that name; false when there is none.
     static bool WriterNamed(IVssBackupComponents *backup, const std::u16string &name, winsim::VssWriterModel *writer)
     {
-        UINT count = 0;
-        if (backup->GetWriterMetadataCount(&count) != S_OK)
-            return false;
-        for (UINT i = 0; i < count; ++i) {
-            VSS_ID instance;
-            ComPtr<IVssExamineWriterMetadata> metadata;
-            if (backup->GetWriterMetadata(i, &instance, metadata.Put()) != S_OK)
-                return false;
-            winsim::VssWriterModel read = ReadWriter(metadata.Get());
-            if (read.name == name) {
-                *writer = read;
-                return true;
-            }
-        }
-        return false;
+        ComPtr<IVssExamineWriterMetadata> metadata = MetadataNamed(backup, name);
+        if (metadata)
+            *writer = ReadWriter(metadata.Get());
+        return bool(metadata);
     }
 
     struct Status {

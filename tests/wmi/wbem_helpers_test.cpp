@@ -85,20 +85,17 @@ TEST_F(WmiHelpers, BadArgumentsFailWithoutTouchingComLoggedAtDebugThreeOrTraceBi
     EXPECT_EQ(initialize_wbem(NULL, &locator, W("ROOT\\CIMV2")), E_FAIL);
     EXPECT_EQ(winsim::ComInitCount(), ULONG(0));
     EXPECT_TRUE(capture.messages().empty()) << "initialize_wbem prints nothing";
-    {
-        Debug = 0;  // failures logged only at level three or with trace bit four
-        OutputCapture capture;
-        IWbemServices *services = NULL;
-        IWbemLocator *locator = NULL;
-        EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
-        Debug = 2;
-        EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
-        EXPECT_TRUE(capture.debugLines().empty());
-        Debug = 0;
-        VoTrace = 0x4;
-        EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
-        EXPECT_EQ(capture.debugLines().size(), size_t(1));
-    }
+    // Failures are logged only at level three or with trace bit four.
+    capture.clear();
+    Debug = 0;
+    EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
+    Debug = 2;
+    EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
+    EXPECT_TRUE(capture.debugLines().empty());
+    Debug = 0;
+    VoTrace = 0x4;
+    EXPECT_EQ(initialize_wbem(&services, &locator, NULL), E_FAIL);
+    EXPECT_EQ(capture.debugLines().size(), size_t(1));
 }
 
 TEST_F(WmiHelpers, ASessionOpensWithItsBlanketAndClosesBalanced)
@@ -149,30 +146,24 @@ TEST_F(WmiHelpers, EachFailingStepHasItsMessage)
     // WBEM codes have no system text.
     EXPECT_TRUE(HasLine(capture, "WMI: Unable to create a connection to a WMI namespace (ROOT\\MSCLUSTER), "
                                  "error=0x8004100e: .\n\n"));
-    {
-        Debug = 3;
-        OutputCapture capture;
-        Session session;
+    winsim::UnregisterComClass(CLSID_WbemLocator);
+    EXPECT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\CIMV2")), REGDB_E_CLASSNOTREG);
+    winsim::RegisterWmiLocator();
+    EXPECT_TRUE(HasLine(capture, "WMI: Unable to create an instance of the object class, error=0x80040154: "
+                                 "Class not registered\r\n.\n\n"));
+    EXPECT_EQ(winsim::ComInitCount(), ULONG(0));
 
-        winsim::UnregisterComClass(CLSID_WbemLocator);
-        EXPECT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\CIMV2")), REGDB_E_CLASSNOTREG);
-        winsim::RegisterWmiLocator();
-        EXPECT_TRUE(HasLine(capture, "WMI: Unable to create an instance of the object class, error=0x80040154: "
-                                     "Class not registered\r\n.\n\n"));
-        EXPECT_EQ(winsim::ComInitCount(), ULONG(0));
-
-        std::thread apartmentThread([] {
-            ASSERT_EQ(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED), S_OK);
-            IWbemServices *services = NULL;
-            IWbemLocator *locator = NULL;
-            EXPECT_EQ(initialize_wbem(&services, &locator, W("ROOT\\CIMV2")), RPC_E_CHANGED_MODE);
-            EXPECT_EQ(winsim::ComInitCount(), ULONG(1)) << "the thread's own apartment stays";
-            CoUninitialize();
-        });
-        apartmentThread.join();
-        EXPECT_TRUE(HasLine(capture, "WMI: Unable to initialize COM library, error=0x80010106: "
-                                     "Cannot change thread mode after it is set.\r\n.\n\n"));
-    }
+    std::thread apartmentThread([] {
+        ASSERT_EQ(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED), S_OK);
+        IWbemServices *services = NULL;
+        IWbemLocator *locator = NULL;
+        EXPECT_EQ(initialize_wbem(&services, &locator, W("ROOT\\CIMV2")), RPC_E_CHANGED_MODE);
+        EXPECT_EQ(winsim::ComInitCount(), ULONG(1)) << "the thread's own apartment stays";
+        CoUninitialize();
+    });
+    apartmentThread.join();
+    EXPECT_TRUE(HasLine(capture, "WMI: Unable to initialize COM library, error=0x80010106: "
+                                 "Cannot change thread mode after it is set.\r\n.\n\n"));
 }
 
 TEST_F(WmiHelpersOnClusterNode, MethodInputParametersAreSpawnedOrTheFailurePrinted)
@@ -199,39 +190,33 @@ TEST_F(WmiHelpersOnClusterNode, MethodInputParametersAreSpawnedOrTheFailurePrint
               S_OK);
     EXPECT_EQ(untouched, reinterpret_cast<IWbemClassObject *>(&capture));
     EXPECT_TRUE(capture.messages().empty());
-    {
-        Session session;
-        ASSERT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\MSCLUSTER")), S_OK);
-        Debug = 1;
-        OutputCapture capture;
-        IWbemClassObject *params = NULL;
+    Debug = 1;
+    params = NULL;
+    EXPECT_EQ(get_method_input_params(NULL, W("MSCluster_ClusterSharedVolume"), W("MoveToNewHost"), &params), E_FAIL);
+    EXPECT_EQ(get_method_input_params(&session.services, NULL, W("MoveToNewHost"), &params), E_FAIL);
+    EXPECT_TRUE(HasLine(capture, "Invalid input. Cannot get a message params object.\n"));
 
-        EXPECT_EQ(get_method_input_params(NULL, W("MSCluster_ClusterSharedVolume"), W("MoveToNewHost"), &params), E_FAIL);
-        EXPECT_EQ(get_method_input_params(&session.services, NULL, W("MoveToNewHost"), &params), E_FAIL);
-        EXPECT_TRUE(HasLine(capture, "Invalid input. Cannot get a message params object.\n"));
+    EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_NoSuchClass"), W("MoveToNewHost"), &params),
+              E_FAIL);
+    EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_ClusterSharedVolume"), W("NoSuchMethod"),
+                                      &params),
+              E_FAIL);
+    winsim::InjectWmiFault({winsim::WmiFaultPoint::SpawnInstance, u"", E_OUTOFMEMORY});
+    EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_ClusterSharedVolume"), W("MoveToNewHost"),
+                                      &params),
+              E_OUTOFMEMORY);
+    EXPECT_EQ(params, nullptr);
 
-        EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_NoSuchClass"), W("MoveToNewHost"), &params),
-                  E_FAIL);
-        EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_ClusterSharedVolume"), W("NoSuchMethod"),
-                                          &params),
-                  E_FAIL);
-        winsim::InjectWmiFault({winsim::WmiFaultPoint::SpawnInstance, u"", E_OUTOFMEMORY});
-        EXPECT_EQ(get_method_input_params(&session.services, W("MSCluster_ClusterSharedVolume"), W("MoveToNewHost"),
-                                          &params),
-                  E_OUTOFMEMORY);
-        EXPECT_EQ(params, nullptr);
-
-        const auto messages = capture.messages();
-        ASSERT_EQ(messages.size(), size_t(3));
-        EXPECT_EQ(messages[0].number, 95439);
-        EXPECT_EQ(messages[0].code, 55000);
-        EXPECT_EQ(messages[0].text, "WMI: Unable to create class object.\n");
-        EXPECT_EQ(messages[1].number, 95440);
-        EXPECT_EQ(messages[1].text, "WMI: Unable to create method input paramaters. Error: .\n");
-        EXPECT_EQ(messages[2].number, 95441);
-        EXPECT_EQ(messages[2].text, "WMI: Unable to spawn instance of method input parameters object. Error: Not enough "
-                                    "memory resources are available to complete this operation.\r\n.\n");
-    }
+    const auto messages = capture.messages();
+    ASSERT_EQ(messages.size(), size_t(3));
+    EXPECT_EQ(messages[0].number, 95439);
+    EXPECT_EQ(messages[0].code, 55000);
+    EXPECT_EQ(messages[0].text, "WMI: Unable to create class object.\n");
+    EXPECT_EQ(messages[1].number, 95440);
+    EXPECT_EQ(messages[1].text, "WMI: Unable to create method input paramaters. Error: .\n");
+    EXPECT_EQ(messages[2].number, 95441);
+    EXPECT_EQ(messages[2].text, "WMI: Unable to spawn instance of method input parameters object. Error: Not enough "
+                                "memory resources are available to complete this operation.\r\n.\n");
 }
 
 TEST_F(WmiHelpersOnClusterNode, ExecuteMethodAnswersANegativeReturnValueAndReportsFailures)
@@ -245,45 +230,32 @@ TEST_F(WmiHelpersOnClusterNode, ExecuteMethodAnswersANegativeReturnValueAndRepor
     EXPECT_EQ(execute_method(&session.services, csv, W("TurnOnMaintenance"), NULL, NULL), S_OK);
     EXPECT_EQ(winsim::WmiSharedVolumes().at(0).faultState, DWORD(4));
 
-    VARIANT failure;
-    VariantInit(&failure);
-    failure.vt = VT_I4;
-    failure.lVal = LONG(0x80070005);
+    const VARIANT failure = I4(LONG(0x80070005));
     winsim::SetWmiMethodReturnValue(u"ROOT\\MSCLUSTER", u"MSCluster_ClusterSharedVolume", u"TurnOffMaintenance",
                                     failure);
     EXPECT_EQ(execute_method(&session.services, csv, W("TurnOffMaintenance"), NULL, NULL), HRESULT(0x80070005));
     EXPECT_TRUE(HasLine(capture, "WMI: Method execution returned error in output_params.\n"));
 
-    VARIANT positive;
-    VariantInit(&positive);
-    positive.vt = VT_I4;
-    positive.lVal = 5;
+    const VARIANT positive = I4(5);
     winsim::SetWmiMethodReturnValue(u"ROOT\\MSCLUSTER", u"MSCluster_ClusterSharedVolume", u"TurnOnMaintenance",
                                     positive);
     EXPECT_EQ(execute_method(&session.services, csv, W("TurnOnMaintenance"), NULL, NULL), S_OK);
     EXPECT_TRUE(capture.messages().empty());
-    {
-        Session session;
-        ASSERT_EQ(initialize_wbem(&session.services, &session.locator, W("ROOT\\MSCLUSTER")), S_OK);
-        Debug = 1;
-        OutputCapture capture;
-        const WCHAR *csv = W("MSCluster_ClusterSharedVolume.Name=\"C:\\\\ClusterStorage\\\\Volume1\"");
+    // Bad input and failed steps.
+    EXPECT_EQ(execute_method(&session.services, NULL, W("TurnOnMaintenance"), NULL, NULL), E_FAIL);
+    EXPECT_EQ(execute_method(NULL, csv, W("TurnOnMaintenance"), NULL, NULL), E_FAIL);
+    EXPECT_TRUE(HasLine(capture, "Invalid input. Cannot execute method.\n"));
 
-        EXPECT_EQ(execute_method(&session.services, NULL, W("TurnOnMaintenance"), NULL, NULL), E_FAIL);
-        EXPECT_EQ(execute_method(NULL, csv, W("TurnOnMaintenance"), NULL, NULL), E_FAIL);
-        EXPECT_TRUE(HasLine(capture, "Invalid input. Cannot execute method.\n"));
+    EXPECT_EQ(execute_method(&session.services, csv, W("NoSuchMethod"), NULL, NULL), WBEM_E_INVALID_METHOD);
+    EXPECT_TRUE(HasLine(capture, "Failed to execute method.\n"));
 
-        EXPECT_EQ(execute_method(&session.services, csv, W("NoSuchMethod"), NULL, NULL), WBEM_E_INVALID_METHOD);
-        EXPECT_TRUE(HasLine(capture, "Failed to execute method.\n"));
-
-        winsim::InjectWmiFault({winsim::WmiFaultPoint::Get, u"ReturnValue", WBEM_E_NOT_FOUND});
-        EXPECT_EQ(execute_method(&session.services, csv, W("TurnOnMaintenance"), NULL, NULL), S_OK);
-        const auto messages = capture.messages();
-        ASSERT_EQ(messages.size(), size_t(1));
-        EXPECT_EQ(messages[0].number, 95442);
-        EXPECT_EQ(messages[0].text,
-                  "WMI: Could not read output parameters return value from method execution. Error = 2147749890.\n");
-    }
+    winsim::InjectWmiFault({winsim::WmiFaultPoint::Get, u"ReturnValue", WBEM_E_NOT_FOUND});
+    EXPECT_EQ(execute_method(&session.services, csv, W("TurnOnMaintenance"), NULL, NULL), S_OK);
+    const auto messages = capture.messages();
+    ASSERT_EQ(messages.size(), size_t(1));
+    EXPECT_EQ(messages[0].number, 95442);
+    EXPECT_EQ(messages[0].text,
+              "WMI: Could not read output parameters return value from method execution. Error = 2147749890.\n");
 }
 
 TEST(SystemMessages, TextsOfCodesAsTheSystemGivesThem)
@@ -323,10 +295,7 @@ TEST_F(HostIdentity, AnswersTheMakerAndModelOfTheHostOrOfItsDescription)
     EXPECT_EQ(lines.back(), "get_system_manufacturer_info(): Exit\n");
     {
         // A manufacturer that is not a string becomes empty.
-        VARIANT number;
-        VariantInit(&number);
-        number.vt = VT_I4;
-        number.lVal = 12;
+        const VARIANT number = I4(12);
         winsim::OverrideWmiProperty(u"ROOT\\CIMV2", u"Win32_ComputerSystem", u"Manufacturer", number);
         tv_str manufacturer(W("before")), model;
         EXPECT_EQ(get_system_manufacturer_info(manufacturer, model), nullptr);

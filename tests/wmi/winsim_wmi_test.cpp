@@ -240,10 +240,7 @@ TEST_F(SimulatedWmi, PoolsAndTheirDisksAreLinkedByReferences)
 
 TEST_F(SimulatedWmi, TestsOverrideValuesAndInjectFaults)
 {
-    VARIANT number;
-    VariantInit(&number);
-    number.vt = VT_I4;
-    number.lVal = 7;
+    const VARIANT number = I4(7);
     winsim::OverrideWmiProperty(u"\\\\.\\Root\\CIMV2", u"Win32_ComputerSystem", u"Manufacturer", number);
     Open(W("ROOT\\CIMV2"));
     ASSERT_EQ(Run(W("SELECT Manufacturer, Model FROM Win32_ComputerSystem")), WBEM_S_FALSE);

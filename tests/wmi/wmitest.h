@@ -81,6 +81,16 @@ private:
     VARIANT v_;
 };
 
+// A VT_I4 variant (nothing to free).
+inline VARIANT I4(LONG value)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
 // COM in the multithreaded apartment for the life of the object.
 class ComScope {
 public:
