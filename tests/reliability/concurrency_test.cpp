@@ -10,6 +10,7 @@
 #include <backup/messagecheck.h>
 #include <liblocal/local.h>
 #include <support/capture.h>
+#include <vss/vsstest.h>
 
 #include <gtest/gtest.h>
 
@@ -27,34 +28,11 @@ namespace {
 const std::string kDevice = "\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy";
 constexpr int kReaders = 3;
 
-std::string Utf8(const WCHAR *text)
-{
-    char buffer[1024];
-    vo_wcs_to_utf8s(buffer, text, sizeof buffer, 0);
-    return buffer;
-}
+using vsstest::Wide;
 
-wstr Wide(const std::string &utf8)
-{
-    std::vector<WCHAR> buffer(utf8.size() + 1);
-    vo_utf8s_to_wcs(buffer.data(), utf8.c_str(), buffer.size());
-    return wstr(buffer.data());
-}
+std::string Utf8(const WCHAR *text) { return vsstest::Narrow(text); }
 
-bool ReadWholeFile(const std::string &path, std::string *content)
-{
-    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    content->clear();
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        content->append(buffer, got);
-    CloseHandle(file);
-    return true;
-}
+bool ReadWholeFile(const std::string &path, std::string *content) { return vsstest::ReadFileBytes(Wide(path), content); }
 
 // A file the backup saves, the volume it lies on, and its content before any snapshot.
 struct Probe {
