@@ -2,7 +2,7 @@
 # Builds the suites that use the library from several threads with ThreadSanitizer
 # (build/tsan, preset linux-tsan) and runs them. Only their targets are built: the
 # concurrency tests and the snapshot suites whose lookups run on other threads. Any race
-# report fails the run. Prints the build and run times.
+# report fails the run. Prints the build and run times. Usage: scripts/tsan.sh [--more]
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -10,7 +10,13 @@ scripts/install-deps.sh # g++ brings libtsan with it
 
 jobs=$(nproc 2>/dev/null || echo 2)
 targets=(concurrency_test snapset_test shadowpaths_test)
-tests='^(Concurrency|SnapshotSet|OfflineVolume|ShadowPathTests|GetMappingTests)\.'
+tests='Concurrency|SnapshotSet|OfflineVolume|ShadowPathTests|GetMappingTests'
+# --more: also the thread tests of the string, runtime and winsim suites (a longer build).
+if [ "${1:-}" = "--more" ]; then
+  targets+=(strings_test liblocal_test winsim_test winsim_hostapi_test)
+  tests+='|TvStrSharing|LastError|HostCom|ComApartment|ComSecurity|ComCreate'
+fi
+tests="^($tests)\."
 
 build_started=$(date +%s)
 cmake --preset linux-tsan >/dev/null
