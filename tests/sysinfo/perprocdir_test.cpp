@@ -51,7 +51,10 @@ TEST_P(PerProcessDirBase, GetsOneBackslash)
     EXPECT_STREQ(get_unique_per_process_dir_path("C:\\other"), first);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bases, PerProcessDirBase, testing::Values("C:\\scratch\\", "C:\\scratch"));
+INSTANTIATE_TEST_SUITE_P(Bases, PerProcessDirBase, testing::Values("C:\\scratch\\", "C:\\scratch"),
+                         [](const testing::TestParamInfo<const char *> &info) {
+                             return std::string(info.index == 0 ? "WithSeparator" : "WithoutSeparator");
+                         });
 
 TEST(PerProcessDir, ABaseWithoutRoomForTheWholeUuidGivesNoPathAndKeepsNothing)
 {
