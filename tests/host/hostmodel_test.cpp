@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <set>
 
 namespace {
@@ -40,37 +41,30 @@ TEST(EmbeddedHosts, TheDefaultServerHasEveryKindOfVolumeTheBackupMeets)
     EXPECT_EQ(host.firmware, winsim::Firmware::Uefi);
 
     std::set<std::u16string> guids;
-    int efi = 0, folderMounted = 0, spanned = 0, removable = 0, optical = 0, spaces = 0;
+    std::map<std::string, int> kinds;  // of each kind of volume the backup meets, one
     for (const winsim::Volume &v : host.volumes) {
         EXPECT_EQ(v.guidPath.substr(0, 11), u"\\\\?\\Volume{");
         EXPECT_EQ(v.guidPath.back(), u'\\');
         EXPECT_TRUE(std::none_of(v.guidPath.begin(), v.guidPath.end(), [](char16_t c) { return c >= u'A' && c <= u'F'; }))
             << "volume GUID paths are lower-case";
         EXPECT_TRUE(guids.insert(v.guidPath).second);
-        efi += v.fileSystem == u"FAT32" && v.driveLetter == 0;
-        folderMounted += !v.mountFolders.empty();
-        spanned += v.extents.size() > 1;
-        removable += v.kind == winsim::DriveKind::Removable;
-        optical += v.kind == winsim::DriveKind::CdRom;
+        kinds["efi"] += v.fileSystem == u"FAT32" && v.driveLetter == 0;
+        kinds["folder-mounted"] += !v.mountFolders.empty();
+        kinds["spanned"] += v.extents.size() > 1;
+        kinds["removable"] += v.kind == winsim::DriveKind::Removable;
+        kinds["optical"] += v.kind == winsim::DriveKind::CdRom;
         for (const winsim::Extent &e : v.extents)
-            spaces += host.FindDisk(e.disk)->busType == winsim::BusSpaces;
+            kinds["storage spaces"] += host.FindDisk(e.disk)->busType == winsim::BusSpaces;
     }
-    EXPECT_EQ(efi, 1);
-    EXPECT_EQ(folderMounted, 1);
-    EXPECT_EQ(spanned, 1);
-    EXPECT_EQ(removable, 1);
-    EXPECT_EQ(optical, 1);
-    EXPECT_EQ(spaces, 1);
+    EXPECT_EQ(kinds, (std::map<std::string, int>{{"efi", 1}, {"folder-mounted", 1}, {"optical", 1}, {"removable", 1},
+                                                  {"spanned", 1}, {"storage spaces", 1}}));
 
     // The spanned volume lies on the two dynamic disks and nowhere else.
     const auto dynamicDisks = std::count_if(host.disks.begin(), host.disks.end(), [](const winsim::Disk &d) { return d.IsDynamic(); });
     EXPECT_EQ(dynamicDisks, 2);
-    for (const winsim::Volume &v : host.volumes) {
-        if (v.extents.size() > 1) {
-            for (const winsim::Extent &e : v.extents)
-                EXPECT_TRUE(host.FindDisk(e.disk)->IsDynamic());
-        }
-    }
+    for (const winsim::Volume &v : host.volumes)
+        for (const winsim::Extent &e : v.extents)
+            EXPECT_TRUE(v.extents.size() == 1 || host.FindDisk(e.disk)->IsDynamic());
 }
 
 TEST(EmbeddedHosts, TheClusterNodeAddsAClusteredDiskAndASharedVolume)

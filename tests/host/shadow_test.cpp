@@ -1,6 +1,7 @@
 // Shadow-copy devices of the simulated host: frozen files read through
 // \\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyN with the ordinary file calls, refused
 // changes, the device's names and volume answers, and the copies' lifetime.
+#include <host/lasterror.h>
 #include <platform/tvplatform.h>
 #include <winsim/crt.h>
 #include <winsim/host.h>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -50,25 +52,19 @@ std::string ReadAll(const wstr &path)
     return contents;
 }
 
-// Rewrites a file in place (same file, not a new one), as an application updating it does.
-void Rewrite(const wstr &path, const std::string &text)
+// Writes a new file, or rewrites one in place (same file, not a new one) as an
+// application updating it does.
+void Write(const wstr &path, const std::string &text, DWORD disposition)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, disposition, 0, NULL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(file, text.data(), DWORD(text.size()), &written, NULL));
     ASSERT_TRUE(SetEndOfFile(file));
     CloseHandle(file);
 }
-
-void Create(const wstr &path, const std::string &text)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file, text.data(), DWORD(text.size()), &written, NULL));
-    CloseHandle(file);
-}
+void Rewrite(const wstr &path, const std::string &text) { Write(path, text, OPEN_EXISTING); }
+void Create(const wstr &path, const std::string &text) { Write(path, text, CREATE_NEW); }
 
 // The error GetFileAttributesW gives for a path (0 when it exists).
 DWORD AttributesError(const wstr &path)
@@ -158,8 +154,7 @@ TEST_F(ShadowCopies, NoWayOfWritingALiveFileReachesTheCopy)
     FILE *stream = NULL;
     struct Case {
         const char *what;
-        std::function<void()> beforeCopy;
-        std::function<void()> afterCopy;
+        std::function<void()> beforeCopy, afterCopy;
     };
     auto crtWrite = [&](const WCHAR *mode) {
         return [&, mode] {
@@ -292,10 +287,7 @@ TEST_F(ShadowCopies, EveryChangeIsRefusedAsOnWriteProtectedMedia)
     struct Open {
         const char *what;
         wstr path;
-        DWORD access;
-        DWORD disposition;
-        DWORD flags;
-        DWORD error;
+        DWORD access, disposition, flags, error;
     };
     const Open opens[] = {
         {"write an existing file", ledger, GENERIC_WRITE, OPEN_EXISTING, 0, ERROR_WRITE_PROTECT},
@@ -322,30 +314,25 @@ TEST_F(ShadowCopies, EveryChangeIsRefusedAsOnWriteProtectedMedia)
             CloseHandle(file);
     }
 
-    SetLastError(0);
-    EXPECT_FALSE(DeleteFileW(ledger.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_WRITE_PROTECT));
-    EXPECT_FALSE(SetFileAttributesW(ledger.c_str(), FILE_ATTRIBUTE_HIDDEN));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_WRITE_PROTECT));
-    EXPECT_FALSE(CreateDirectoryW((shadow + W("Shares\\Fresh")).c_str(), NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_WRITE_PROTECT));
-    EXPECT_FALSE(CreateDirectoryW((shadow + W("Shares")).c_str(), NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
-    EXPECT_FALSE(RemoveDirectoryW((shadow + W("Shares\\Finance\\old")).c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_WRITE_PROTECT));
+    EXPECT_FAILS_WITH(DeleteFileW(ledger.c_str()), ERROR_WRITE_PROTECT);
+    EXPECT_FAILS_WITH(SetFileAttributesW(ledger.c_str(), FILE_ATTRIBUTE_HIDDEN), ERROR_WRITE_PROTECT);
+    EXPECT_FAILS_WITH(CreateDirectoryW((shadow + W("Shares\\Fresh")).c_str(), NULL), ERROR_WRITE_PROTECT);
+    EXPECT_FAILS_WITH(CreateDirectoryW((shadow + W("Shares")).c_str(), NULL), ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS_WITH(RemoveDirectoryW((shadow + W("Shares\\Finance\\old")).c_str()), ERROR_WRITE_PROTECT);
 
     // The C runtime gives EACCES, its errno for a write-protected volume.
-    for (const WCHAR *mode : {W("w"), W("a"), W("r+")}) {
+    const std::function<bool()> crtChanges[] = {
+        [&] { return _wfopen(ledger.c_str(), W("w")) == nullptr; },
+        [&] { return _wfopen(ledger.c_str(), W("a")) == nullptr; },
+        [&] { return _wfopen(ledger.c_str(), W("r+")) == nullptr; },
+        [&] { return _wunlink(ledger.c_str()) == -1; },
+        [&] { return _wmkdir((shadow + W("Fresh")).c_str()) == -1; },
+    };
+    for (size_t i = 0; i < std::size(crtChanges); ++i) {
         errno = 0;
-        EXPECT_EQ(_wfopen(ledger.c_str(), mode), nullptr);
-        EXPECT_EQ(errno, EACCES);
+        EXPECT_TRUE(crtChanges[i]()) << "change " << i;
+        EXPECT_EQ(errno, EACCES) << "change " << i;
     }
-    errno = 0;
-    EXPECT_EQ(_wunlink(ledger.c_str()), -1);
-    EXPECT_EQ(errno, EACCES);
-    errno = 0;
-    EXPECT_EQ(_wmkdir((shadow + W("Fresh")).c_str()), -1);
-    EXPECT_EQ(errno, EACCES);
 
     // Nothing changed in the copy; reading stays allowed, and the live volume stays writable.
     EXPECT_EQ(ReadAll(ledger), kLedger);
@@ -392,9 +379,7 @@ TEST_F(ShadowCopies, TheDeviceIsNamedInAnyCaseOpensAsADeviceAndAMissingOneIsNotF
     ASSERT_NE(volume, INVALID_HANDLE_VALUE) << GetLastError();
     char sector[512];
     DWORD got = 1;
-    SetLastError(0);
-    EXPECT_FALSE(ReadFile(volume, sector, sizeof sector, &got, NULL)) << "raw device reads are not simulated";
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
+    EXPECT_FAILS_WITH(ReadFile(volume, sector, sizeof sector, &got, NULL), ERROR_CALL_NOT_IMPLEMENTED);
     EXPECT_EQ(got, 0u);
     EXPECT_TRUE(CloseHandle(volume));
 
@@ -417,12 +402,8 @@ TEST_F(ShadowCopies, VolumeCallsAnswerForTheCopy)
         << "the root as the path names it";
     EXPECT_EQ(VolumeRootOf(Device(5) + W("\\Shares")), W("<error 2>"));
 
-    WCHAR label[32] = {};
-    WCHAR fileSystem[16] = {};
-    DWORD serial = 0;
-    DWORD flags = 0;
-    DWORD liveSerial = 0;
-    DWORD liveFlags = 0;
+    WCHAR label[32] = {}, fileSystem[16] = {};
+    DWORD serial = 0, flags = 0, liveSerial = 0, liveFlags = 0;
     ASSERT_TRUE(GetVolumeInformationW(root.c_str(), label, 32, &serial, NULL, &flags, fileSystem, 16));
     ASSERT_TRUE(GetVolumeInformationW(W("D:\\"), NULL, 0, &liveSerial, NULL, &liveFlags, NULL, 0));
     EXPECT_EQ(wstr(label), W("Data"));
@@ -433,9 +414,7 @@ TEST_F(ShadowCopies, VolumeCallsAnswerForTheCopy)
 
     // The device has no volume GUID name: its root is not taken for the live volume's.
     WCHAR name[64] = {};
-    SetLastError(0);
-    EXPECT_FALSE(GetVolumeNameForVolumeMountPointW(root.c_str(), name, 64));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_FAILS_WITH(GetVolumeNameForVolumeMountPointW(root.c_str(), name, 64), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(ShadowCopies, AMountFolderInTheCopyStillLeadsToTheLiveMountedVolume)
@@ -516,10 +495,9 @@ TEST_F(ShadowCopies, OnlyAnOnlineVolumeOfTheHostCanBeCopied)
     EXPECT_EQ(winsim::CreateShadowCopy(kProjectsVolume, &device), DWORD(ERROR_NOT_ENOUGH_MEMORY));
 
     nlohmann::json description = nlohmann::json::parse(winsim::EmbeddedHostJson("default"));
-    for (auto &volume : description["volumes"]) {
+    for (auto &volume : description["volumes"])
         if (volume.value("driveLetter", "") == "E")
             volume["offline"] = true;
-    }
     winsim::ReplaceHost(winsim::ParseHost(description.dump()));
     EXPECT_EQ(winsim::CreateShadowCopy(kProjectsVolume, &device), DWORD(ERROR_NOT_READY));
     EXPECT_TRUE(winsim::ShadowCopyDevices().empty());

@@ -1,5 +1,6 @@
 // kernel32's volumes, devices and listings on the default host, against what Windows
 // documents for them.
+#include <host/lasterror.h>
 #include <platform/tvplatform.h>
 #include <winioctl.h>
 #include <winsim/host.h>
@@ -35,7 +36,7 @@ protected:
     void TearDown() override { winsim::ClearFaults(); }
 };
 
-TEST_F(Volumes, PathsResolveToTheVolumeThatHoldsThem)
+TEST_F(Volumes, PathsResolveToTheVolumeThatHoldsThemOrFailForAShortBufferOrAnAbsentVolume)
 {
     EXPECT_EQ(VolumeRootOf(W("C:\\Windows\\System32")), W("C:\\"));
     EXPECT_EQ(VolumeRootOf(W("d:\\shares\\finance\\ledger.csv")), W("D:\\"));
@@ -43,16 +44,9 @@ TEST_F(Volumes, PathsResolveToTheVolumeThatHoldsThem)
     EXPECT_EQ(VolumeRootOf(W("D:\\Mount\\Archive\\2025\\missing.txt")), W("D:\\Mount\\Archive\\"));
     EXPECT_EQ(VolumeRootOf(W("D:\\mount\\archive")), W("D:\\mount\\archive\\"));
     EXPECT_EQ(VolumeRootOf(kArchiveVolume + W("2025")), kArchiveVolume);
-}
-
-TEST_F(Volumes, GetVolumePathNameRefusesAShortBufferAndAnAbsentVolume)
-{
     WCHAR root[8];
-    SetLastError(0);
-    EXPECT_FALSE(GetVolumePathNameW(W("D:\\Mount\\Archive\\2025"), root, 8));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILENAME_EXCED_RANGE));
-    EXPECT_FALSE(GetVolumePathNameW(W("Q:\\data"), root, 8));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_FAILS_WITH(GetVolumePathNameW(W("D:\\Mount\\Archive\\2025"), root, 8), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS_WITH(GetVolumePathNameW(W("Q:\\data"), root, 8), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(Volumes, OneGuidForAVolumeWhereverItAppears)
@@ -91,10 +85,8 @@ TEST_F(Volumes, FindVolumeHandlesAnswerOnlyWhileOpen)
     HANDLE search = FindFirstVolumeW(name, 64);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(FindVolumeClose(search));
-    EXPECT_FALSE(FindNextVolumeW(search, name, 64));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-    EXPECT_FALSE(FindVolumeClose(search));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_FAILS_WITH(FindNextVolumeW(search, name, 64), ERROR_INVALID_HANDLE);
+    EXPECT_FAILS_WITH(FindVolumeClose(search), ERROR_INVALID_HANDLE);
 
     char narrow[64];
     HANDLE ansi = FindFirstVolumeA(narrow, 64);
@@ -106,20 +98,13 @@ TEST_F(Volumes, FindVolumeHandlesAnswerOnlyWhileOpen)
 TEST_F(Volumes, MountPointNamesNeedTheirBackslashAndAMountPoint)
 {
     WCHAR name[64];
-    SetLastError(0);
-    EXPECT_FALSE(GetVolumeNameForVolumeMountPointW(W("D:\\Mount\\Archive"), name, 64));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
-    EXPECT_FALSE(GetVolumeNameForVolumeMountPointW(W("D:\\Shares\\"), name, 64));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_A_REPARSE_POINT));
-    EXPECT_FALSE(GetVolumeNameForVolumeMountPointW(W("D:\\"), name, 20));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILENAME_EXCED_RANGE));
-    EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(W("\\\\?\\Volume{5e7a9c13-d4f6-4b82-8c3e-4a6b8d0f2e48}"), name, 64,
-                                                  NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
-
+    EXPECT_FAILS_WITH(GetVolumeNameForVolumeMountPointW(W("D:\\Mount\\Archive"), name, 64), ERROR_INVALID_NAME);
+    EXPECT_FAILS_WITH(GetVolumeNameForVolumeMountPointW(W("D:\\Shares\\"), name, 64), ERROR_NOT_A_REPARSE_POINT);
+    EXPECT_FAILS_WITH(GetVolumeNameForVolumeMountPointW(W("D:\\"), name, 20), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FAILS_WITH(GetVolumePathNamesForVolumeNameW(kArchiveVolume.substr(0, 48).c_str(), name, 64, NULL),
+                      ERROR_INVALID_NAME);
     DWORD needed = 0;
-    EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(kArchiveVolume.c_str(), name, 5, &needed));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_MORE_DATA));
+    EXPECT_FAILS_WITH(GetVolumePathNamesForVolumeNameW(kArchiveVolume.c_str(), name, 5, &needed), ERROR_MORE_DATA);
     EXPECT_EQ(needed, DWORD(19));  // "D:\Mount\Archive\" (17), its terminator, the list's
 }
 
@@ -137,26 +122,23 @@ TEST_F(Volumes, TheMountFolderIsADirectoryReparsePointOnItsParent)
 
 TEST_F(Volumes, InformationAndDriveTypesComeFromTheHost)
 {
-    WCHAR label[32];
-    WCHAR fileSystem[16];
-    DWORD serial = 0;
-    DWORD flags = 0;
+    WCHAR label[32], fileSystem[16];
+    DWORD serial = 0, flags = 0;
     ASSERT_TRUE(GetVolumeInformationW(W("F:\\"), label, 32, &serial, NULL, &flags, fileSystem, 16));
     EXPECT_EQ(wstr(label), W("Pool01"));
     EXPECT_EQ(wstr(fileSystem), W("ReFS"));
     ASSERT_TRUE(GetVolumeInformationW(W("D:\\Mount\\Archive\\"), label, 32, NULL, NULL, NULL, fileSystem, 16));
     EXPECT_EQ(wstr(label), W("Archive"));
-    SetLastError(0);
-    EXPECT_FALSE(GetVolumeInformationW(W("C:\\Windows\\"), NULL, 0, NULL, NULL, NULL, fileSystem, 16));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIR_NOT_ROOT));
-    EXPECT_FALSE(GetVolumeInformationW(W("C:"), NULL, 0, NULL, NULL, NULL, fileSystem, 16));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
-
-    EXPECT_EQ(GetDriveTypeW(W("C:\\")), UINT(DRIVE_FIXED));
-    EXPECT_EQ(GetDriveTypeW(W("G:\\")), UINT(DRIVE_REMOVABLE));
-    EXPECT_EQ(GetDriveTypeW(W("Z:\\")), UINT(DRIVE_CDROM));
-    EXPECT_EQ(GetDriveTypeW(W("Q:\\")), UINT(DRIVE_NO_ROOT_DIR));
-    EXPECT_EQ(GetDriveTypeW(W("C:\\Windows\\")), UINT(DRIVE_NO_ROOT_DIR));
+    EXPECT_FAILS_WITH(GetVolumeInformationW(W("C:\\Windows\\"), NULL, 0, NULL, NULL, NULL, fileSystem, 16),
+                      ERROR_DIR_NOT_ROOT);
+    EXPECT_FAILS_WITH(GetVolumeInformationW(W("C:"), NULL, 0, NULL, NULL, NULL, fileSystem, 16), ERROR_INVALID_NAME);
+    const struct {
+        const WCHAR *root;
+        UINT type;
+    } kDrives[] = {{W("C:\\"), DRIVE_FIXED},      {W("G:\\"), DRIVE_REMOVABLE},          {W("Z:\\"), DRIVE_CDROM},
+                   {W("Q:\\"), DRIVE_NO_ROOT_DIR}, {W("C:\\Windows\\"), DRIVE_NO_ROOT_DIR}};
+    for (const auto &drive : kDrives)
+        EXPECT_EQ(GetDriveTypeW(drive.root), drive.type) << drive.type;
 }
 
 TEST_F(Volumes, ExtentsOfASpannedVolumeAskForMoreRoom)
@@ -167,10 +149,9 @@ TEST_F(Volumes, ExtentsOfASpannedVolumeAskForMoreRoom)
     ASSERT_NE(volume, INVALID_HANDLE_VALUE);
     VOLUME_DISK_EXTENTS one;
     DWORD returned = 0;
-    SetLastError(0);
-    EXPECT_FALSE(DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, NULL, 0, &one, sizeof one, &returned,
-                                 NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_MORE_DATA));
+    EXPECT_FAILS_WITH(DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, NULL, 0, &one, sizeof one,
+                                      &returned, NULL),
+                      ERROR_MORE_DATA);
     ASSERT_EQ(one.NumberOfDiskExtents, DWORD(2));  // the header is filled all the same
     EXPECT_EQ(one.Extents[0].DiskNumber, DWORD(2));
 
@@ -182,10 +163,9 @@ TEST_F(Volumes, ExtentsOfASpannedVolumeAskForMoreRoom)
     EXPECT_EQ(all->Extents[1].ExtentLength.QuadPart, 32212254720LL);
     EXPECT_EQ(returned, DWORD(8 + 2 * sizeof(DISK_EXTENT)));
     EXPECT_TRUE(CloseHandle(volume));
-    SetLastError(0);
-    EXPECT_FALSE(DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, NULL, 0, room.data(),
-                                 DWORD(room.size()), &returned, NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_FAILS_WITH(DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, NULL, 0, room.data(),
+                                      DWORD(room.size()), &returned, NULL),
+                      ERROR_INVALID_HANDLE);
 
     // The volume root with its backslash is a directory, not the device; \\.\E: is.
     HANDLE letter = CreateFileW(W("\\\\.\\E:"), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
@@ -203,10 +183,9 @@ TEST_F(Volumes, DriveLayoutGrowsUntilEveryPartitionFits)
     // Room for one entry: too small for three; room for four is enough.
     std::vector<BYTE> buffer(sizeof(DRIVE_LAYOUT_INFORMATION_EX));
     DWORD returned = 0;
-    SetLastError(0);
-    EXPECT_FALSE(DeviceIoControl(drive, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, NULL, 0, buffer.data(), DWORD(buffer.size()),
-                                 &returned, NULL));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_FAILS_WITH(DeviceIoControl(drive, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, NULL, 0, buffer.data(),
+                                      DWORD(buffer.size()), &returned, NULL),
+                      ERROR_INSUFFICIENT_BUFFER);
     buffer.resize(sizeof(DRIVE_LAYOUT_INFORMATION_EX) + 3 * sizeof(PARTITION_INFORMATION_EX));
     ASSERT_TRUE(DeviceIoControl(drive, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, NULL, 0, buffer.data(), DWORD(buffer.size()),
                                 &returned, NULL));
@@ -244,8 +223,7 @@ TEST_F(Volumes, ListingsMatchStarAndQuestionMarkWithoutCase)
     EXPECT_EQ(found.nFileSizeLow, DWORD(33));
     EXPECT_FALSE(FindNextFileW(search, &found));
     FindClose(search);
-    EXPECT_FALSE(FindClose(search));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_FAILS_WITH(FindClose(search), ERROR_INVALID_HANDLE);
 
     // The mount folder is listed on its parent as a reparse point.
     search = FindFirstFileW(W("D:\\Mount\\*"), &found);
@@ -266,15 +244,13 @@ TEST_F(Volumes, InjectedFaultsFailTheNamedCallOnceOrAlways)
     WCHAR root[MAX_PATH];
     winsim::InjectError("GetVolumePathNameW", u"E:\\Projects", ERROR_NOT_READY);
     EXPECT_TRUE(GetVolumePathNameW(W("E:\\Other"), root, MAX_PATH));  // another argument
-    EXPECT_FALSE(GetVolumePathNameW(W("e:\\projects"), root, MAX_PATH));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_READY));
+    EXPECT_FAILS_WITH(GetVolumePathNameW(W("e:\\projects"), root, MAX_PATH), ERROR_NOT_READY);
     EXPECT_TRUE(GetVolumePathNameW(W("E:\\Projects"), root, MAX_PATH));  // used up
 
     winsim::InjectHresult("GetFirmwareType", u"", HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), false);
     FIRMWARE_TYPE firmware;
-    EXPECT_FALSE(GetFirmwareType(&firmware));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(GetFirmwareType(&firmware));
+    EXPECT_FAILS_WITH(GetFirmwareType(&firmware), ERROR_ACCESS_DENIED);
+    EXPECT_FAILS_WITH(GetFirmwareType(&firmware), ERROR_ACCESS_DENIED);
     winsim::ClearFaults();
     ASSERT_TRUE(GetFirmwareType(&firmware));
     EXPECT_EQ(firmware, FirmwareTypeUefi);
@@ -289,8 +265,7 @@ TEST_F(Volumes, VersionIsTheHostsForAnExtendedOrPlainQuery)
     EXPECT_EQ(info.dwBuildNumber, DWORD(17763));
     EXPECT_EQ(info.wProductType, BYTE(VER_NT_SERVER));
     info.dwOSVersionInfoSize = 12;
-    EXPECT_FALSE(GetVersionExW(reinterpret_cast<OSVERSIONINFOW *>(&info)));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_FAILS_WITH(GetVersionExW(reinterpret_cast<OSVERSIONINFOW *>(&info)), ERROR_INSUFFICIENT_BUFFER);
 }
 
 } // namespace

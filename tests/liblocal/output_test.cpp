@@ -9,8 +9,16 @@
 
 #include <cerrno>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace {
+
+// A message the hook received, as one value: number, code, severity, text.
+std::tuple<int, int, int, std::string> Parts(const tvtest::CapturedMessage &m)
+{
+    return std::make_tuple(m.number, m.code, m.severity, m.text);
+}
 
 // Points the logs directory at a fresh directory for the test.
 class LogOutput : public ::testing::Test {
@@ -37,10 +45,7 @@ TEST_F(LogOutput, PrintedOrCreatedMessageReachesTheHookWithAllItsParts)
     EXPECT_EQ(length, int(expected.size()));
     const auto messages = capture.messages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].number, 94740);
-    EXPECT_EQ(messages[0].code, 55000);
-    EXPECT_EQ(messages[0].severity, 2);
-    EXPECT_EQ(messages[0].text, expected);
+    EXPECT_EQ(Parts(messages[0]), std::make_tuple(94740, 55000, 2, expected));
     EXPECT_TRUE(capture.debugLines().empty());
     {
         tvtest::OutputCapture capture;
@@ -51,10 +56,8 @@ TEST_F(LogOutput, PrintedOrCreatedMessageReachesTheHookWithAllItsParts)
         msg_free(message);
         const auto messages = capture.messages();
         ASSERT_EQ(messages.size(), 1u);
-        EXPECT_EQ(messages[0].number, 108256);
-        EXPECT_EQ(messages[0].code, 55000);
-        EXPECT_EQ(messages[0].severity, VO_SEV_ERROR);
-        EXPECT_EQ(messages[0].text, "CSV 'Volume1' is in maintenance mode.\n");
+        EXPECT_EQ(Parts(messages[0]),
+                  std::make_tuple(108256, 55000, int(VO_SEV_ERROR), std::string("CSV 'Volume1' is in maintenance mode.\n")));
     }
 }
 
@@ -106,8 +109,7 @@ TEST_F(LogOutput, PrintingKeepsTheCallersErrorStateAndAClearedHookSeesNothing)
     debugprintf("line\n");
     const DWORD error = GetLastError();
     const int errnoValue = errno;
-    EXPECT_EQ(error, DWORD(ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(errnoValue, ERANGE);
+    EXPECT_EQ(std::make_pair(error, errnoValue), std::make_pair(DWORD(ERROR_SHARING_VIOLATION), int(ERANGE)));
     EXPECT_EQ(vo_error_get_last(), int(0x80042301));
     EXPECT_EQ(vo_error_get_last_kind(), VO_ERR_HRESULT);
     std::vector<tvtest::CapturedMessage> seen;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "testing.h"
+#include <host/lasterror.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -113,18 +114,11 @@ TEST(DirectoryCreation, CreatesEveryMissingParentOrFailsWithTheReason)
     EXPECT_TRUE(tvtest::IsDirectory(unicode));
     // A file in the way fails with the reason; so do NULL and empty paths.
     ASSERT_TRUE(tvtest::WriteWholeFile(base + "\\plain", "x"));
-    SetLastError(0);
-    int result = vo_mkdirpath((base + "\\plain\\sub").c_str(), 1023);
-    DWORD error = GetLastError();
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(error, DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_FAILS_WITH(vo_mkdirpath((base + "\\plain\\sub").c_str(), 1023), ERROR_ALREADY_EXISTS);
     EXPECT_EQ(vo_error_get_last(), ERROR_ALREADY_EXISTS);
     EXPECT_EQ(vo_error_get_last_kind(), VO_ERR_WIN32);
     EXPECT_EQ(vo_mkdirpath((base + "\\plain").c_str(), 1023), 0);
-    result = vo_mkdirpath(nullptr, 1023);
-    error = GetLastError();
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(error, DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_FAILS_WITH(vo_mkdirpath(nullptr, 1023), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(vo_mkdirpath("", 1023), 0);
     EXPECT_EQ(vo_error_get_last(), ERROR_INVALID_PARAMETER);
 }
@@ -137,8 +131,7 @@ TEST(ClientDirectories, EnvironmentOverridesAreCreatedOnFirstUse)
     tvtest::SetEnvironment("TLV_TMPDIR", tmp.c_str());
     EXPECT_STREQ(vo_get_logsdir(), logs.c_str());
     EXPECT_STREQ(vo_get_tmpdir(), tmp.c_str());
-    EXPECT_TRUE(tvtest::IsDirectory(logs));
-    EXPECT_TRUE(tvtest::IsDirectory(tmp));
+    EXPECT_TRUE(tvtest::IsDirectory(logs) && tvtest::IsDirectory(tmp));
     const char *first = vo_get_logsdir();
     EXPECT_EQ(vo_get_logsdir(), first) << "the same text while the setting stays";
 }
@@ -151,8 +144,7 @@ TEST(ClientDirectories, DefaultsAreUnderProgramData)
     tvtest::SetEnvironment("ProgramData", programData.c_str());
     EXPECT_EQ(std::string(vo_get_logsdir()), programData + "\\Tolvane\\logs");
     EXPECT_EQ(std::string(vo_get_tmpdir()), programData + "\\Tolvane\\tmp") << "an empty override is no override";
-    EXPECT_TRUE(tvtest::IsDirectory(programData + "\\Tolvane\\logs"));
-    EXPECT_TRUE(tvtest::IsDirectory(programData + "\\Tolvane\\tmp"));
+    EXPECT_TRUE(tvtest::IsDirectory(programData + "\\Tolvane\\logs") && tvtest::IsDirectory(programData + "\\Tolvane\\tmp"));
 }
 
 TEST(Environment, ValuesAsUtf8OwnedByTheRuntimeAndNullWhenUnset)

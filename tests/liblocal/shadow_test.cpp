@@ -5,6 +5,7 @@
 
 #include "support/capture.h"
 #include "testing.h"
+#include <host/lasterror.h>
 
 #include <string>
 #include <utility>
@@ -25,10 +26,9 @@ bool StartsWithIgnoringCase(const std::string &text, const std::string &prefix)
 
 int PathTest(const char *path)
 {
-    for (const auto &snapshot : g_snapshots) {
+    for (const auto &snapshot : g_snapshots)
         if (StartsWithIgnoringCase(path, snapshot.first))
             return 1;
-    }
     return 0;
 }
 
@@ -126,12 +126,10 @@ TEST_F(SnapshotPaths, ThreeNullsOrAnyNullClearTheTests)
 
 // What the save routine was handed.
 struct SaveCall {
-    int calls = 0;
+    int calls = 0, answer = 1;
     void *item = nullptr;
-    std::string readPath;
-    std::string livePath;
+    std::string readPath, livePath;
     unsigned int attributes = 0;
-    int answer = 1;
 };
 
 int RecordSave(void *context, void *item, const char *readPath, const char *livePath, unsigned int attributes)
@@ -188,10 +186,8 @@ TEST_F(SnapshotBackup, SavesTheSnapshotFileUnderItsLiveNameAndAnswersAsTheSaveRo
 TEST_F(SnapshotBackup, RefusesPathsItCannotBackUp)
 {
     SaveCall call;
-    const int result = nt_do_snap_backup((root_ + "Users\\missing.txt").c_str(), RecordSave, &call, nullptr);
-    const DWORD error = GetLastError();
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(error, DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_FAILS_WITH(nt_do_snap_backup((root_ + "Users\\missing.txt").c_str(), RecordSave, &call, nullptr),
+                      ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(vo_error_get_last(), ERROR_FILE_NOT_FOUND);
 
     EXPECT_EQ(nt_do_snap_backup("C:\\Windows\\win.ini", RecordSave, &call, nullptr), 0)

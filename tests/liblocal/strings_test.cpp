@@ -7,36 +7,38 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
+using Answer = std::pair<long long, std::string>;
+
+// What a bounded copy into a buffer of the size answers, and the text it leaves there.
+Answer Copied(const char *text, size_t size)
+{
+    char buffer[16];
+    std::memset(buffer, 'x', sizeof buffer);
+    const size_t length = vo_strlcpy(buffer, text, size);
+    return {(long long)length, std::string(buffer, strnlen(buffer, sizeof buffer))};
+}
+
 TEST(BoundedCopy, CopiesAndAppendsWhatFitsInWholeCharacters)
 {
-    char buffer[8];
-    EXPECT_EQ(vo_strlcpy(buffer, "abc", sizeof buffer), 3u);
-    EXPECT_STREQ(buffer, "abc");
-    EXPECT_EQ(vo_strlcpy(buffer, "abcdefghij", sizeof buffer), 10u);
-    EXPECT_STREQ(buffer, "abcdefg");
-    EXPECT_EQ(vo_strlcpy(buffer, "12345678", sizeof buffer), 8u);
-    EXPECT_STREQ(buffer, "1234567");
+    // "a" + U+00E9 (2 bytes) + U+20AC (3 bytes): only whole characters are copied.
+    const char *text = "a\xC3\xA9\xE2\x82\xAC";
+    const struct {
+        const char *text;
+        size_t size;
+        Answer answer;
+    } kCopies[] = {{"abc", 8, {3, "abc"}},      {"abcdefghij", 8, {10, "abcdefg"}}, {"12345678", 8, {8, "1234567"}},
+                   {nullptr, 4, {0, ""}},       {"", 1, {0, ""}},                   {text, 3, {6, "a"}},
+                   {text, 4, {6, "a\xC3\xA9"}}, {text, 1, {6, ""}}};
+    for (const auto &c : kCopies)
+        EXPECT_EQ(Copied(c.text, c.size), c.answer) << (c.text ? c.text : "NULL") << " into " << c.size;
     char small[4] = {'x', 'x', 'x', 'x'};
     EXPECT_EQ(vo_strlcpy(small, "abc", 0), 3u);
     EXPECT_EQ(small[0], 'x');
     EXPECT_EQ(vo_strlcpy(nullptr, "abc", 4), 3u);
-    EXPECT_EQ(vo_strlcpy(small, nullptr, sizeof small), 0u);
-    EXPECT_STREQ(small, "");
-    EXPECT_EQ(vo_strlcpy(small, "", 1), 0u);
-    EXPECT_STREQ(small, "");
-    char cut[4];
-    // "a" + U+00E9 (2 bytes) + U+20AC (3 bytes)
-    const char *text = "a\xC3\xA9\xE2\x82\xAC";
-    EXPECT_EQ(vo_strlcpy(cut, text, 3), 6u);
-    EXPECT_STREQ(cut, "a") << "only one byte of the second character would fit";
-    EXPECT_EQ(vo_strlcpy(cut, text, 4), 6u);
-    EXPECT_STREQ(cut, "a\xC3\xA9");
-    char one[1];
-    vo_strlcpy(one, text, sizeof one);
-    EXPECT_STREQ(one, "");
     {
         char buffer[10] = "C:";
         EXPECT_EQ(vo_strlcat(buffer, "\\dir", sizeof buffer), 6u);
@@ -106,12 +108,13 @@ TEST(StringComparison, ByteOrderAndCaseFoldingWithNulls)
 TEST(PrintfIntoBuffers, CutsLikeStrlcpyAndFormatsC99Conversions)
 {
     char buffer[8];
-    EXPECT_EQ(vo_snprintf(buffer, sizeof buffer, "%s-%d", "abc", 42), 6);
-    EXPECT_STREQ(buffer, "abc-42");
-    EXPECT_EQ(vo_snprintf(buffer, sizeof buffer, " (Error code 0x%x)", 0x80042301u), 24);
-    EXPECT_STREQ(buffer, " (Error");
-    EXPECT_EQ(vo_snprintf(buffer, 3, "a%s", "\xC3\xA9"), 3);
-    EXPECT_STREQ(buffer, "a");
+    auto printed = [&](size_t size, const char *format, auto... args) {
+        const int length = vo_snprintf(buffer, size, format, args...);
+        return Answer(length, buffer);
+    };
+    EXPECT_EQ(printed(sizeof buffer, "%s-%d", "abc", 42), Answer(6, "abc-42"));
+    EXPECT_EQ(printed(sizeof buffer, " (Error code 0x%x)", 0x80042301u), Answer(24, " (Error"));
+    EXPECT_EQ(printed(3, "a%s", "\xC3\xA9"), Answer(3, "a"));
     EXPECT_EQ(vo_snprintf(nullptr, 100, "%lld|%zu", -5LL, size_t(7)), 4) << "a sizing query";
     buffer[0] = 'x';
     EXPECT_EQ(vo_snprintf(buffer, 0, "abc"), 3);

@@ -13,10 +13,7 @@ namespace {
 
 TEST(SystemGenerations, AtMostOneFamilyAnswers)
 {
-    const int client8 = is_win8_client_os();
-    const int server8 = is_win8_server_os();
-    const int server2008 = is_win2008_os();
-    EXPECT_LE(client8 + server8 + server2008, 1);
+    EXPECT_LE(is_win8_client_os() + is_win8_server_os() + is_win2008_os(), 1);
     // is_efi_system is left to the host suites: Wine's kernel32 has no GetFirmwareType.
 }
 
@@ -24,8 +21,7 @@ TEST(MountTable, EveryEntryNamesAVolumeAndWhereItIsMounted)
 {
     vo_fstab_entry *table = getfstab();
     ASSERT_NE(table, nullptr);
-    bool systemDrive = false;
-    bool folders = false;
+    bool systemDrive = false, folders = false;
     for (vo_fstab_entry *entry = table; entry != NULL; entry = entry->next) {
         EXPECT_EQ(std::strncmp(entry->device, "\\\\?\\Volume{", 11), 0) << entry->device;
         EXPECT_EQ(entry->device[std::strlen(entry->device) - 1], '\\') << entry->device;
@@ -59,10 +55,9 @@ TEST(VolumeTests, DriveRootsAreMountPointsWithTheFileSystemOfTheirMountTableEntr
     vo_fstab_entry *table = getfstab();
     ASSERT_NE(table, nullptr);
     std::string fileSystem;
-    for (vo_fstab_entry *entry = table; entry != NULL; entry = entry->next) {
+    for (vo_fstab_entry *entry = table; entry != NULL; entry = entry->next)
         if (std::strcmp(entry->mountdir, "C:") == 0)
             fileSystem = entry->fstype;
-    }
     vo_free_fstab(table);
     ASSERT_FALSE(fileSystem.empty());
     EXPECT_EQ(isfilesystemtype("C:\\Windows\\", fileSystem.c_str()), 1);

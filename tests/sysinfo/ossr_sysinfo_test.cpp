@@ -17,6 +17,8 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -93,9 +95,8 @@ TEST_F(OssrSysinfo, AMissingDirectoryIsACreateFailureWithTheSystemError)
     EXPECT_EQ(tvtest::Attributes(file_), INVALID_FILE_ATTRIBUTES);
     ASSERT_EQ(capture_.messages().size(), 1u);
     const tvtest::CapturedMessage message = capture_.messages()[0];
-    EXPECT_EQ(message.number, 98426);
-    EXPECT_EQ(message.code, 182000);
-    EXPECT_EQ(message.text, "Unable to create the OSSR_Sysinfo.xml, error: 3.\n");
+    EXPECT_EQ(std::make_tuple(message.number, message.code, message.text),
+              std::make_tuple(98426, 182000, std::string("Unable to create the OSSR_Sysinfo.xml, error: 3.\n")));
     EXPECT_TRUE(HasLine(capture_.debugLines(), "Unable to create the OSSR_Sysinfo.xml file, error: 3.\n"));
 }
 
@@ -266,8 +267,7 @@ TEST_F(OssrSysinfo, AFailedHostIdentityLeavesModelAndManufacturerEmpty)
     ASSERT_GT(lines.size(), 3u);
     EXPECT_EQ(lines[2].rfind("<Host Model=\"\" Manufacturer=\"\" FirmwareType=\"UEFI\"", 0), 0u) << lines[2];
     ASSERT_EQ(capture_.messages().size(), 1u);
-    EXPECT_EQ(capture_.messages()[0].number, 0);
-    EXPECT_EQ(capture_.messages()[0].code, 2);
+    EXPECT_EQ(std::make_pair(capture_.messages()[0].number, capture_.messages()[0].code), std::make_pair(0, 2));
     EXPECT_EQ(capture_.messages()[0].text.rfind("Could not get the Host's manufacturer and model while writing the "
                                                 "OSSR_sysinfo XML file: error Unable to query",
                                                 0),

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -12,17 +13,12 @@ namespace {
 // The text form of UuidToStringW: 8-4-4-4-12 lower-case hexadecimal digits, no braces.
 bool IsUuidText(const std::string &text)
 {
-    if (text.size() != 36)
+    const std::string shape = "........-....-....-....-............";
+    if (text.size() != shape.size())
         return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (c != '-')
-                return false;
-        } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+    for (size_t i = 0; i < text.size(); ++i)
+        if (shape[i] == '-' ? text[i] != '-' : std::strchr("0123456789abcdef", text[i]) == nullptr || text[i] == 0)
             return false;
-        }
-    }
     return true;
 }
 
@@ -42,9 +38,12 @@ TEST(PerProcessDir, NullBaseIsTheTemporaryDirectoryAndTheAnswerNeverChanges)
     EXPECT_EQ(std::string(first), path) << "a later base changes nothing";
 }
 
-TEST(PerProcessDir, GivenBaseGetsOneBackslash)
+// With or without its separator, the base gets exactly one backslash before the UUID.
+class PerProcessDirBase : public testing::TestWithParam<const char *> {};
+
+TEST_P(PerProcessDirBase, GetsOneBackslash)
 {
-    const char *first = get_unique_per_process_dir_path("C:\\scratch\\");
+    const char *first = get_unique_per_process_dir_path(GetParam());
     ASSERT_NE(first, nullptr);
     const std::string path = first;
     ASSERT_EQ(path.compare(0, 11, "C:\\scratch\\"), 0) << path;
@@ -52,14 +51,10 @@ TEST(PerProcessDir, GivenBaseGetsOneBackslash)
     EXPECT_STREQ(get_unique_per_process_dir_path("C:\\other"), first);
 }
 
-TEST(PerProcessDir, BaseWithoutSeparator)
-{
-    const char *first = get_unique_per_process_dir_path("C:\\scratch");
-    ASSERT_NE(first, nullptr);
-    const std::string path = first;
-    ASSERT_EQ(path.compare(0, 11, "C:\\scratch\\"), 0) << path;
-    EXPECT_TRUE(IsUuidText(path.substr(11))) << path;
-}
+INSTANTIATE_TEST_SUITE_P(Bases, PerProcessDirBase, testing::Values("C:\\scratch\\", "C:\\scratch"),
+                         [](const testing::TestParamInfo<const char *> &info) {
+                             return std::string(info.index == 0 ? "WithSeparator" : "WithoutSeparator");
+                         });
 
 TEST(PerProcessDir, ABaseWithoutRoomForTheWholeUuidGivesNoPathAndKeepsNothing)
 {

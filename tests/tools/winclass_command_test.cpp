@@ -430,9 +430,8 @@ TEST(WinclassBackup, AFailureAtEachVssStepIsNamedWithItsHresult)
         const std::string step = c.said;
         const bool beforeSnapshot =
             step.find("DoSnapshot") == std::string::npos && step.find("SaveBcd") == std::string::npos;
-        if (c.exitCode == 1 && beforeSnapshot) {
+        if (c.exitCode == 1 && beforeSnapshot)
             EXPECT_FALSE(fs::exists(destination)) << c.function << ": made before the snapshot";
-        }
         // Released backup components take their non-persistent shadow copies with them,
         // also when DeleteSnapshots failed.
         EXPECT_TRUE(winsim::ShadowCopyDevices().empty()) << c.function;
@@ -674,37 +673,35 @@ class WinclassArchiveMark : public testing::TestWithParam<bool> {};
 
 TEST_P(WinclassArchiveMark, SetsTheBitOnTheTakenTransactedDatabaseFilesAlone)
 {
-    {
-        const bool mark = GetParam();
-        json host = json::parse(winsim::EmbeddedHostJson("hyperv-host"));
-        for (json &file : host["files"])
-            if (!file.value("directory", false))
-                file["attributes"] = json::array();  // taken by the last backup: no archive bit
-        winsim::ReplaceHost(winsim::ParseHost(host.dump()));
-        winclass::BackupOptions options = WriterOptions(2, Fresh(mark ? "marked" : "unmarked"));
-        options.archiveMark = mark;
-        json document;
-        ASSERT_EQ(Backup(options, &document), 0) << Said(document);
+    const bool mark = GetParam();
+    json host = json::parse(winsim::EmbeddedHostJson("hyperv-host"));
+    for (json &file : host["files"])
+        if (!file.value("directory", false))
+            file["attributes"] = json::array();  // taken by the last backup: no archive bit
+    winsim::ReplaceHost(winsim::ParseHost(host.dump()));
+    winclass::BackupOptions options = WriterOptions(2, Fresh(mark ? "marked" : "unmarked"));
+    options.archiveMark = mark;
+    json document;
+    ASSERT_EQ(Backup(options, &document), 0) << Said(document);
 
-        std::set<std::string> transacted, expected, marked;
-        for (const json &writer : host["writers"])
-            if (writer.value("source", "") == "VSS_ST_TRANSACTEDDB")
-                transacted.insert(writer["name"].get<std::string>());
-        for (const json &writer : document["writers"])
-            for (const json &component : writer["components"])
-                for (const json &file : component["files"])
-                    if (transacted.count(writer["name"].get<std::string>()))
-                        expected.insert(file["path"].get<std::string>());
-        ASSERT_FALSE(expected.empty()) << "the Windows Internal Database's files are taken";
-        for (const json &file : host["files"]) {
-            std::u16string path;
-            ASSERT_TRUE(winclass::Utf8ToWide(file["path"].get<std::string>(), &path));
-            const DWORD attributes = GetFileAttributesW(path.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_ARCHIVE))
-                marked.insert(file["path"].get<std::string>());
-        }
-        EXPECT_EQ(marked, mark ? expected : std::set<std::string>());
+    std::set<std::string> transacted, expected, marked;
+    for (const json &writer : host["writers"])
+        if (writer.value("source", "") == "VSS_ST_TRANSACTEDDB")
+            transacted.insert(writer["name"].get<std::string>());
+    for (const json &writer : document["writers"])
+        for (const json &component : writer["components"])
+            for (const json &file : component["files"])
+                if (transacted.count(writer["name"].get<std::string>()))
+                    expected.insert(file["path"].get<std::string>());
+    ASSERT_FALSE(expected.empty()) << "the Windows Internal Database's files are taken";
+    for (const json &file : host["files"]) {
+        std::u16string path;
+        ASSERT_TRUE(winclass::Utf8ToWide(file["path"].get<std::string>(), &path));
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_ARCHIVE))
+            marked.insert(file["path"].get<std::string>());
     }
+    EXPECT_EQ(marked, mark ? expected : std::set<std::string>());
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithout, WinclassArchiveMark, testing::Bool());

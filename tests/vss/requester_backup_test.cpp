@@ -16,29 +16,19 @@
 
 namespace {
 
+using vsstest::InjectedFailure;
 using vsstest::Narrow;
+using vsstest::SameGuid;
+using vsstest::WriterNamed;
 
 const wstr kSystemVolumeGuid = W("\\\\?\\Volume{3c5e7a91-b2d4-4f60-8a1c-2e4f6a8b0c13}\\");
 const wstr kDataVolumeGuid = W("\\\\?\\Volume{4d6f8b02-c3e5-4a71-9b2d-3f5a7c9e1d37}\\");
 const wstr kMountedVolumeGuid = W("\\\\?\\Volume{5e7a9c13-d4f6-4b82-8c3e-4a6b8d0f2e48}\\");
 
-bool SameGuid(const GUID &left, const GUID &right)
-{
-    return IsEqualGUID(left, right) != 0;
-}
-
 long OpenBackup(CVssCr *requester, const wstr &writerName = wstr())
 {
     return requester->InitializeForBackup(VSSCR_OPERATION_DEFAULT, writerName, true, true, VSS_BT_FULL,
                                           VSS_CTX_BACKUP, false, false);
-}
-
-std::shared_ptr<CVssCrWriter> WriterNamed(CVssCr *requester, const char *name)
-{
-    wstr wide = vsstest::Wide(name);
-    std::shared_ptr<CVssCrWriter> writer;
-    EXPECT_EQ(requester->GetWriterByName(wide, writer), 0) << name;
-    return writer;
 }
 
 void ExpectSameFiles(const std::vector<winsim::VssFileSpec> &described, const CVssWriterFileList &reported,
@@ -193,13 +183,10 @@ TEST_F(BackupSession, RunsFromInitialisationToDeletion)
     ASSERT_NE(sql, nullptr);
     ASSERT_EQ(sql->SelectWriter(true), 0);
 
-    wstr system = W("C:");  // the trailing backslash is added
-    wstr data = W("D:\\");
-    wstr mounted = W("D:\\Mount\\Archive\\");
-    ASSERT_EQ(requester_->AddVolToSnapset(system), 0);
-    ASSERT_EQ(requester_->AddVolToSnapset(data), 0);
-    ASSERT_EQ(requester_->AddVolToSnapset(mounted), 0);
-    ASSERT_EQ(requester_->AddVolToSnapset(data), 0);  // once is enough
+    wstr data = W("D:\\"), mounted = W("D:\\Mount\\Archive\\");
+    // C: gets its trailing backslash; D:\ a second time is taken once.
+    for (wstr volume : {wstr(W("C:")), data, mounted, data})
+        ASSERT_EQ(requester_->AddVolToSnapset(volume), 0) << Narrow(volume);
     ASSERT_EQ(requester_->snapshotMountPoints.size(), 3u);
     EXPECT_EQ(requester_->snapshotMountPoints.count(W("C:\\")), 1u);
     EXPECT_EQ(requester_->snapshotMountPoints.at(W("C:\\"))->GetVolumeGuid(), kSystemVolumeGuid);
@@ -347,14 +334,15 @@ TEST_F(BackupSession, ComponentVolumesAreThoseItsFilesLiveOnDevicePathsIncludedM
     ASSERT_EQ(systemVolumes.count(W("C:\\")), 1u);
     EXPECT_EQ(systemVolumes.at(W("C:\\"))->GetVolumeGuid(), kSystemVolumeGuid);
     {
+        auto file = [](const wstr &path, const wstr &fileSpec) {
+            auto made = std::make_shared<CVssWriterFile>();
+            made->path = path;
+            made->fileSpec = fileSpec;
+            return made;
+        };
         CVssWriterComp component;
-        auto onDevice = std::make_shared<CVssWriterFile>();
-        onDevice->path = W("\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Boot\\");
-        onDevice->fileSpec = W("*.*");
-        auto expanded = std::make_shared<CVssWriterFile>();
-        expanded->path = W("%SystemRoot%\\System32\\config");
-        expanded->fileSpec = W("SAM");
-        component.files = {onDevice, expanded};
+        component.files = {file(W("\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Boot\\"), W("*.*")),
+                           file(W("%SystemRoot%\\System32\\config"), W("SAM"))};
         CVssMountPointMap volumes;
         ASSERT_EQ(component.GetVolumeMap(volumes), 0);
         ASSERT_EQ(volumes.size(), 2u);
@@ -364,10 +352,7 @@ TEST_F(BackupSession, ComponentVolumesAreThoseItsFilesLiveOnDevicePathsIncludedM
         ASSERT_EQ(volumes.count(W("C:\\")), 1u);
 
         // A file on a volume the host does not have: an error, and the caller's map untouched.
-        auto nowhere = std::make_shared<CVssWriterFile>();
-        nowhere->path = W("Q:\\Data\\");
-        nowhere->fileSpec = W("*");
-        component.databaseLogFiles = {nowhere};
+        component.databaseLogFiles = {file(W("Q:\\Data\\"), W("*"))};
         CVssMountPointMap untouched;
         EXPECT_NE(component.GetVolumeMap(untouched), 0);
         EXPECT_TRUE(untouched.empty());
@@ -380,12 +365,8 @@ TEST_F(BackupSession, ComponentVolumesAreThoseItsFilesLiveOnDevicePathsIncludedM
 TEST_F(BackupSession, VolumesTheHostLacksStayOutOfTheSet)
 {
     ASSERT_EQ(OpenBackup(requester_), 0);
-    wstr missing = W("Q:\\");
-    wstr notAVolume = W("C:\\Windows\\");
-    wstr empty;
-    EXPECT_NE(requester_->AddVolToSnapset(missing), 0);
-    EXPECT_NE(requester_->AddVolToSnapset(notAVolume), 0);
-    EXPECT_NE(requester_->AddVolToSnapset(empty), 0);
+    for (wstr volume : {wstr(W("Q:\\")), wstr(W("C:\\Windows\\")), wstr()})
+        EXPECT_NE(requester_->AddVolToSnapset(volume), 0) << Narrow(volume);
     EXPECT_TRUE(requester_->snapshotMountPoints.empty());
     // With nothing in the set there is nothing to snapshot or delete.
     EXPECT_EQ(requester_->DoSnapshot(), VSS_E_BAD_STATE);
@@ -429,17 +410,6 @@ TEST_F(BackupSession, AWriterFailingToIdentifyIsLeftOut)
 
 // ---- every VSS call of the backup path failing ----
 
-struct InjectedFailure {
-    const char *method;         // IVssBackupComponents::<method>
-    const char16_t *argument;   // empty: the call itself fails
-    HRESULT hresult;
-};
-
-void PrintTo(const InjectedFailure &failure, std::ostream *out)
-{
-    *out << failure.method;
-}
-
 class BackupCallFailing : public BackupSession, public testing::WithParamInterface<InjectedFailure> {
 protected:
     void Inject()
@@ -469,7 +439,7 @@ INSTANTIATE_TEST_SUITE_P(
                     InjectedFailure {"SetContext", u"", VSS_E_UNSUPPORTED_CONTEXT},
                     InjectedFailure {"SetBackupState", u"", E_INVALIDARG},
                     InjectedFailure {"GatherWriterMetadata", u"", VSS_E_WRITER_INFRASTRUCTURE}),
-    [](const testing::TestParamInfo<InjectedFailure> &info) { return std::string(info.param.method); });
+    vsstest::FailureName);
 
 // The snapshot set: each failing call is the requester call's result.
 class SnapshotStepFails : public BackupCallFailing {};
@@ -540,6 +510,6 @@ INSTANTIATE_TEST_SUITE_P(
                     InjectedFailure {"SetBackupSucceeded", u"", VSS_E_OBJECT_NOT_FOUND},
                     InjectedFailure {"BackupComplete", u"", VSS_E_UNEXPECTED},
                     InjectedFailure {"DeleteSnapshots", u"", VSS_E_PROVIDER_VETO}),
-    [](const testing::TestParamInfo<InjectedFailure> &info) { return std::string(info.param.method); });
+    vsstest::FailureName);
 
 } // namespace

@@ -141,20 +141,22 @@ TEST(RequesterBadInput, UnreadableDocumentsOpenNoRestoreSession)
     CVssCr *requester = CVssCr::Instance();
     vsstest::ScratchDirectory scratch;
     ASSERT_TRUE(scratch.created());
-    wstr missing = scratch.Path(W("missing.xml"));
-    wstr empty = scratch.Path(W("empty.xml"));
-    wstr blank = scratch.Path(W("blank.xml"));
-    wstr notUtf8 = scratch.Path(W("latin1.xml"));
-    ASSERT_TRUE(WriteFileBytes(empty, ""));
-    ASSERT_TRUE(WriteFileBytes(blank, " \r\n\t"));
-    ASSERT_TRUE(WriteFileBytes(notUtf8, "<BACKUP_COMPONENTS name=\"caf\xE9\"/>"));
-
-    EXPECT_EQ(requester->InitializeForRestore(missing, VSS_RTYPE_BY_COPY), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(requester->InitializeForRestore(empty, VSS_RTYPE_BY_COPY), VSS_E_INVALID_XML_DOCUMENT);
-    EXPECT_EQ(requester->InitializeForRestore(blank, VSS_RTYPE_BY_COPY), VSS_E_INVALID_XML_DOCUMENT);
-    EXPECT_EQ(requester->InitializeForRestore(notUtf8, VSS_RTYPE_BY_COPY),
-              HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
-    EXPECT_FALSE(SessionOpen(requester));
+    const struct {
+        const WCHAR *name;
+        const char *bytes;  // nullptr: no such file
+        HRESULT hresult;
+    } kDocuments[] = {
+        {W("missing.xml"), nullptr, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+        {W("empty.xml"), "", VSS_E_INVALID_XML_DOCUMENT},
+        {W("blank.xml"), " \r\n\t", VSS_E_INVALID_XML_DOCUMENT},
+        {W("latin1.xml"), "<BACKUP_COMPONENTS name=\"caf\xE9\"/>", HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION)},
+    };
+    for (const auto &d : kDocuments) {
+        wstr path = scratch.Path(d.name);
+        ASSERT_TRUE(d.bytes == nullptr || WriteFileBytes(path, d.bytes));
+        EXPECT_EQ(requester->InitializeForRestore(path, VSS_RTYPE_BY_COPY), d.hresult) << vsstest::Narrow(path);
+        EXPECT_FALSE(SessionOpen(requester));
+    }
     EXPECT_EQ(requester->backupComponents, nullptr);
 }
 

@@ -13,27 +13,11 @@
 
 namespace {
 
+using vsstest::ComponentNamed;
+using vsstest::InjectedFailure;
 using vsstest::Narrow;
-
-bool SameGuid(const GUID &left, const GUID &right)
-{
-    return IsEqualGUID(left, right) != 0;
-}
-
-std::shared_ptr<CVssCrWriter> WriterNamed(CVssCr *requester, const char *name)
-{
-    wstr wide = vsstest::Wide(name);
-    std::shared_ptr<CVssCrWriter> writer;
-    EXPECT_EQ(requester->GetWriterByName(wide, writer), 0) << name;
-    return writer;
-}
-
-std::shared_ptr<CVssWriterComp> ComponentNamed(const std::shared_ptr<CVssCrWriter> &writer, const char *name)
-{
-    std::shared_ptr<CVssWriterComp> component;
-    EXPECT_EQ(writer->GetCompByName(vsstest::Wide(name), component), 0) << name;
-    return component;
-}
+using vsstest::SameGuid;
+using vsstest::WriterNamed;
 
 std::vector<winsim::VssRequest> RequestsOf(const std::string &operation)
 {
@@ -247,9 +231,8 @@ TEST_F(RestoreSession, DamagedDocumentsChangeNothing)
 
     std::string whole;
     ASSERT_TRUE(vsstest::ReadFileBytes(document_, &whole));
-    wstr truncated = scratch_->Path(W("truncated.xml"));
-    wstr notXml = scratch_->Path(W("notxml.xml"));
-    wstr wrongRoot = scratch_->Path(W("wrongroot.xml"));
+    wstr truncated = scratch_->Path(W("truncated.xml")), notXml = scratch_->Path(W("notxml.xml")),
+         wrongRoot = scratch_->Path(W("wrongroot.xml"));
     ASSERT_TRUE(vsstest::WriteFileBytes(truncated, whole.substr(0, whole.size() / 2)));
     ASSERT_TRUE(vsstest::WriteFileBytes(notXml, "this is not a document"));
     std::string writerDocument;
@@ -332,17 +315,6 @@ TEST_F(RestoreToAlternateTarget, ComponentsLearnTheirTargetAtPreRestore)
 
 // ---- every VSS call of the restore path failing ----
 
-struct InjectedFailure {
-    const char *method;
-    const char16_t *argument;
-    HRESULT hresult;
-};
-
-void PrintTo(const InjectedFailure &failure, std::ostream *out)
-{
-    *out << failure.method;
-}
-
 class RestoreCallFails : public RestoreSession, public testing::WithParamInterface<InjectedFailure> {};
 
 TEST_P(RestoreCallFails, ComesBackNonZero)
@@ -392,7 +364,7 @@ INSTANTIATE_TEST_SUITE_P(
                     InjectedFailure {"PreRestore", u"", VSS_E_UNEXPECTED},
                     InjectedFailure {"PostRestore", u"", VSS_E_UNEXPECTED},
                     InjectedFailure {"SaveAsXML", u"", E_OUTOFMEMORY}),
-    [](const testing::TestParamInfo<InjectedFailure> &info) { return std::string(info.param.method); });
+    vsstest::FailureName);
 
 TEST_F(RestoreSession, AWriterFailingItsPostRestoreIsNotStable)
 {

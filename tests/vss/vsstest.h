@@ -1,24 +1,22 @@
 // Helpers of the requester suites: a scratch directory and whole files, through the
-// Windows calls (on winsim, inside its sandbox).
+// Windows calls (on winsim, inside its sandbox), and the lookups and injected failures the
+// session suites share.
 #pragma once
 
+#include <liblocal/testing.h>
 #include <platform/tvplatform.h>
+#include <vssrequester/vsscr.h>
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace vsstest {
 
-inline wstr Wide(const std::string &utf8)
-{
-    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    wstr wide(size_t(units > 0 ? units : 0), WCHAR(0));
-    if (units > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &wide[0], units);
-    return wide;
-}
+using tvtest::Wide;
 
 inline std::string Narrow(const wstr &wide)
 {
@@ -56,6 +54,32 @@ inline bool WriteFileBytes(const wstr &path, const std::string &content)
     CloseHandle(file);
     return ok && written == content.size();
 }
+
+inline bool SameGuid(const GUID &left, const GUID &right) { return IsEqualGUID(left, right) != 0; }
+
+inline std::shared_ptr<CVssCrWriter> WriterNamed(CVssCr *requester, const char *name)
+{
+    wstr wide = Wide(name);
+    std::shared_ptr<CVssCrWriter> writer;
+    EXPECT_EQ(requester->GetWriterByName(wide, writer), 0) << name;
+    return writer;
+}
+
+inline std::shared_ptr<CVssWriterComp> ComponentNamed(const std::shared_ptr<CVssCrWriter> &writer, const char *name)
+{
+    std::shared_ptr<CVssWriterComp> component;
+    EXPECT_EQ(writer->GetCompByName(Wide(name), component), 0) << name;
+    return component;
+}
+
+// A VSS call that fails: IVssBackupComponents::<method>, for the argument (empty: any).
+struct InjectedFailure {
+    const char *method;
+    const char16_t *argument;
+    HRESULT hresult;
+};
+inline void PrintTo(const InjectedFailure &failure, std::ostream *out) { *out << failure.method; }
+inline std::string FailureName(const testing::TestParamInfo<InjectedFailure> &info) { return info.param.method; }
 
 inline bool FileExists(const wstr &path)
 {

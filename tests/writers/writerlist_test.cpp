@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -90,57 +91,44 @@ TEST_F(WriterList, UserFileReplacesTheTable)
     EXPECT_FALSE(Logged(capture_, "PopulateDefaultSupportedWriterList() Enter."));
 }
 
-TEST_F(WriterList, NewlineStaysOnTheLastEntryAndLaterLinesAreIgnored)
+// The user file as read: one line, split at commas, each piece an entry as it stands (cut
+// to fifty bytes), the text ending at a NUL.
+TEST_F(WriterList, UserFileEntriesAreThePiecesOfItsFirstLine)
 {
-    ASSERT_TRUE(FillFromFile(std::string(kRow15) + "," + kRow12 + "\n" + kRow1 + "\n"));
-    EXPECT_EQ(vo_list_size(list_), 2u);
-    EXPECT_TRUE(IsWriterInSupportedList(list_, kRow15));
-    EXPECT_FALSE(IsWriterInSupportedList(list_, kRow12)) << "its entry carries the newline";
-    EXPECT_TRUE(Holds(list_, std::string(kRow12) + "\n"));
-    EXPECT_FALSE(IsWriterInSupportedList(list_, kRow1)) << "the second line is not read";
-}
-
-TEST_F(WriterList, TextModeTurnsCrLfIntoTheNewline)
-{
-    ASSERT_TRUE(FillFromFile(std::string(kRow15) + "\r\n"));
-    EXPECT_EQ(vo_list_size(list_), 1u);
-    EXPECT_TRUE(Holds(list_, std::string(kRow15) + "\n"));
-}
-
-TEST_F(WriterList, EveryPieceIsAnEntryAsItStands)
-{
-    ASSERT_TRUE(FillFromFile(std::string(kRow15) + ",," + kRow12 + ", " + kRow1 + ","));
-    EXPECT_EQ(vo_list_size(list_), 5u);
-    EXPECT_TRUE(Holds(list_, "")) << "empty pieces are entries";
-    EXPECT_TRUE(Holds(list_, std::string(" ") + kRow1)) << "nothing is trimmed";
-    EXPECT_FALSE(IsWriterInSupportedList(list_, kRow1));
-    EXPECT_TRUE(IsWriterInSupportedList(list_, kRow12));
-}
-
-TEST_F(WriterList, LongEntriesKeepTheirFirstFiftyBytes)
-{
-    const std::string sixty(60, 'a');
-    const std::string tenThousand = std::string(kRow15) + std::string(9962, 'x');
-    ASSERT_EQ(tenThousand.size(), 10000u);
-    ASSERT_TRUE(FillFromFile(sixty + "," + tenThousand + "," + kRow12));
-    EXPECT_EQ(vo_list_size(list_), 3u);
-    EXPECT_TRUE(Holds(list_, sixty.substr(0, 50)));
-    EXPECT_FALSE(Holds(list_, sixty));
-    EXPECT_TRUE(Holds(list_, tenThousand.substr(0, 50)));
-    EXPECT_FALSE(IsWriterInSupportedList(list_, kRow15)) << "a cut entry is not its prefix";
-    EXPECT_TRUE(IsWriterInSupportedList(list_, kRow12)) << "entries after a long one are read";
-}
-
-TEST_F(WriterList, BinaryBytesEndTheTextAtTheirFirstNul)
-{
-    std::string garbage = std::string(kRow15) + ",\xff\xfe\x01";
-    garbage += '\0';
-    garbage += std::string(",") + kRow12 + "\x80\x81";
-    ASSERT_TRUE(FillFromFile(garbage));
-    EXPECT_EQ(vo_list_size(list_), 2u);
-    EXPECT_TRUE(IsWriterInSupportedList(list_, kRow15));
-    EXPECT_TRUE(Holds(list_, "\xff\xfe\x01"));
-    EXPECT_FALSE(IsWriterInSupportedList(list_, kRow12));
+    const std::string sixty(60, 'a'), tenThousand = std::string(kRow15) + std::string(9962, 'x');
+    std::string binary = std::string(kRow15) + ",\xff\xfe\x01";
+    binary += '\0';
+    binary += std::string(",") + kRow12 + "\x80\x81";
+    const struct {
+        const char *what;
+        std::string bytes;
+        size_t size;
+        std::vector<std::string> held, supported, unsupported;
+    } kFiles[] = {
+        {"a newline stays on the last entry; the second line is not read",
+         std::string(kRow15) + "," + kRow12 + "\n" + kRow1 + "\n", 2, {std::string(kRow12) + "\n"}, {kRow15},
+         {kRow12, kRow1}},
+        {"text mode turns CR LF into the newline", std::string(kRow15) + "\r\n", 1, {std::string(kRow15) + "\n"}, {}, {}},
+        {"empty pieces are entries and nothing is trimmed", std::string(kRow15) + ",," + kRow12 + ", " + kRow1 + ",", 5,
+         {"", std::string(" ") + kRow1}, {kRow12}, {kRow1}},
+        {"long entries keep their first fifty bytes, and a cut entry is not its prefix",
+         sixty + "," + tenThousand + "," + kRow12, 3, {sixty.substr(0, 50), tenThousand.substr(0, 50)}, {kRow12},
+         {kRow15, sixty}},
+        {"binary bytes end the text at their first NUL", binary, 2, {"\xff\xfe\x01"}, {kRow15}, {kRow12}},
+    };
+    for (const auto &f : kFiles) {
+        SCOPED_TRACE(f.what);
+        vo_list_destroy(list_);
+        list_ = nullptr;
+        ASSERT_TRUE(FillFromFile(f.bytes));
+        EXPECT_EQ(vo_list_size(list_), f.size);
+        for (const std::string &entry : f.held)
+            EXPECT_TRUE(Holds(list_, entry)) << entry;
+        for (const std::string &id : f.supported)
+            EXPECT_TRUE(IsWriterInSupportedList(list_, id.c_str())) << id;
+        for (const std::string &id : f.unsupported)
+            EXPECT_FALSE(IsWriterInSupportedList(list_, id.c_str()) || Holds(list_, id)) << id;
+    }
 }
 
 TEST_F(WriterList, EmptyUserFileGivesOneEmptyEntry)
