@@ -27,6 +27,69 @@ bool IsGuidBody(const WCHAR *text)
     return true;
 }
 
+// Well-formed UTF-8 as Unicode defines it: shortest forms, no surrogates, at most U+10FFFF.
+bool IsWellFormed(const std::string &text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        size_t need = 0;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (lead < 0x80)
+            need = 0;
+        else if (lead >= 0xC2 && lead <= 0xDF)
+            need = 1;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            need = 2, lo = lead == 0xE0 ? 0xA0 : 0x80, hi = lead == 0xED ? 0x9F : 0xBF;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            need = 3, lo = lead == 0xF0 ? 0x90 : 0x80, hi = lead == 0xF4 ? 0x8F : 0xBF;
+        else
+            return false;
+        if (text.size() - i - 1 < need)
+            return false;
+        for (size_t k = 1; k <= need; ++k) {
+            const unsigned char c = static_cast<unsigned char>(text[i + k]);
+            if (c < (k == 1 ? lo : 0x80) || c > (k == 1 ? hi : 0xBF))
+                return false;
+        }
+        i += need + 1;
+    }
+    return true;
+}
+
+// The platform's conversions, which the string class uses: sizes, buffer rules and the
+// strict flag as documented, and an exact round trip of well-formed text.
+void CheckPlatform(const std::string &bytes)
+{
+    const int count = int(bytes.size());
+    SetLastError(0);
+    const int units = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, nullptr, 0);
+    if (count == 0) {
+        FUZZ_CHECK(units == 0 && GetLastError() == ERROR_INVALID_PARAMETER);
+        return;
+    }
+    FUZZ_CHECK(units > 0 && units <= count);
+    std::unique_ptr<WCHAR[]> wide(new WCHAR[size_t(units)]);
+    FUZZ_CHECK(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, wide.get(), units) == units);
+    if (units > 1) {
+        SetLastError(0);
+        FUZZ_CHECK(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, wide.get(), units - 1) == 0);
+        FUZZ_CHECK(GetLastError() == ERROR_INSUFFICIENT_BUFFER);
+    }
+    SetLastError(0);
+    const int strict = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), count, nullptr, 0);
+    const bool wellFormed = IsWellFormed(bytes);
+    FUZZ_CHECK((strict == units) == wellFormed);
+    if (!wellFormed) {
+        FUZZ_CHECK(strict == 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION);
+        return;
+    }
+    const int back = WideCharToMultiByte(CP_UTF8, 0, wide.get(), units, nullptr, 0, nullptr, nullptr);
+    FUZZ_CHECK(back == count);
+    std::string again(size_t(back), '\0');
+    FUZZ_CHECK(WideCharToMultiByte(CP_UTF8, 0, wide.get(), units, &again[0], back, nullptr, nullptr) == back);
+    FUZZ_CHECK(again == bytes);
+}
+
 void CheckUtf8(const std::string &bytes)
 {
     const wstr wide = from_utf8(bytes);
@@ -118,6 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::string bytes(reinterpret_cast<const char *>(data), size);
     CheckUtf8(bytes);
+    CheckPlatform(bytes);
     CheckWide(bytes);
     CheckGuid(bytes);
     return 0;

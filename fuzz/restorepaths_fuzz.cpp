@@ -52,7 +52,7 @@ void CheckText(const WCHAR *text, size_t length, const wstr *expected)
     volatile WCHAR last = text[length - 1];
     (void)last;
     if (expected != nullptr)
-        FUZZ_CHECK(wstr(text) == *expected);
+        FUZZ_CHECK(wstr(text) == wstr(expected->c_str()));  // a NUL unit ends a C string
 }
 
 } // namespace
