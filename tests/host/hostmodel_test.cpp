@@ -183,6 +183,7 @@ TEST(InvalidDescriptions, NameTheFieldAndTheFault)
 TEST(InvalidDescriptions, MalformedJsonSaysSo)
 {
     EXPECT_THROW(winsim::ParseHost("{\"disks\": [}"), HostError);
+    EXPECT_THROW(winsim::ParseHost("{\"ansiCodePage\": 1e400}"), HostError) << "a number out of range";
     try {
         winsim::ParseHost("[1, 2]");
         FAIL() << "an array is not a host";

@@ -694,7 +694,8 @@ Host ParseHost(const std::string &text)
     json doc;
     try {
         doc = json::parse(text);
-    } catch (const json::parse_error &e) {
+    } catch (const json::exception &e) {
+        // Not only syntax: a number out of range (1e400) is refused by the parser too.
         throw HostError(std::string("host description: not valid JSON: ") + e.what());
     }
     const Reader r(doc, "");
