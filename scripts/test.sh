@@ -3,6 +3,8 @@
 #   Linux: g++ against winsim, the simulated Win32 platform;
 #   Linux again under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer
 #     (build/asan; benchmarks left out);
+#   the fuzz targets, each for a fixed number of runs (scripts/fuzz.sh --short);
+#   the multi-threaded suites under ThreadSanitizer (scripts/tsan.sh);
 #   Windows: MinGW-w64 against the real SDK headers; the portable tests run under Wine.
 # Ends with each run's ctest summary and the tests skipped under Wine. Exits non-zero on
 # any failure.
@@ -45,6 +47,12 @@ run_ctest asan --test-dir build/asan --output-on-failure
 unset ASAN_OPTIONS UBSAN_OPTIONS
 sanitizer_seconds=$(($(date +%s) - sanitizer_started))
 
+echo "== Fuzzing: each target a fixed number of runs"
+scripts/fuzz.sh --short 2>&1 | tee "$logs/fuzz.log" || status=1
+
+echo "== ThreadSanitizer"
+scripts/tsan.sh 2>&1 | tee "$logs/tsan.log" || status=1
+
 echo "== Windows (MinGW-w64, tests under Wine)"
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$jobs"
@@ -59,10 +67,12 @@ skipped=$(grep -cE '\(Skipped\)$' "$logs/mingw.log" || true)
 echo "== Summary"
 echo "Linux:                 $(summary_of linux)"
 echo "Linux with sanitizers: $(summary_of asan) (built and run in ${sanitizer_seconds} s)"
+echo "Fuzzing:               $(grep -c 'no crash$' "$logs/fuzz.log" || true) targets without a crash, $(grep -c ' CRASH' "$logs/fuzz.log" || true) with one"
+echo "ThreadSanitizer:       $(summary_of tsan)"
 echo "Windows under Wine:    $(summary_of mingw); ${skipped} skipped under Wine"
 if [ "$status" -ne 0 ]; then
   echo "== FAILED"
 else
-  echo "== passed on both platforms and under the sanitizers; ${skipped} tests skipped under Wine"
+  echo "== passed on both platforms, under the sanitizers and the fuzzers; ${skipped} tests skipped under Wine"
 fi
 exit "$status"
