@@ -208,12 +208,14 @@ void sysinfo_report_not_string(int sourceLine)
         debugprintf("%s: CIM_STRING was not returned at %d\n", SYSINFO_SOURCE_NAME, sourceLine);
 }
 
-void sysinfo_batch::add(void *record)
+vo_cell *sysinfo_batch::make_cell()
 {
+    if (cells_.size() == cells_.capacity())
+        cells_.reserve(cells_.size() * 2 + 16);
     vo_cell *cell = new vo_cell;
     cell->next = NULL;
-    cell->data = record;
-    cells_.push_back(cell);
+    cell->data = NULL;
+    return cell;
 }
 
 sysinfo_batch::~sysinfo_batch()

@@ -137,10 +137,21 @@ public:
     sysinfo_batch(const sysinfo_batch &) = delete;
     sysinfo_batch &operator=(const sysinfo_batch &) = delete;
 
-    // The cell is made here, not when the batch ends: a destructor must not throw.
-    void add(void *record);
+    // The batch owns the record once the call returns; when out of memory ends the call,
+    // the record is freed with it. The cell is made here, not when the batch ends: a
+    // destructor must not throw.
+    template <typename Record>
+    void add(std::unique_ptr<Record> record)
+    {
+        vo_cell *cell = make_cell();
+        cell->data = record.release();
+        cells_.push_back(cell);  // room was made for it
+    }
 
 private:
+    // A cell, with room for it in cells_; takes nothing when it throws.
+    vo_cell *make_cell();
+
     vo_cell **head_;
     vo_cell_compare compare_;
     void (*free_list_)(vo_cell *);

@@ -57,12 +57,11 @@ int sysinfo_query_adapters(sysinfo_ctx *ctx)
     sysinfo_batch adapters(&ctx->adapters, adapter_compare, adapter_free_list);
     bool failed = false;
     while (query.next(__LINE__, &failed)) {
-        sysinfo_adapter *adapter = new sysinfo_adapter();
+        std::unique_ptr<sysinfo_adapter> adapter(new sysinfo_adapter());
         if (!sysinfo_read_adapter(query.row(), *adapter)) {
-            delete adapter;
             break;
         }
-        adapters.add(adapter);
+        adapters.add(std::move(adapter));
     }
     return 1;
 }

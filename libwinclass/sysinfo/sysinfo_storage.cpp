@@ -99,12 +99,11 @@ int sysinfo_collect_disks(sysinfo_ctx *ctx, const WCHAR *wql, bool (*read)(IWbem
     sysinfo_batch disks(&ctx->disks, disk_compare, disk_free_list);
     bool failed = false;
     while (query.next(__LINE__, &failed)) {
-        sysinfo_disk *disk = new sysinfo_disk();
+        std::unique_ptr<sysinfo_disk> disk(new sysinfo_disk());
         if (!read(query.row(), *disk)) {
-            delete disk;
             return 0;
         }
-        disks.add(disk);
+        disks.add(std::move(disk));
     }
     return failed ? 0 : 1;
 }
@@ -163,12 +162,11 @@ int sysinfo_query_partitions(sysinfo_ctx *ctx)
     sysinfo_batch partitions(&ctx->partitions, partition_compare, partition_free_list);
     bool failed = false;
     while (query.next(__LINE__, &failed)) {
-        sysinfo_partition *partition = new sysinfo_partition();
+        std::unique_ptr<sysinfo_partition> partition(new sysinfo_partition());
         if (!sysinfo_read_partition(query.row(), *partition)) {
-            delete partition;
             return 0;
         }
-        partitions.add(partition);
+        partitions.add(std::move(partition));
     }
     return failed ? 0 : 1;
 }
@@ -334,13 +332,12 @@ int sysinfo_write_volumes(sysinfo_ctx *ctx)
                 break;
             if (driveType != 3)
                 continue;
-            sysinfo_volume *volume = new sysinfo_volume();
+            std::unique_ptr<sysinfo_volume> volume(new sysinfo_volume());
             volume->drive_type = driveType;
             if (!sysinfo_read_volume(query.row(), *volume)) {
-                delete volume;
                 break;
             }
-            volumes.add(volume);
+            volumes.add(std::move(volume));
         }
     }
     sysinfo_indent_push();
@@ -511,13 +508,12 @@ int sysinfo_write_storage_spaces(sysinfo_ctx *ctx)
         sysinfo_batch pools(&ctx->pools, pool_compare, pool_free_list);
         bool failed = false;
         while (query.next(__LINE__, &failed)) {
-            sysinfo_pool *pool = new sysinfo_pool();
+            std::unique_ptr<sysinfo_pool> pool(new sysinfo_pool());
             if (!sysinfo_read_pool(query.row(), *pool)) {
-                delete pool;
                 failed = true;
                 break;
             }
-            pools.add(pool);
+            pools.add(std::move(pool));
         }
         if (failed)
             result = 0;
