@@ -68,7 +68,7 @@ echo "== Summary"
 echo "Linux:                 $(summary_of linux)"
 echo "Linux with sanitizers: $(summary_of asan) (built and run in ${sanitizer_seconds} s)"
 echo "Fuzzing:               $(grep -c 'no crash$' "$logs/fuzz.log" || true) targets without a crash, $(grep -c ' CRASH' "$logs/fuzz.log" || true) with one"
-echo "ThreadSanitizer:       $(summary_of tsan)"
+echo "ThreadSanitizer:       $(grep -E '^== ThreadSanitizer: ' "$logs/tsan.log" | sed 's/^== ThreadSanitizer: //' || echo "no summary (the run did not finish)")"
 echo "Windows under Wine:    $(summary_of mingw); ${skipped} skipped under Wine"
 if [ "$status" -ne 0 ]; then
   echo "== FAILED"
