@@ -122,8 +122,11 @@ bool TakeFault(const char *function, const std::u16string &argument, Fault *faul
 {
     FaultTable &table = TheFaults();
     std::lock_guard<std::mutex> guard(table.lock);
-    if (table.sweeping && ++table.count.calls > 0 && table.failAt == 0)
-        table.count.names.push_back(function);
+    if (table.sweeping) {
+        ++table.count.calls;
+        if (table.failAt == 0)
+            table.count.names.push_back(function);
+    }
     if (table.sweeping && table.count.calls == table.failAt) {
         const Fault swept = SweepFault(function);
         table.count.failed = function;
