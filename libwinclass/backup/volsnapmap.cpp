@@ -103,7 +103,7 @@ void IndexShadowPaths(VolSnapMapView &view)
         distinct += entry.shadowPathBytes != 0 ? 1 : 0;
         longest = std::max(longest, entry.shadowPathBytes);
     }
-    view.pathBytesNeeded = std::max(longest, size_t(259)) + 1;
+    view.pathBytesNeeded = longest + 1;
     if (distinct == 0)
         return;
     size_t slots = 4;

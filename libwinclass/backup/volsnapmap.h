@@ -72,7 +72,7 @@ struct VolSnapMapView {
     std::vector<VolSnapMapShadowSlot> shadowSlots;
     std::vector<size_t> shadowLengths;
     // How far into a path the lookups need to know its length: past the longest shadow
-    // path and past the longest text the equality test looks at.
+    // path (a longer path can equal none and lies inside any it begins with).
     size_t pathBytesNeeded = 0;
     // For each entry, the later entry that holds its volume's drive root with a shadow
     // path (its mount-point form), or VolSnapMapShadowSlot::kNone.
