@@ -1,7 +1,7 @@
 // The published views of the volume snapshot map.
 //
 // A reader names the view it takes in its thread's hazard slot and then checks that the
-// view is still the published one; the publisher replaces the view first and then frees
+// view is still the published one (a view the slot already names needs neither); the publisher replaces the view first and then frees
 // only the replaced views that no slot names. Both sides use sequentially consistent
 // operations, so either the reader sees the replacement and takes the new view, or the
 // publisher sees the reader's slot and keeps the old one for a later publication.
@@ -16,7 +16,10 @@
 namespace winclass {
 
 struct VolSnapMapReader::HazardSlot {
+    // The view the thread read last. It stays named after the read ends, so that the next
+    // read of the same view needs no store: a thread keeps at most one old view alive.
     alignas(64) std::atomic<const VolSnapMapView *> hazard{nullptr};
+    int readers = 0;   // the thread's readers now living; the thread's own
     bool inUse = true; // guarded by the publisher's mutex
     HazardSlot *next = nullptr;
 };
@@ -226,24 +229,17 @@ VolSnapMapReader::VolSnapMapReader()
     if (slot_ == nullptr)
         slot_ = RegisterThread();
     const VolSnapMapView *view = slot_->hazard.load(std::memory_order_relaxed);
-    nested_ = view != nullptr;
-    if (!nested_) {
-        view = publishedView.load(std::memory_order_acquire);
-        for (;;) {
+    if (slot_->readers++ == 0) {
+        const VolSnapMapView *current = publishedView.load(std::memory_order_acquire);
+        while (current != view) {
+            view = current;
             slot_->hazard.store(view, std::memory_order_seq_cst);
-            const VolSnapMapView *again = publishedView.load(std::memory_order_seq_cst);
-            if (again == view)
-                break;
-            view = again;
+            current = publishedView.load(std::memory_order_seq_cst);
         }
     }
     view_ = view != nullptr ? view : &EmptyView();
 }
 
-VolSnapMapReader::~VolSnapMapReader()
-{
-    if (!nested_)
-        slot_->hazard.store(nullptr, std::memory_order_release);
-}
+VolSnapMapReader::~VolSnapMapReader() { --slot_->readers; }
 
 } // namespace winclass

@@ -3,9 +3,10 @@
 //
 // The session thread alone changes the map. Lookups run on any thread without a lock, so
 // the session publishes a view after every change and a lookup takes the current view
-// once: an atomic load and a store to the calling thread's own hazard slot, with no
-// reference count, no list copy and no allocation per call. A view replaced by a later
-// one is freed once no thread's slot names it. An entry that a published view holds is
+// once: an atomic load compared with the view named in the calling thread's own hazard
+// slot (and a store there when the view changed), with no reference count, no list copy
+// and no allocation per call. A view replaced by a later one is freed by a publication
+// once no thread's slot names it; a slot names the view its thread read last. An entry that a published view holds is
 // never changed again; a change replaces it with a changed copy.
 #pragma once
 
@@ -145,7 +146,6 @@ public:
 private:
     HazardSlot *slot_;
     const VolSnapMapView *view_;
-    bool nested_;
 };
 
 } // namespace winclass
