@@ -1,5 +1,5 @@
-// The exported shadow-path lookups and the volume list. Each call takes the current view
-// of the volume snapshot map once and answers from it alone, so a change made meanwhile
+// The exported shadow-path lookups and the volume list. Each call holds the current view
+// of the volume snapshot map while it runs and answers from it alone, so a change made meanwhile
 // by the session's thread is never seen half done. The three vsscr_is_snapshot_* tests
 // are the callbacks the host runtime calls for every path it meets, on any thread.
 #include <libwinclass/backup.h>
@@ -10,11 +10,6 @@
 
 #include <cstring>
 #include <new>
-
-std::shared_ptr<const VolSnapMapView> CVssSysReqBackup::SnapshotOfVolSnapMap()
-{
-    return winclass::CurrentVolSnapMapView();
-}
 
 void CVssSysReqBackup::PublishVolSnapMap()
 {
@@ -42,38 +37,38 @@ extern "C" {
 WINCLASS_API int vsscr_get_mapping(const WCHAR *path, WCHAR *volume, size_t volumeSize, WCHAR *shadow,
                                    size_t shadowSize, WCHAR *driveRoot, size_t driveRootSize)
 {
-    const std::shared_ptr<const VolSnapMapView> view = CVssSysReqBackup::SnapshotOfVolSnapMap();
-    return winclass::GetMapping(*view, path, volume, volumeSize, shadow, shadowSize, driveRoot, driveRootSize);
+    const winclass::VolSnapMapReader reader;
+    return winclass::GetMapping(reader.view(), path, volume, volumeSize, shadow, shadowSize, driveRoot, driveRootSize);
 }
 
 WINCLASS_API int vsscr_get_shadowcopy_rootpath(const WCHAR *path, WCHAR *buffer, size_t size)
 {
-    const std::shared_ptr<const VolSnapMapView> view = CVssSysReqBackup::SnapshotOfVolSnapMap();
-    return winclass::GetShadowCopyRootPath(*view, path, buffer, size);
+    const winclass::VolSnapMapReader reader;
+    return winclass::GetShadowCopyRootPath(reader.view(), path, buffer, size);
 }
 
 WINCLASS_API int vsscr_is_snapshot_path(const char *path)
 {
-    const std::shared_ptr<const VolSnapMapView> view = CVssSysReqBackup::SnapshotOfVolSnapMap();
-    return winclass::IsSnapshotPath(*view, path);
+    const winclass::VolSnapMapReader reader;
+    return winclass::IsSnapshotPath(reader.view(), path);
 }
 
 WINCLASS_API int vsscr_is_snapshot_root(const char *path, char *buffer, size_t size)
 {
-    const std::shared_ptr<const VolSnapMapView> view = CVssSysReqBackup::SnapshotOfVolSnapMap();
-    return winclass::IsSnapshotRoot(*view, path, buffer, size);
+    const winclass::VolSnapMapReader reader;
+    return winclass::IsSnapshotRoot(reader.view(), path, buffer, size);
 }
 
 WINCLASS_API int vsscr_is_snapshot_mountpoint_root(const char *path, char *buffer, size_t size)
 {
-    const std::shared_ptr<const VolSnapMapView> view = CVssSysReqBackup::SnapshotOfVolSnapMap();
-    return winclass::IsSnapshotMountpointRoot(*view, path, buffer, size);
+    const winclass::VolSnapMapReader reader;
+    return winclass::IsSnapshotMountpointRoot(reader.view(), path, buffer, size);
 }
 
 WINCLASS_API void vsscr_translate_to_physical(const char *path, char *buffer, size_t size)
 {
-    const std::shared_ptr<const VolSnapMapView> view = CVssSysReqBackup::SnapshotOfVolSnapMap();
-    winclass::TranslateToPhysical(*view, path, buffer, size);
+    const winclass::VolSnapMapReader reader;
+    winclass::TranslateToPhysical(reader.view(), path, buffer, size);
 }
 
 } // extern "C"
@@ -158,10 +153,10 @@ WINCLASS_API vo_msg *vsscr_get_snapshot_volume_list(vsscr_vol_entry **first)
         return msg_create(134870, 55000, "vsscr_return_critical_volume_list: Incorrect input argument.\n");
 
     *first = NULL;
-    const std::shared_ptr<const VolSnapMapView> view = CVssSysReqBackup::SnapshotOfVolSnapMap();
+    const winclass::VolSnapMapReader reader;
     vsscr_vol_entry *head = NULL;
     vsscr_vol_entry **tail = &head;
-    for (const VolSnapMapViewEntry &viewEntry : view->entries) {
+    for (const VolSnapMapViewEntry &viewEntry : reader.view().entries) {
         vsscr_vol_entry *entry = NewEntry(*viewEntry.entry);
         if (entry == NULL) {
             vsscr_free_vol_list(head);

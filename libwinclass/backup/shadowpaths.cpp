@@ -56,11 +56,13 @@ bool WideEqual(const WCHAR *a, const WCHAR *b, size_t n)
 }
 
 // The tests below are made only for a path that begins with the view's common prefix and
-// is at least that long, so they compare what follows it.
+// is at least that long, so they compare what follows it. A path's length is needed only
+// up to the view's pathBytesNeeded: any longer path answers as that long one.
 class ShadowPathMatcher {
 public:
     ShadowPathMatcher(const VolSnapMapView &view, const char *path)
-        : path_(path), pathBytes_(strlen(path)), prefixBytes_(view.shadowPathCommonPrefixBytes),
+        : view_(view), path_(path), pathBytes_(strnlen(path, view.pathBytesNeeded)),
+          prefixBytes_(view.shadowPathCommonPrefixBytes),
           candidate_(view.anyShadowPath && pathBytes_ >= prefixBytes_ &&
                      EqualIgnoringCase(path, view.shadowPathCommonPrefix, prefixBytes_))
     {
@@ -69,27 +71,46 @@ public:
     // False when no entry of the view can match the path.
     bool candidate() const { return candidate_; }
 
-    bool EqualToShadow(const VolSnapMapViewEntry &entry) const
+    // The entries whose shadow path the path equals (cut to kEqualityBytes); NULL if none.
+    const VolSnapMapShadowSlot *Equal() const
     {
-        if (entry.shadowPathBytes == 0)
-            return false;
         const size_t compared = pathBytes_ < kEqualityBytes ? pathBytes_ : kEqualityBytes;
-        return compared == entry.shadowPathBytes &&
-               EqualIgnoringCase(path_ + prefixBytes_, entry.shadowPathUtf8 + prefixBytes_,
-                                 compared - prefixBytes_);
+        return compared >= prefixBytes_ ? Find(compared) : NULL;
     }
 
-    bool InsideShadow(const VolSnapMapViewEntry &entry) const
+    // The first entry in map order that the path lies inside, or kNone.
+    uint32_t FirstInside() const
     {
-        if (entry.shadowPathBytes == 0)
-            return false;
-        if (pathBytes_ <= entry.shadowPathBytes)
-            return EqualToShadow(entry);
-        return EqualIgnoringCase(path_ + prefixBytes_, entry.shadowPathUtf8 + prefixBytes_,
-                                 entry.shadowPathBytes - prefixBytes_);
+        uint32_t first = VolSnapMapShadowSlot::kNone;
+        for (const size_t bytes : view_.shadowLengths) {
+            // Inside a shadow path as long as the path only by being equal to it.
+            if (pathBytes_ < bytes || (pathBytes_ == bytes && bytes > kEqualityBytes))
+                continue;
+            const VolSnapMapShadowSlot *slot = Find(bytes);
+            if (slot != NULL && slot->first < first)
+                first = slot->first;
+        }
+        return first;
     }
 
 private:
+    // The slot of the shadow paths that equal the path's first `bytes` bytes.
+    const VolSnapMapShadowSlot *Find(size_t bytes) const
+    {
+        const size_t mask = view_.shadowSlots.size() - 1;
+        const uint64_t hash = HashShadowTail(path_ + prefixBytes_, bytes - prefixBytes_, bytes);
+        for (size_t at = size_t(hash) & mask;; at = (at + 1) & mask) {
+            const VolSnapMapShadowSlot &slot = view_.shadowSlots[at];
+            if (slot.first == VolSnapMapShadowSlot::kNone)
+                return NULL;
+            if (slot.hash == hash && slot.bytes == bytes &&
+                EqualIgnoringCase(path_ + prefixBytes_, view_.entries[slot.first].shadowPathUtf8 + prefixBytes_,
+                                  bytes - prefixBytes_))
+                return &slot;
+        }
+    }
+
+    const VolSnapMapView &view_;
     const char *path_;
     size_t pathBytes_;
     size_t prefixBytes_;
@@ -195,12 +216,7 @@ int IsSnapshotPath(const VolSnapMapView &view, const char *path)
     if (path == NULL)
         return 0;
     const ShadowPathMatcher matcher(view, path);
-    if (!matcher.candidate())
-        return 0;
-    for (const VolSnapMapViewEntry &entry : view.entries)
-        if (matcher.InsideShadow(entry))
-            return 1;
-    return 0;
+    return matcher.candidate() && matcher.FirstInside() != VolSnapMapShadowSlot::kNone ? 1 : 0;
 }
 
 int IsSnapshotRoot(const VolSnapMapView &view, const char *path, char *buffer, size_t size)
@@ -208,17 +224,12 @@ int IsSnapshotRoot(const VolSnapMapView &view, const char *path, char *buffer, s
     if (path == NULL)
         return 0;
     const ShadowPathMatcher matcher(view, path);
-    if (!matcher.candidate())
+    const VolSnapMapShadowSlot *equal = matcher.candidate() ? matcher.Equal() : NULL;
+    if (equal == NULL)
         return 0;
-    // Every entry is asked: with several hits the last one's live form stands.
-    int result = 0;
-    for (const VolSnapMapViewEntry &entry : view.entries) {
-        if (!matcher.EqualToShadow(entry))
-            continue;
-        WriteLivePath(entry, path, buffer, size);
-        result = 1;
-    }
-    return result;
+    // With several entries of that shadow path the last one's live form stands.
+    WriteLivePath(view.entries[equal->last], path, buffer, size);
+    return 1;
 }
 
 int IsSnapshotMountpointRoot(const VolSnapMapView &view, const char *path, char *buffer, size_t size)
@@ -226,46 +237,28 @@ int IsSnapshotMountpointRoot(const VolSnapMapView &view, const char *path, char 
     if (path == NULL)
         return 0;
     const ShadowPathMatcher matcher(view, path);
-    if (!matcher.candidate())
+    if (!matcher.candidate() || matcher.Equal() == NULL)
         return 0;
-    int result = 0;
-    for (const VolSnapMapViewEntry &entry : view.entries)
-        if (matcher.EqualToShadow(entry))
-            result = 1;
-    if (result == 0 || buffer == NULL || size == 0)
-        return result;
+    if (buffer == NULL || size == 0)
+        return 1;
 
     // The mount-point form: where the volume's mount folder lies inside the shadow copy of
     // the drive that holds it (that drive's shadow path and the folder below the drive
     // root), or the live mount folder when that drive has no shadow copy in the map. A
     // drive root has no drive holding it, so it answers its live root.
-    const VolSnapMapViewEntry *mounted = NULL;
-    size_t index = 0;
-    for (; index < view.entries.size(); ++index) {
-        if (matcher.InsideShadow(view.entries[index])) {
-            mounted = &view.entries[index];
-            break;
-        }
-    }
-    if (mounted == NULL || mounted->volumeBytes == 0)
-        return result;
-    const size_t driveRootBytes = mounted->volumeBytes < 3 ? mounted->volumeBytes : 3;
-    const VolSnapMapViewEntry *holder = NULL;
-    for (size_t later = index + 1; later < view.entries.size(); ++later) {
-        const VolSnapMapViewEntry &candidate = view.entries[later];
-        if (candidate.volumeBytes == driveRootBytes && candidate.shadowPathBytes != 0 &&
-            memcmp(candidate.volumeUtf8, mounted->volumeUtf8, driveRootBytes) == 0) {
-            holder = &candidate;
-            break;
-        }
-    }
-    if (holder != NULL) {
-        vo_strlcpy(buffer, holder->shadowPathUtf8, size);
-        vo_strlcat(buffer, mounted->volumeUtf8 + driveRootBytes, size);
+    const uint32_t index = matcher.FirstInside();
+    if (index == VolSnapMapShadowSlot::kNone || view.entries[index].volumeBytes == 0)
+        return 1;
+    const VolSnapMapViewEntry &mounted = view.entries[index];
+    const size_t driveRootBytes = mounted.volumeBytes < 3 ? mounted.volumeBytes : 3;
+    const uint32_t holder = view.driveHolder[index];
+    if (holder != VolSnapMapShadowSlot::kNone) {
+        vo_strlcpy(buffer, view.entries[holder].shadowPathUtf8, size);
+        vo_strlcat(buffer, mounted.volumeUtf8 + driveRootBytes, size);
     } else {
-        vo_strlcpy(buffer, mounted->volumeUtf8, size);
+        vo_strlcpy(buffer, mounted.volumeUtf8, size);
     }
-    return result;
+    return 1;
 }
 
 void TranslateToPhysical(const VolSnapMapView &view, const char *path, char *buffer, size_t size)
@@ -273,14 +266,9 @@ void TranslateToPhysical(const VolSnapMapView &view, const char *path, char *buf
     if (path == NULL)
         return;
     const ShadowPathMatcher matcher(view, path);
-    if (!matcher.candidate())
-        return;
-    for (const VolSnapMapViewEntry &entry : view.entries) {
-        if (matcher.InsideShadow(entry)) {
-            WriteLivePath(entry, path, buffer, size);
-            return;
-        }
-    }
+    const uint32_t index = matcher.candidate() ? matcher.FirstInside() : VolSnapMapShadowSlot::kNone;
+    if (index != VolSnapMapShadowSlot::kNone)
+        WriteLivePath(view.entries[index], path, buffer, size);
 }
 
 } // namespace winclass

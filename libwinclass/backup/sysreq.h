@@ -114,12 +114,10 @@ public:
     std::vector<Decision> decisions;
     void Decide(Decision decision) { decisions.push_back(std::move(decision)); }
 
-    // A consistent view of the map for one operation, safe against a concurrent change
-    // by the session's thread: the view last published.
-    static std::shared_ptr<const VolSnapMapView> SnapshotOfVolSnapMap();
-    // Publishes volSnapMap as it stands. Every change of volSnapMap is followed by this
-    // call (Reset too, after emptying it), and an entry is never changed in place once
-    // published: a change replaces it with a changed copy.
+    // Publishes volSnapMap as it stands, for the lookups (winclass::VolSnapMapReader).
+    // Every change of volSnapMap is followed by this call (Reset too, after emptying it),
+    // and an entry is never changed in place once published: a change replaces it with a
+    // changed copy.
     void PublishVolSnapMap();
     // While one lives, PublishVolSnapMap only notes a change and the batch publishes once
     // at its end: an operation that enters thousands of volumes before any file is read

@@ -3,8 +3,11 @@
 //
 // The session thread alone changes the map. Lookups run on any thread without a lock, so
 // the session publishes a view after every change and a lookup takes the current view
-// once, with one atomic load: no list copy and no allocation per call. An entry that a
-// published view holds is never changed again; a change replaces it with a changed copy.
+// once: an atomic load compared with the view named in the calling thread's own hazard
+// slot (and a store there when the view changed), with no reference count, no list copy
+// and no allocation per call. A view replaced by a later one is freed by a publication
+// once no thread's slot names it; a slot names the view its thread read last. An entry that a published view holds is
+// never changed again; a change replaces it with a changed copy.
 #pragma once
 
 #include <libwinclass/tv_str.h>
@@ -50,9 +53,31 @@ struct VolSnapMapViewEntry {
     size_t shadowPathBytes; // 0 when the entry has no shadow path yet
 };
 
+// The entries of a view whose shadow paths are, ignoring case, one text of `bytes` bytes:
+// the first and the last of them in map order.
+struct VolSnapMapShadowSlot {
+    uint64_t hash = 0;
+    size_t bytes = 0;
+    uint32_t first = kNone;
+    uint32_t last = kNone;
+    static constexpr uint32_t kNone = 0xffffffffu;
+};
+
 // The map as it stood when the view was made, in map order.
 struct VolSnapMapView {
     std::vector<VolSnapMapViewEntry> entries;
+    // The shadow paths by their case-folded text, in an open-addressed table of a power of
+    // two slots (at most half full), and the distinct lengths they have, shortest first:
+    // finding the entries whose shadow path a path begins with probes one slot per length,
+    // however many volumes the map holds.
+    std::vector<VolSnapMapShadowSlot> shadowSlots;
+    std::vector<size_t> shadowLengths;
+    // How far into a path the lookups need to know its length: past the longest shadow
+    // path (a longer path can equal none and lies inside any it begins with).
+    size_t pathBytesNeeded = 0;
+    // For each entry, the later entry that holds its volume's drive root with a shadow
+    // path (its mount-point form), or VolSnapMapShadowSlot::kNone.
+    std::vector<uint32_t> driveHolder;
     // What every non-empty UTF-8 shadow path begins with, ignoring ASCII case (the device
     // prefix they share): a path that does not begin with it lies in no shadow copy, and
     // one that does need only have the rest of each shadow path compared.
@@ -88,13 +113,39 @@ inline bool EqualIgnoringCase(const char *a, const char *b, size_t n)
     return true;
 }
 
+// The hash of a shadow-path slot: the length and the case-folded bytes that follow the
+// common prefix.
+inline uint64_t HashShadowTail(const char *tail, size_t tailBytes, size_t bytes)
+{
+    uint64_t hash = 1469598103934665603ull ^ bytes;
+    for (size_t i = 0; i < tailBytes; ++i)
+        hash = (hash ^ FoldAscii(static_cast<unsigned char>(tail[i]))) * 1099511628211ull;
+    return hash;
+}
+
 // A view of the list as it stands now. The caller must not change the entries afterwards.
 std::shared_ptr<const VolSnapMapView> MakeVolSnapMapView(const VolSnapMapList &list);
 
-// Makes view the one that lookups take (NULL publishes an empty map).
+// Makes view the one that lookups take (NULL publishes an empty map). The view replaced
+// is freed once no reader holds it. Called by one thread at a time.
 void PublishVolSnapMapView(std::shared_ptr<const VolSnapMapView> view);
 
-// The view last published; never NULL.
-std::shared_ptr<const VolSnapMapView> CurrentVolSnapMapView();
+// Holds the view last published while it lives; one per thread at a time (a reader made
+// while another lives on the same thread reads the same view).
+class VolSnapMapReader {
+public:
+    VolSnapMapReader();
+    ~VolSnapMapReader();
+    VolSnapMapReader(const VolSnapMapReader &) = delete;
+    VolSnapMapReader &operator=(const VolSnapMapReader &) = delete;
+
+    const VolSnapMapView &view() const { return *view_; }
+
+    struct HazardSlot;
+
+private:
+    HazardSlot *slot_;
+    const VolSnapMapView *view_;
+};
 
 } // namespace winclass

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -457,6 +458,36 @@ TEST(ShadowPathTests, LookupsAgreeWithThePlainTestsOnRandomMaps)
             EXPECT_EQ(equal, IsSnapshotMountpointRoot(*view, path.c_str(), NULL, 0));
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// A published view lives while a reader holds it, however many views are published
+// meanwhile, and is freed by the first publication after every thread that read it has
+// read a later one or ended.
+TEST(ShadowPathTests, ReplacedViewLivesUntilItsReadersEnd)
+{
+    std::shared_ptr<const VolSnapMapView> first = MakeVolSnapMapView({Entry("C:\\", S1)});
+    const std::weak_ptr<const VolSnapMapView> watch = first;
+    winclass::PublishVolSnapMapView(std::move(first));
+    {
+        const winclass::VolSnapMapReader reader;
+        std::thread([] { winclass::VolSnapMapReader other; }).join();
+        for (int i = 0; i < 3; ++i)
+            winclass::PublishVolSnapMapView(MakeVolSnapMapView({Entry("D:\\", S2)}));
+        ASSERT_FALSE(watch.expired());
+        EXPECT_EQ(&reader.view(), watch.lock().get());
+        EXPECT_EQ("C:\\f", Translated(reader.view(), S1 + "f"));
+        const winclass::VolSnapMapReader nested; // the same view, not the one published now
+        EXPECT_EQ(&reader.view(), &nested.view());
+    }
+    winclass::PublishVolSnapMapView(nullptr);
+    EXPECT_FALSE(watch.expired()) << "this thread read nothing later";
+    EXPECT_TRUE(winclass::VolSnapMapReader().view().entries.empty());
+    winclass::PublishVolSnapMapView(nullptr);
+    EXPECT_TRUE(watch.expired());
 }
 
 } // namespace
