@@ -74,6 +74,17 @@ _bstr_t AttachBuffer(BSTR text)
     RaiseOutOfMemory();
 }
 
+void AttachInto(_bstr_t &target, BSTR text)
+{
+    try {
+        target.Attach(text);
+        return;
+    } catch (const std::bad_alloc &) {
+        SysFreeString(text);
+    }
+    RaiseOutOfMemory();
+}
+
 _bstr_t MakeBuffer(const WCHAR *text, size_t units)
 {
     if (units > kMaxUnits)

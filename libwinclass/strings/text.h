@@ -91,6 +91,9 @@ _bstr_t MakeBuffer(const WCHAR *text, size_t units);
 _bstr_t MakeNullBuffer();
 // A shared buffer taking ownership of the BSTR (freed here if the buffer cannot be made).
 _bstr_t AttachBuffer(BSTR text);
+// Makes the target (holding nothing) the BSTR's only owner. Unlike assigning a buffer from
+// AttachBuffer it touches no reference count; the BSTR is freed if the buffer cannot be made.
+void AttachInto(_bstr_t &target, BSTR text);
 // first + middle + last in one shared buffer.
 _bstr_t JoinBuffer(const WCHAR *first, size_t firstUnits, const WCHAR *middle, size_t middleUnits,
                    const WCHAR *last, size_t lastUnits);
