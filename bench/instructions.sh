@@ -18,10 +18,11 @@ iterations=${ITERATIONS:-200}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Total instructions of one run of one benchmark.
+# Total instructions of one run of one benchmark (a fixed count adds "/iterations:<n>" to
+# its name).
 count() {
     valgrind --tool=callgrind --callgrind-out-file="$work/out" "$program" \
-        --benchmark_filter="^$1\$" --iterations="$2" >/dev/null 2>&1
+        --benchmark_filter="^$1/iterations:$2\$" --iterations="$2" >/dev/null 2>&1
     sed -n 's/^totals: *\([0-9]*\).*/\1/p' "$work/out"
 }
 

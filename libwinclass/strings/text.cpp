@@ -40,20 +40,6 @@ char *NewBytes(size_t size)
     return block;
 }
 
-bool HasReplacement(const char *utf8, size_t bytes)
-{
-    // memchr runs far faster than a loop over the wide units would.
-    const char *end = utf8 + bytes;
-    for (const char *p = utf8; p + 2 < end; ++p) {
-        p = static_cast<const char *>(std::memchr(p, '\xEF', size_t(end - 2 - p)));
-        if (p == NULL)
-            return false;
-        if (p[1] == '\xBF' && p[2] == '\xBD')
-            return true;
-    }
-    return false;
-}
-
 int CompareUnits(const WCHAR *left, size_t leftUnits, const WCHAR *right, size_t rightUnits)
 {
     const size_t common = leftUnits < rightUnits ? leftUnits : rightUnits;

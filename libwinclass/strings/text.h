@@ -70,7 +70,19 @@ inline void NarrowAscii(const WCHAR *text, size_t units, char *out)
 
 // True when the UTF-8 text holds U+FFFD (EF BF BD), which is what the platform makes of a
 // lone surrogate. Without it, decoding a mirror gives back exactly the wide text.
-bool HasReplacement(const char *utf8, size_t bytes);
+// Inline, as it runs on every join: memchr does the scanning.
+inline bool HasReplacement(const char *utf8, size_t bytes)
+{
+    const char *end = utf8 + bytes;
+    for (const char *p = utf8; p + 2 < end; ++p) {
+        p = static_cast<const char *>(std::memchr(p, '\xEF', size_t(end - 2 - p)));
+        if (p == NULL)
+            return false;
+        if (p[1] == '\xBF' && p[2] == '\xBD')
+            return true;
+    }
+    return false;
+}
 
 // True when joining the two texts makes a surrogate pair at the seam.
 inline bool PairsAtSeam(const WCHAR *left, size_t leftUnits, const WCHAR *right, size_t rightUnits)

@@ -297,8 +297,10 @@ tv_str &tv_str::operator+=(const WCHAR *text)
 tv_str tv_str::concat(const tv_str &other, char separator) const
 {
     tv_str joined;
-    if (is_empty() || other.is_empty()) {
-        joined = is_empty() ? other : *this;
+    const size_t leftUnits = m_text.length();
+    const size_t rightUnits = other.m_text.length();
+    if (leftUnits == 0 || rightUnits == 0) {
+        joined = leftUnits == 0 ? other : *this;
         return joined;
     }
     const size_t leftBytes = std::strlen(m_utf8);
@@ -307,8 +309,6 @@ tv_str tv_str::concat(const tv_str &other, char separator) const
     const size_t separatorBytes = withSeparator ? 1 : 0;
     const size_t total = leftBytes + separatorBytes + rightBytes;
 
-    const size_t leftUnits = m_text.length();
-    const size_t rightUnits = other.m_text.length();
     if (static_cast<unsigned char>(separator) < 0x80 && !HasReplacement(m_utf8, leftBytes) &&
         !HasReplacement(other.m_utf8, rightBytes)) {
         // Without lone surrogates each wide text is exactly what its mirror decodes to, so
