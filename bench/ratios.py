@@ -5,21 +5,29 @@
         --benchmark_report_aggregates_only=true > report.json && bench/ratios.py report.json
 
 Names are Operation/tv/text/characters (measured) and Operation/std/... (baseline); a
-scale run Operation/<case>/4x is divided by Operation/base/1x of the same report."""
+scale run Operation/<case>/4x is divided by Operation/base/1x of the same report.
+
+A report from bench/instructions.sh (instructions per call under callgrind, which load on
+the machine does not move) reads the same way:
+
+    bench/instructions.sh build/linux/bin/winclass_bench 'PathJoin|Copy' > counts.json && bench/ratios.py counts.json
+"""
 import json
 import sys
 
 
 def main(path):
     with open(path) as report:
-        runs = json.load(report)["benchmarks"]
+        report = json.load(report)
+    runs = report["benchmarks"]
+    unit = "instr" if report.get("context", {}).get("unit", "").startswith("instructions") else "ns"
     # With --benchmark_repetitions, the medians; otherwise the single runs.
     medians = {run["run_name"]: run["real_time"] for run in runs if run.get("aggregate_name") == "median"}
     singles = {run["name"]: run["real_time"] for run in runs if run.get("run_type", "iteration") == "iteration"}
     times = medians or singles
     pairs = [name for name in times if name.count("/") >= 2 and name.split("/")[1] == "tv"]
     if pairs:
-        print(f"{'operation':<12} {'text':<12} {'tv ns':>10} {'std ns':>10} {'ratio':>7}")
+        print(f"{'operation':<12} {'text':<12} {'tv ' + unit:>10} {'std ' + unit:>10} {'ratio':>7}")
     for name in pairs:
         operation, implementation, rest = name.split("/", 2)
         measured = times[name]

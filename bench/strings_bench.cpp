@@ -7,6 +7,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -262,21 +264,43 @@ const Pair kPairs[] = {
     {"to_utf8", ToUtf8Function, ToUtf8Platform},
 };
 
-void RegisterAll()
+// iterations > 0 runs each benchmark exactly that many times (for instruction counts).
+void RegisterAll(int64_t iterations)
 {
     for (const Pair &pair : kPairs) {
         for (const Case &c : kCases) {
-            benchmark::RegisterBenchmark((std::string(pair.operation) + "/tv/" + c.label).c_str(), pair.measured, c);
-            benchmark::RegisterBenchmark((std::string(pair.operation) + "/std/" + c.label).c_str(), pair.baseline, c);
+            for (const char *implementation : {"/tv/", "/std/"}) {
+                const BenchFunction function = implementation[1] == 't' ? pair.measured : pair.baseline;
+                benchmark::internal::Benchmark *registered = benchmark::RegisterBenchmark(
+                    (std::string(pair.operation) + implementation + c.label).c_str(), function, c);
+                if (iterations > 0)
+                    registered->Iterations(iterations);
+            }
         }
     }
+}
+
+// Takes --iterations=<n> out of the arguments; 0 without it.
+int64_t TakeIterations(int &argc, char **argv)
+{
+    static const char kFlag[] = "--iterations=";
+    int64_t iterations = 0;
+    int kept = 0;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::strncmp(argv[i], kFlag, sizeof kFlag - 1) == 0)
+            iterations = std::strtoll(argv[i] + sizeof kFlag - 1, NULL, 10);
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+    return iterations;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    RegisterAll();
+    RegisterAll(TakeIterations(argc, argv));
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

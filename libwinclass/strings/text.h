@@ -70,7 +70,19 @@ inline void NarrowAscii(const WCHAR *text, size_t units, char *out)
 
 // True when the UTF-8 text holds U+FFFD (EF BF BD), which is what the platform makes of a
 // lone surrogate. Without it, decoding a mirror gives back exactly the wide text.
-bool HasReplacement(const char *utf8, size_t bytes);
+// Inline, as it runs on every join: memchr does the scanning.
+inline bool HasReplacement(const char *utf8, size_t bytes)
+{
+    const char *end = utf8 + bytes;
+    for (const char *p = utf8; p + 2 < end; ++p) {
+        p = static_cast<const char *>(std::memchr(p, '\xEF', size_t(end - 2 - p)));
+        if (p == NULL)
+            return false;
+        if (p[1] == '\xBF' && p[2] == '\xBD')
+            return true;
+    }
+    return false;
+}
 
 // True when joining the two texts makes a surrogate pair at the seam.
 inline bool PairsAtSeam(const WCHAR *left, size_t leftUnits, const WCHAR *right, size_t rightUnits)
@@ -91,6 +103,9 @@ _bstr_t MakeBuffer(const WCHAR *text, size_t units);
 _bstr_t MakeNullBuffer();
 // A shared buffer taking ownership of the BSTR (freed here if the buffer cannot be made).
 _bstr_t AttachBuffer(BSTR text);
+// Makes the target (holding nothing) the BSTR's only owner. Unlike assigning a buffer from
+// AttachBuffer it touches no reference count; the BSTR is freed if the buffer cannot be made.
+void AttachInto(_bstr_t &target, BSTR text);
 // first + middle + last in one shared buffer.
 _bstr_t JoinBuffer(const WCHAR *first, size_t firstUnits, const WCHAR *middle, size_t middleUnits,
                    const WCHAR *last, size_t lastUnits);

@@ -292,48 +292,47 @@ tv_str &tv_str::operator+=(const WCHAR *text)
     return *this;
 }
 
+// One named result on every path, so that it is built in the caller's object: moving a
+// tv_str costs two reference-count operations on the shared buffer.
 tv_str tv_str::concat(const tv_str &other, char separator) const
 {
-    if (is_empty())
-        return other;
-    if (other.is_empty())
-        return *this;
+    tv_str joined;
+    const size_t leftUnits = m_text.length();
+    const size_t rightUnits = other.m_text.length();
+    if (leftUnits == 0 || rightUnits == 0) {
+        joined = leftUnits == 0 ? other : *this;
+        return joined;
+    }
     const size_t leftBytes = std::strlen(m_utf8);
     const size_t rightBytes = std::strlen(other.m_utf8);
     const bool withSeparator = separator != '\0' && m_utf8[leftBytes - 1] != separator && other.m_utf8[0] != separator;
     const size_t separatorBytes = withSeparator ? 1 : 0;
+    const size_t total = leftBytes + separatorBytes + rightBytes;
 
-    const WCHAR *left = wide_text();
-    const WCHAR *right = other.wide_text();
-    const size_t leftUnits = m_text.length();
-    const size_t rightUnits = other.m_text.length();
-    tv_str joined;
     if (static_cast<unsigned char>(separator) < 0x80 && !HasReplacement(m_utf8, leftBytes) &&
         !HasReplacement(other.m_utf8, rightBytes)) {
         // Without lone surrogates each wide text is exactly what its mirror decodes to, so
         // the wide texts and the mirrors can be joined side by side.
-        const WCHAR separatorUnit = WCHAR(separator);
-        BSTR raw = SysAllocStringLen(NULL, UINT(leftUnits + separatorBytes + rightUnits));
+        const size_t units = leftUnits + separatorBytes + rightUnits;
+        BSTR raw = units <= 0x3FFFFFF0 ? SysAllocStringLen(NULL, UINT(units)) : NULL;
         if (raw == NULL)
-            return tv_str();
-        std::memcpy(raw, left, leftUnits * sizeof(WCHAR));
+            return joined;
+        std::memcpy(raw, wide_text(), leftUnits * sizeof(WCHAR));
         if (withSeparator)
-            raw[leftUnits] = separatorUnit;
-        std::memcpy(raw + leftUnits + separatorBytes, right, rightUnits * sizeof(WCHAR));
-        _bstr_t buffer = AttachBuffer(raw);
-        joined.assign_utf8_ptr(leftBytes + separatorBytes + rightBytes);
+            raw[leftUnits] = WCHAR(separator);
+        std::memcpy(raw + leftUnits + separatorBytes, other.wide_text(), rightUnits * sizeof(WCHAR));
+        AttachInto(joined.m_text, raw);
+        joined.assign_utf8_ptr(total);
         std::memcpy(joined.m_utf8, m_utf8, leftBytes);
         if (withSeparator)
             joined.m_utf8[leftBytes] = separator;
         std::memcpy(joined.m_utf8 + leftBytes + separatorBytes, other.m_utf8, rightBytes + 1);
-        joined.adopt(buffer);
         return joined;
     }
     // The general case is the definition: join the UTF-8 texts and take them as UTF-8.
-    const size_t total = leftBytes + separatorBytes + rightBytes;
     char *work = new (std::nothrow) char[total];
     if (work == NULL)
-        return tv_str();
+        return joined;
     std::memcpy(work, m_utf8, leftBytes);
     if (withSeparator)
         work[leftBytes] = separator;
@@ -350,11 +349,10 @@ tv_str tv_str::concat(const tv_str &other, char separator) const
 
 tv_str tv_str::operator/(const tv_str &other) const
 {
-    if (last() == '\\' && other.first() == '\\')
+    const char tail = last();
+    if (tail == '\\' && other.first() == '\\')
         return concat(other.substr(1), '\0');
-    if (m_utf8[0] == '\\' && m_utf8[1] == '\0')
-        return concat(other, '\0');
-    if (last() == '/')
+    if (tail == '/' || (m_utf8[0] == '\\' && m_utf8[1] == '\0'))
         return concat(other, '\0');
     return concat(other, '\\');
 }

@@ -188,6 +188,32 @@ TEST(TvStrMirror, FollowsTheWideTextThroughEveryChange)
 // ---------------------------------------------------------------------------------------
 // Sharing between copies
 
+// UTF-8 is decoded and encoded without the platform when well-formed; the edges of each
+// sequence length and the nearest ill-formed forms must still come out as the platform's.
+TEST(TvStrMirror, EdgesOfEachSequenceLengthConvertAsThePlatformDoes)
+{
+    const char *const bytes[] = {
+        "\x7F", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF",
+        "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "a\xF0\x9F\x98\x80z",
+        // ill-formed: overlong, surrogate, past U+10FFFF, bad lead, cut short, bad trail
+        "\xC1\xBF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF", "\xED\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
+        "\xF0\x9F\x98", "\xE2\x28\xA1", "\xF0\x9F\x98\x28"};
+    for (const char *text : bytes) {
+        SCOPED_TRACE(text);
+        tv_str s;
+        s.set_utf8(text);
+        EXPECT_EQ(Wide(s), tvtest::PlatformWide(text));
+        ExpectMirrorMatches(s);
+    }
+    const WCHAR units[][4] = {{0x7F, 0x80, 0}, {0x7FF, 0x800, 0}, {0xD7FF, 0xE000, 0xFFFF, 0}, {0xDBFF, 0xDFFF, 0},
+                              {0xD800, 0}, {W('a'), 0xDC00, 0}, {0xDC00, 0xD800, 0}, {0xD800, 0xD800, 0xDC00, 0}};
+    for (const WCHAR *text : units) {
+        const tv_str s(text);
+        EXPECT_EQ(Utf8(s), PlatformUtf8(text));
+        EXPECT_EQ(Wide(s), wstr(text));
+    }
+}
+
 TEST(TvStrSharing, CopiesShareTheBufferUntilOneChangesAndSelfOperationsAreSafe)
 {
     const tv_str original(W("C:\\data\\file.txt"));
