@@ -1,7 +1,4 @@
-// The exported shadow-path lookups and the volume list. Each call holds the current view
-// of the volume snapshot map while it runs and answers from it alone, so a change made meanwhile
-// by the session's thread is never seen half done. The three vsscr_is_snapshot_* tests
-// are the callbacks the host runtime calls for every path it meets, on any thread.
+// The publication of the volume snapshot map's views, and the exported volume list.
 #include <libwinclass/backup.h>
 #include <libwinclass/backup/shadowpaths.h>
 #include <libwinclass/backup/sysreq.h>
@@ -31,47 +28,6 @@ CVssSysReqBackup::PublishBatch::~PublishBatch()
     if (--requester_.publishBatches == 0 && requester_.publishPending)
         requester_.PublishVolSnapMap();
 }
-
-extern "C" {
-
-WINCLASS_API int vsscr_get_mapping(const WCHAR *path, WCHAR *volume, size_t volumeSize, WCHAR *shadow,
-                                   size_t shadowSize, WCHAR *driveRoot, size_t driveRootSize)
-{
-    const winclass::VolSnapMapReader reader;
-    return winclass::GetMapping(reader.view(), path, volume, volumeSize, shadow, shadowSize, driveRoot, driveRootSize);
-}
-
-WINCLASS_API int vsscr_get_shadowcopy_rootpath(const WCHAR *path, WCHAR *buffer, size_t size)
-{
-    const winclass::VolSnapMapReader reader;
-    return winclass::GetShadowCopyRootPath(reader.view(), path, buffer, size);
-}
-
-WINCLASS_API int vsscr_is_snapshot_path(const char *path)
-{
-    const winclass::VolSnapMapReader reader;
-    return winclass::IsSnapshotPath(reader.view(), path);
-}
-
-WINCLASS_API int vsscr_is_snapshot_root(const char *path, char *buffer, size_t size)
-{
-    const winclass::VolSnapMapReader reader;
-    return winclass::IsSnapshotRoot(reader.view(), path, buffer, size);
-}
-
-WINCLASS_API int vsscr_is_snapshot_mountpoint_root(const char *path, char *buffer, size_t size)
-{
-    const winclass::VolSnapMapReader reader;
-    return winclass::IsSnapshotMountpointRoot(reader.view(), path, buffer, size);
-}
-
-WINCLASS_API void vsscr_translate_to_physical(const char *path, char *buffer, size_t size)
-{
-    const winclass::VolSnapMapReader reader;
-    winclass::TranslateToPhysical(reader.view(), path, buffer, size);
-}
-
-} // extern "C"
 
 // ---- the volume list ----
 

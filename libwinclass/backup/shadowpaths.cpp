@@ -7,6 +7,8 @@
 // ...ShadowCopy1\ from matching below ...ShadowCopy12\.
 #include <libwinclass/backup/shadowpaths.h>
 
+#include <libwinclass/backup.h>
+
 #include <liblocal/local.h>
 
 #include <cstring>
@@ -55,36 +57,31 @@ bool WideEqual(const WCHAR *a, const WCHAR *b, size_t n)
     return true;
 }
 
-// The tests below are made only for a path that begins with the view's common prefix and
-// is at least that long, so they compare what follows it. A path's length is needed only
-// up to the view's pathBytesNeeded: any longer path answers as that long one.
+// A path's length is needed only up to the view's pathBytesNeeded: any longer path answers
+// as that long one.
+// Its parts are inlined into each lookup, which the client calls for every file.
 class ShadowPathMatcher {
 public:
-    ShadowPathMatcher(const VolSnapMapView &view, const char *path)
-        : view_(view), path_(path), pathBytes_(strnlen(path, view.pathBytesNeeded)),
-          prefixBytes_(view.shadowPathCommonPrefixBytes),
-          candidate_(view.anyShadowPath && pathBytes_ >= prefixBytes_ &&
-                     EqualIgnoringCase(path, view.shadowPathCommonPrefix, prefixBytes_))
+    [[gnu::always_inline]] ShadowPathMatcher(const VolSnapMapView &view, const char *path)
+        : view_(view), path_(path), pathBytes_(strnlen(path, view.pathBytesNeeded))
     {
     }
 
-    // False when no entry of the view can match the path.
-    bool candidate() const { return candidate_; }
-
     // The entries whose shadow path the path equals (cut to kEqualityBytes); NULL if none.
-    const VolSnapMapShadowSlot *Equal() const
+    [[gnu::always_inline]] const VolSnapMapShadowSlot *Equal() const
     {
-        const size_t compared = pathBytes_ < kEqualityBytes ? pathBytes_ : kEqualityBytes;
-        return compared >= prefixBytes_ ? Find(compared) : NULL;
+        return Find(pathBytes_ < kEqualityBytes ? pathBytes_ : kEqualityBytes);
     }
 
     // The first entry in map order that the path lies inside, or kNone.
-    uint32_t FirstInside() const
+    [[gnu::always_inline]] uint32_t FirstInside() const
     {
         uint32_t first = VolSnapMapShadowSlot::kNone;
         for (const size_t bytes : view_.shadowLengths) {
+            if (bytes > pathBytes_)
+                break;
             // Inside a shadow path as long as the path only by being equal to it.
-            if (pathBytes_ < bytes || (pathBytes_ == bytes && bytes > kEqualityBytes))
+            if (bytes == pathBytes_ && bytes > kEqualityBytes)
                 continue;
             const VolSnapMapShadowSlot *slot = Find(bytes);
             if (slot != NULL && slot->first < first)
@@ -93,19 +90,35 @@ public:
         return first;
     }
 
-private:
-    // The slot of the shadow paths that equal the path's first `bytes` bytes.
-    const VolSnapMapShadowSlot *Find(size_t bytes) const
+    // Whether the path lies inside any shadow path: FirstInside() != kNone, sooner.
+    [[gnu::always_inline]] bool AnyInside() const
     {
-        const size_t mask = view_.shadowSlots.size() - 1;
-        const uint64_t hash = HashShadowTail(path_ + prefixBytes_, bytes - prefixBytes_, bytes);
-        for (size_t at = size_t(hash) & mask;; at = (at + 1) & mask) {
+        for (const size_t bytes : view_.shadowLengths) {
+            if (bytes > pathBytes_)
+                break;
+            if ((bytes < pathBytes_ || bytes <= kEqualityBytes) && Find(bytes) != NULL)
+                return true;
+        }
+        return false;
+    }
+
+    // The path's length, when it is below the view's pathBytesNeeded; else that.
+    size_t knownBytes() const { return pathBytes_; }
+
+private:
+    // The slot of the shadow paths that equal the path's first `bytes` bytes ignoring
+    // case; NULL if none. The path holds at least `bytes` bytes when this is called.
+    [[gnu::always_inline]] const VolSnapMapShadowSlot *Find(size_t bytes) const
+    {
+        if (view_.shadowSlots.empty())
+            return NULL;
+        const size_t mask = view_.shadowSlotMask;
+        const uint64_t key = ShadowKey(path_, bytes);
+        for (size_t at = size_t(key >> view_.shadowSlotShift);; at = (at + 1) & mask) {
             const VolSnapMapShadowSlot &slot = view_.shadowSlots[at];
             if (slot.first == VolSnapMapShadowSlot::kNone)
                 return NULL;
-            if (slot.hash == hash && slot.bytes == bytes &&
-                EqualIgnoringCase(path_ + prefixBytes_, view_.entries[slot.first].shadowPathUtf8 + prefixBytes_,
-                                  bytes - prefixBytes_))
+            if (slot.key == key && slot.bytes == bytes && EqualsShadowPath(path_, slot.original, slot.folded, bytes))
                 return &slot;
         }
     }
@@ -113,18 +126,29 @@ private:
     const VolSnapMapView &view_;
     const char *path_;
     size_t pathBytes_;
-    size_t prefixBytes_;
-    bool candidate_;
 };
 
 // The live form of a path that lies inside the entry's shadow path: the entry's volume
-// followed by what comes after the shadow path, cut to fit.
-void WriteLivePath(const VolSnapMapViewEntry &entry, const char *path, char *buffer, size_t size)
+// followed by what comes after the shadow path, cut to fit (as a copy and an append into
+// size bytes would). knownBytes is the path's length as far as the matcher measured it.
+void WriteLivePath(const VolSnapMapViewEntry &entry, const char *path, size_t knownBytes, size_t pathBytesNeeded,
+                   char *buffer, size_t size)
 {
     if (entry.volumeBytes == 0 || entry.shadowPathBytes == 0 || buffer == NULL || size == 0 || path == NULL)
         return;
-    vo_strlcpy(buffer, entry.volumeUtf8, size);
-    vo_strlcat(buffer, path + entry.shadowPathBytes, size);
+    size_t volumeBytes = entry.volumeBytes;
+    if (volumeBytes >= size) {
+        memcpy(buffer, entry.volumeUtf8, size - 1);
+        buffer[size - 1] = 0;
+        return;
+    }
+    memcpy(buffer, entry.volumeUtf8, volumeBytes);
+    const char *rest = path + entry.shadowPathBytes;
+    size_t restBytes = knownBytes < pathBytesNeeded ? knownBytes - entry.shadowPathBytes : strlen(rest);
+    if (restBytes > size - 1 - volumeBytes)
+        restBytes = size - 1 - volumeBytes;
+    memcpy(buffer + volumeBytes, rest, restBytes);
+    buffer[volumeBytes + restBytes] = 0;
 }
 
 } // namespace
@@ -211,24 +235,41 @@ int GetShadowCopyRootPath(const VolSnapMapView &view, const WCHAR *path, WCHAR *
     return 0;
 }
 
-int IsSnapshotPath(const VolSnapMapView &view, const char *path)
+namespace {
+
+// The two callbacks called for every file, inlined into both their exported and their
+// internal forms.
+[[gnu::always_inline]] inline int SnapshotPathTest(const VolSnapMapView &view, const char *path)
 {
     if (path == NULL)
         return 0;
-    const ShadowPathMatcher matcher(view, path);
-    return matcher.candidate() && matcher.FirstInside() != VolSnapMapShadowSlot::kNone ? 1 : 0;
+    return ShadowPathMatcher(view, path).AnyInside() ? 1 : 0;
 }
+
+[[gnu::always_inline]] inline void Translation(const VolSnapMapView &view, const char *path, char *buffer, size_t size)
+{
+    if (path == NULL)
+        return;
+    const ShadowPathMatcher matcher(view, path);
+    const uint32_t index = matcher.FirstInside();
+    if (index != VolSnapMapShadowSlot::kNone)
+        WriteLivePath(view.entries[index], path, matcher.knownBytes(), view.pathBytesNeeded, buffer, size);
+}
+
+} // namespace
+
+int IsSnapshotPath(const VolSnapMapView &view, const char *path) { return SnapshotPathTest(view, path); }
 
 int IsSnapshotRoot(const VolSnapMapView &view, const char *path, char *buffer, size_t size)
 {
     if (path == NULL)
         return 0;
     const ShadowPathMatcher matcher(view, path);
-    const VolSnapMapShadowSlot *equal = matcher.candidate() ? matcher.Equal() : NULL;
+    const VolSnapMapShadowSlot *equal = matcher.Equal();
     if (equal == NULL)
         return 0;
     // With several entries of that shadow path the last one's live form stands.
-    WriteLivePath(view.entries[equal->last], path, buffer, size);
+    WriteLivePath(view.entries[equal->last], path, matcher.knownBytes(), view.pathBytesNeeded, buffer, size);
     return 1;
 }
 
@@ -237,7 +278,7 @@ int IsSnapshotMountpointRoot(const VolSnapMapView &view, const char *path, char 
     if (path == NULL)
         return 0;
     const ShadowPathMatcher matcher(view, path);
-    if (!matcher.candidate() || matcher.Equal() == NULL)
+    if (matcher.Equal() == NULL)
         return 0;
     if (buffer == NULL || size == 0)
         return 1;
@@ -263,12 +304,53 @@ int IsSnapshotMountpointRoot(const VolSnapMapView &view, const char *path, char 
 
 void TranslateToPhysical(const VolSnapMapView &view, const char *path, char *buffer, size_t size)
 {
-    if (path == NULL)
-        return;
-    const ShadowPathMatcher matcher(view, path);
-    const uint32_t index = matcher.candidate() ? matcher.FirstInside() : VolSnapMapShadowSlot::kNone;
-    if (index != VolSnapMapShadowSlot::kNone)
-        WriteLivePath(view.entries[index], path, buffer, size);
+    Translation(view, path, buffer, size);
 }
 
 } // namespace winclass
+
+// The exported lookups. Each call holds the current view of the volume snapshot map while
+// it runs and answers from it alone, so a change made meanwhile by the session's thread is
+// never seen half done. The vsscr_is_snapshot_* tests and the translation are the callbacks
+// the host runtime calls for every path it meets, on any thread; they are defined here,
+// beside the lookups, so that each compiles into one function.
+extern "C" {
+
+WINCLASS_API int vsscr_get_mapping(const WCHAR *path, WCHAR *volume, size_t volumeSize, WCHAR *shadow,
+                                   size_t shadowSize, WCHAR *driveRoot, size_t driveRootSize)
+{
+    const winclass::VolSnapMapReader reader;
+    return winclass::GetMapping(reader.view(), path, volume, volumeSize, shadow, shadowSize, driveRoot, driveRootSize);
+}
+
+WINCLASS_API int vsscr_get_shadowcopy_rootpath(const WCHAR *path, WCHAR *buffer, size_t size)
+{
+    const winclass::VolSnapMapReader reader;
+    return winclass::GetShadowCopyRootPath(reader.view(), path, buffer, size);
+}
+
+WINCLASS_API int vsscr_is_snapshot_path(const char *path)
+{
+    const winclass::VolSnapMapReader reader;
+    return winclass::SnapshotPathTest(reader.view(), path);
+}
+
+WINCLASS_API int vsscr_is_snapshot_root(const char *path, char *buffer, size_t size)
+{
+    const winclass::VolSnapMapReader reader;
+    return winclass::IsSnapshotRoot(reader.view(), path, buffer, size);
+}
+
+WINCLASS_API int vsscr_is_snapshot_mountpoint_root(const char *path, char *buffer, size_t size)
+{
+    const winclass::VolSnapMapReader reader;
+    return winclass::IsSnapshotMountpointRoot(reader.view(), path, buffer, size);
+}
+
+WINCLASS_API void vsscr_translate_to_physical(const char *path, char *buffer, size_t size)
+{
+    const winclass::VolSnapMapReader reader;
+    winclass::Translation(reader.view(), path, buffer, size);
+}
+
+} // extern "C"

@@ -1,8 +1,9 @@
 // The published views of the volume snapshot map.
 //
 // A reader names the view it takes in its thread's hazard slot and then checks that the
-// view is still the published one (a view the slot already names needs neither); the publisher replaces the view first and then frees
-// only the replaced views that no slot names. Both sides use sequentially consistent
+// view is still the published one (a view the slot already names needs neither); the
+// publisher replaces the view first and then frees only the replaced views that no slot
+// names. Both sides use sequentially consistent
 // operations, so either the reader sees the replacement and takes the new view, or the
 // publisher sees the reader's slot and keeps the old one for a later publication.
 #include <libwinclass/backup/volsnapmap.h>
@@ -15,22 +16,12 @@
 
 namespace winclass {
 
-struct VolSnapMapReader::HazardSlot {
-    // The view the thread read last. It stays named after the read ends, so that the next
-    // read of the same view needs no store: a thread keeps at most one old view alive.
-    alignas(64) std::atomic<const VolSnapMapView *> hazard{nullptr};
-    int readers = 0;   // the thread's readers now living; the thread's own
-    bool inUse = true; // guarded by the publisher's mutex
-    HazardSlot *next = nullptr;
-};
+std::atomic<const VolSnapMapView *> publishedVolSnapMapView{nullptr};
 
 namespace {
 
-using HazardSlot = VolSnapMapReader::HazardSlot;
+using HazardSlot = VolSnapMapHazardSlot;
 
-// Constant-initialised: before the first publication the map reads as empty.
-std::atomic<const VolSnapMapView *> publishedView{nullptr};
-thread_local HazardSlot *threadSlot = nullptr;
 
 // What the publisher and the slot registration share. Made once and never freed, since
 // readers may run while the process unloads.
@@ -47,20 +38,15 @@ Publisher &ThePublisher()
     return *publisher;
 }
 
-const VolSnapMapView &EmptyView()
-{
-    static const VolSnapMapView *empty = new VolSnapMapView;
-    return *empty;
-}
 
 // Gives the thread's slot back for another thread when the thread ends.
 struct SlotRelease {
     ~SlotRelease()
     {
-        HazardSlot *slot = threadSlot;
+        HazardSlot *slot = ThreadHazardSlot();
         if (slot == nullptr)
             return;
-        threadSlot = nullptr;
+        ThreadHazardSlot() = nullptr;
         slot->hazard.store(nullptr, std::memory_order_seq_cst);
         std::lock_guard<std::mutex> lock(ThePublisher().mutex);
         slot->inUse = false;
@@ -68,7 +54,15 @@ struct SlotRelease {
 };
 thread_local SlotRelease threadSlotRelease;
 
-HazardSlot *RegisterThread()
+} // namespace
+
+const VolSnapMapView &EmptyVolSnapMapView()
+{
+    static const VolSnapMapView *empty = new VolSnapMapView;
+    return *empty;
+}
+
+HazardSlot *RegisterVolSnapMapReaderThread()
 {
     Publisher &publisher = ThePublisher();
     HazardSlot *slot = nullptr;
@@ -85,19 +79,24 @@ HazardSlot *RegisterThread()
         slot->inUse = true;
     }
     (void)&threadSlotRelease; // made now, so that the thread's end gives the slot back
-    threadSlot = slot;
+    ThreadHazardSlot() = slot;
     return slot;
 }
 
-// The bytes at which the first n bytes of a and b first differ ignoring case; n if none.
-size_t CommonBytes(const char *a, const char *b, size_t n)
+// Names current in the slot and then checks that it is still the published view: either
+// the publisher sees the slot and keeps the view, or this sees its replacement.
+const VolSnapMapView *HoldPublishedVolSnapMapView(HazardSlot *slot, const VolSnapMapView *current)
 {
-    size_t common = 0;
-    while (common < n && FoldAscii(static_cast<unsigned char>(a[common])) ==
-                             FoldAscii(static_cast<unsigned char>(b[common])))
-        ++common;
-    return common;
+    const VolSnapMapView *view = nullptr;
+    while (current != view) {
+        view = current;
+        slot->hazard.store(view, std::memory_order_seq_cst);
+        current = publishedVolSnapMapView.load(std::memory_order_seq_cst);
+    }
+    return view;
 }
+
+namespace {
 
 void IndexShadowPaths(VolSnapMapView &view)
 {
@@ -110,27 +109,32 @@ void IndexShadowPaths(VolSnapMapView &view)
     if (distinct == 0)
         return;
     size_t slots = 4;
-    while (slots < distinct * 2)
+    view.shadowSlotShift = 62;
+    while (slots < distinct * 2) {
         slots *= 2;
+        --view.shadowSlotShift;
+    }
     view.shadowSlots.resize(slots);
-    const size_t prefix = view.shadowPathCommonPrefixBytes;
+    view.shadowSlotMask = slots - 1;
     for (size_t index = 0; index < view.entries.size(); ++index) {
         const VolSnapMapViewEntry &entry = view.entries[index];
-        if (entry.shadowPathBytes == 0)
-            continue;
         const size_t bytes = entry.shadowPathBytes;
-        const uint64_t hash = HashShadowTail(entry.shadowPathUtf8 + prefix, bytes - prefix, bytes);
-        for (size_t at = size_t(hash) & (slots - 1);; at = (at + 1) & (slots - 1)) {
+        if (bytes == 0)
+            continue;
+        const char *folded = entry.foldedShadowPath.c_str();
+        const uint64_t key = ShadowKey(folded, bytes);
+        for (size_t at = size_t(key >> view.shadowSlotShift);; at = (at + 1) & (slots - 1)) {
             VolSnapMapShadowSlot &slot = view.shadowSlots[at];
             if (slot.first == VolSnapMapShadowSlot::kNone) {
-                slot.hash = hash;
+                slot.key = key;
                 slot.bytes = bytes;
+                slot.original = entry.shadowPathUtf8;
+                slot.folded = folded;
                 slot.first = slot.last = uint32_t(index);
                 view.shadowLengths.push_back(bytes);
                 break;
             }
-            if (slot.hash == hash && slot.bytes == bytes &&
-                EqualIgnoringCase(entry.shadowPathUtf8, view.entries[slot.first].shadowPathUtf8, bytes)) {
+            if (slot.key == key && slot.bytes == bytes && memcmp(folded, slot.folded, bytes) == 0) {
                 slot.last = uint32_t(index);
                 break;
             }
@@ -179,21 +183,10 @@ std::shared_ptr<const VolSnapMapView> MakeVolSnapMapView(const VolSnapMapList &l
         viewEntry.volumeBytes = strlen(viewEntry.volumeUtf8);
         viewEntry.shadowPathUtf8 = entry->shadowPath.get_utf8();
         viewEntry.shadowPathBytes = strlen(viewEntry.shadowPathUtf8);
+        viewEntry.foldedShadowPath.assign(viewEntry.shadowPathUtf8, viewEntry.shadowPathBytes);
+        for (char &c : viewEntry.foldedShadowPath)
+            c = char(FoldAscii(static_cast<unsigned char>(c)));
         view->entries.push_back(std::move(viewEntry));
-    }
-    // The shared prefix of the shadow paths, cut where any two differ ignoring case.
-    for (const VolSnapMapViewEntry &viewEntry : view->entries) {
-        if (viewEntry.shadowPathBytes == 0)
-            continue;
-        if (!view->anyShadowPath) {
-            view->anyShadowPath = true;
-            view->shadowPathCommonPrefix = viewEntry.shadowPathUtf8;
-            view->shadowPathCommonPrefixBytes = viewEntry.shadowPathBytes;
-            continue;
-        }
-        view->shadowPathCommonPrefixBytes =
-            CommonBytes(view->shadowPathCommonPrefix, viewEntry.shadowPathUtf8,
-                        std::min(view->shadowPathCommonPrefixBytes, viewEntry.shadowPathBytes));
     }
     IndexShadowPaths(*view);
     FindDriveHolders(*view);
@@ -209,7 +202,7 @@ void PublishVolSnapMapView(std::shared_ptr<const VolSnapMapView> view)
     if (publisher.current)
         publisher.retired.push_back(std::move(publisher.current));
     publisher.current = std::move(view);
-    publishedView.store(publisher.current.get(), std::memory_order_seq_cst);
+    publishedVolSnapMapView.store(publisher.current.get(), std::memory_order_seq_cst);
 
     std::vector<const VolSnapMapView *> held;
     for (const HazardSlot *slot = publisher.slots; slot != nullptr; slot = slot->next)
@@ -222,24 +215,5 @@ void PublishVolSnapMapView(std::shared_ptr<const VolSnapMapView> view)
                                  }),
                   retired.end());
 }
-
-VolSnapMapReader::VolSnapMapReader()
-{
-    slot_ = threadSlot;
-    if (slot_ == nullptr)
-        slot_ = RegisterThread();
-    const VolSnapMapView *view = slot_->hazard.load(std::memory_order_relaxed);
-    if (slot_->readers++ == 0) {
-        const VolSnapMapView *current = publishedView.load(std::memory_order_acquire);
-        while (current != view) {
-            view = current;
-            slot_->hazard.store(view, std::memory_order_seq_cst);
-            current = publishedView.load(std::memory_order_seq_cst);
-        }
-    }
-    view_ = view != nullptr ? view : &EmptyView();
-}
-
-VolSnapMapReader::~VolSnapMapReader() { --slot_->readers; }
 
 } // namespace winclass

@@ -2,7 +2,7 @@
 // equality and prefix tests, their cut at 259 bytes, letter case, the trailing backslash
 // that keeps ShadowCopy1\ apart from ShadowCopy12\, the live and mount-point forms, and
 // the buffers' bounds. A randomized comparison holds the lookups to a plain reading of the
-// two tests over whole maps, which the shared-prefix shortcut of the views must not change.
+// two tests over whole maps, which the views' case-folded index must not change.
 #include <libwinclass/backup/shadowpaths.h>
 
 #include <support/capture.h>
@@ -402,7 +402,10 @@ TEST(ShadowPathTests, LookupsAgreeWithThePlainTestsOnRandomMaps)
                 c = char(c >= 'a' && c <= 'z' ? c - 32 : (c >= 'A' && c <= 'Z' ? c + 32 : c));
         return text;
     };
-    const std::vector<std::string> prefixes = {kDevice, Lower(kDevice), "\\\\?\\GLOBALROOT\\Device\\Other", "\\\\s\\"};
+    // Besides the device names: the bytes either side of A-Z ('@', '[', '`', '{') and UTF-8
+    // bytes, which no case folding may touch, and short paths.
+    const std::vector<std::string> prefixes = {kDevice, Lower(kDevice), "\\\\?\\GLOBALROOT\\Device\\Other",
+                                               "\\\\s\\", "\\\\?\\@[Z`{z\\\xc3\x89t\xc3\xa9\\"};
 
     for (int round = 0; round < 400; ++round) {
         VolSnapMapList list;
