@@ -13,6 +13,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "iterations.h"
+
 #include "allocations.h"
 
 #include <cstdio>
@@ -88,9 +90,12 @@ void Copied(benchmark::State &state, PathCase pathCase)
 
 } // namespace
 
-BENCHMARK_CAPTURE(Converted, drive, kDrive)->Name("Convert/tv/drive")->Arg(100)->Arg(1000);
-BENCHMARK_CAPTURE(Copied, drive, kDrive)->Name("Convert/std/drive")->Arg(100)->Arg(1000);
-BENCHMARK_CAPTURE(Converted, guid, kVolumeGuid)->Name("Convert/tv/guid")->Arg(100)->Arg(1000);
-BENCHMARK_CAPTURE(Copied, guid, kVolumeGuid)->Name("Convert/std/guid")->Arg(100)->Arg(1000);
-
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    tvbench::TakeIterations(argc, argv);
+    tvbench::Register("Convert/tv/drive", Converted, kDrive)->Arg(100)->Arg(1000);
+    tvbench::Register("Convert/std/drive", Copied, kDrive)->Arg(100)->Arg(1000);
+    tvbench::Register("Convert/tv/guid", Converted, kVolumeGuid)->Arg(100)->Arg(1000);
+    tvbench::Register("Convert/std/guid", Copied, kVolumeGuid)->Arg(100)->Arg(1000);
+    return tvbench::RunBenchmarks(argc, argv);
+}

@@ -11,6 +11,8 @@
 #include <winsim/hostmodel.h>
 
 #include <benchmark/benchmark.h>
+
+#include "iterations.h"
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -100,10 +102,8 @@ void CriticalVolumes(benchmark::State &state, int scale)
 
 int main(int argc, char **argv)
 {
+    tvbench::TakeIterations(argc, argv);
     for (const auto &[name, scale] : {std::make_pair("CriticalVolumes/base/1x", 1), std::make_pair("CriticalVolumes/pack/4x", 4)})
-        benchmark::RegisterBenchmark(name, CriticalVolumes, scale)->Unit(benchmark::kMillisecond);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+        tvbench::Register(name, CriticalVolumes, scale)->Unit(benchmark::kMillisecond);
+    return tvbench::RunBenchmarks(argc, argv);
 }

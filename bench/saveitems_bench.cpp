@@ -17,6 +17,8 @@
 #include <winsim/hostmodel.h>
 
 #include <benchmark/benchmark.h>
+
+#include "iterations.h"
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -107,10 +109,8 @@ void SaveItems(benchmark::State &state, unsigned files)
 
 int main(int argc, char **argv)
 {
-    benchmark::RegisterBenchmark("SaveItems/base/1x", SaveItems, 100u)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("SaveItems/files/4x", SaveItems, 400u)->Unit(benchmark::kMillisecond);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    tvbench::TakeIterations(argc, argv);
+    tvbench::Register("SaveItems/base/1x", SaveItems, 100u)->Unit(benchmark::kMillisecond);
+    tvbench::Register("SaveItems/files/4x", SaveItems, 400u)->Unit(benchmark::kMillisecond);
+    return tvbench::RunBenchmarks(argc, argv);
 }

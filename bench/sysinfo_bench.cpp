@@ -13,6 +13,8 @@
 #include <winsim/hostmodel.h>
 
 #include <benchmark/benchmark.h>
+
+#include "iterations.h"
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -143,11 +145,11 @@ void Sysinfo(benchmark::State &state, int scale)
 
 int main(int argc, char **argv)
 {
-    benchmark::RegisterBenchmark("Sysinfo/base/1x", Sysinfo, 1)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Sysinfo/host/4x", Sysinfo, 4)->Unit(benchmark::kMillisecond);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    tvbench::TakeIterations(argc, argv);
+    tvbench::Register("Sysinfo/base/1x", Sysinfo, 1)->Unit(benchmark::kMillisecond);
+    tvbench::Register("Sysinfo/host/4x", Sysinfo, 4)->Unit(benchmark::kMillisecond);
+    if (const int code = tvbench::RunBenchmarks(argc, argv))
+        return code;
     if (g_measured[0].seconds > 0 && g_measured[1].seconds > 0)
         std::printf("Sysinfo 4x/1x: CPU time %.2f (goal <= 5), peak heap %.2f (%.0f and %.0f bytes)\n",
                     g_measured[1].seconds / g_measured[0].seconds, g_measured[1].peak / g_measured[0].peak,

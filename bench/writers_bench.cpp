@@ -13,6 +13,8 @@
 #include <winsim/hostmodel.h>
 
 #include <benchmark/benchmark.h>
+
+#include "iterations.h"
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -150,8 +152,7 @@ void Register()
 {
     for (int saveType : {2, 1})
         for (const Scale &scale : kScales)
-            benchmark::RegisterBenchmark(("Select/" + std::to_string(saveType) + "/" + scale.name).c_str(), Select,
-                                         saveType, scale)
+            tvbench::Register("Select/" + std::to_string(saveType) + "/" + scale.name, Select, saveType, scale)
                 ->Unit(benchmark::kMillisecond);
 }
 
@@ -159,9 +160,7 @@ void Register()
 
 int main(int argc, char **argv)
 {
+    tvbench::TakeIterations(argc, argv);
     Register();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return tvbench::RunBenchmarks(argc, argv);
 }
