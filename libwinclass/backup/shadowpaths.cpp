@@ -131,7 +131,8 @@ private:
 // The live form of a path that lies inside the entry's shadow path: the entry's volume
 // followed by what comes after the shadow path, cut to fit (as a copy and an append into
 // size bytes would). knownBytes is the path's length as far as the matcher measured it.
-void WriteLivePath(const VolSnapMapViewEntry &entry, const char *path, size_t knownBytes, size_t pathBytesNeeded,
+[[gnu::always_inline]] inline void WriteLivePath(const VolSnapMapViewEntry &entry, const char *path, size_t knownBytes,
+                                                 size_t pathBytesNeeded,
                    char *buffer, size_t size)
 {
     if (entry.volumeBytes == 0 || entry.shadowPathBytes == 0 || buffer == NULL || size == 0 || path == NULL)
