@@ -575,7 +575,11 @@ bool Backup::CopyFile(const Entry &file, nlohmann::json *record)
         total += read;
         if (progress_)
             progress_->Bytes(read);
+        if (read < kCopyPiece)
+            break;  // a synchronous read of a disk file comes back short only at its end
     }
+    if (hashing.valid())
+        hashing.get();
     if (!out.Close(&why)) {
         output_.Error(file.copy.u8string() + ": cannot write: " + why);
         return false;
@@ -619,7 +623,7 @@ int Backup::Copy()
         } else {
             progress.FileDone(Shown(entry.livePath), record["size"].get<uint64_t>());
         }
-        records_.push_back(record);
+        records_.push_back(std::move(record));
     }
     progress.Finish();
     elapsed_ = progress.ElapsedSeconds();
@@ -781,7 +785,7 @@ int Backup::WriteManifest()
                                {"writers", writers},
                                {"excluded", plan["excluded"]},
                                {"notices", plan["notices"]},
-                               {"files", records_}};
+                               {"files", std::move(records_)}};
     // Written aside and renamed: a manifest is there whole or not at all.
     manifestPath_ = destination_ / "manifest.json";
     const fs::path partial = destination_ / "manifest.json.partial";
@@ -803,7 +807,7 @@ int Backup::WriteManifest()
         return kExitStepFailed;
     }
     nlohmann::json &document = output_.Document();
-    document["files"] = records_;
+    document["files"] = std::move(manifest["files"]);  // one list of the files in memory, not two
     document["writers"] = writers;
     document["totals"] = totals;
     document["manifest"] = manifestPath_.u8string();
