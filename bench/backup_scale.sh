@@ -57,7 +57,7 @@ measure() {
 
 # setup_s: `winclass map` on the same host, which makes the described files in the sandbox
 # and takes a snapshot but copies nothing: the simulator's share of backup_s.
-# copy_s: the backup's copy step alone (the manifest's elapsedSeconds): reading through the
+# copy_s: the backup's copy step alone (the last run's manifest, elapsedSeconds): reading through the
 # shadow copy, hashing, writing the copies.
 # cp_sha_s: cp -r and then sha256sum of every copy, the work the backup does besides reading
 # through the shadow copies (it hashes each file for the manifest).
