@@ -19,8 +19,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <set>
+#include <system_error>
 #include <thread>
 
 namespace winclass {
@@ -35,6 +37,9 @@ const int kManifestFormat = 3;
 
 // The volume-list flag of the volume that holds the boot configuration store.
 const uint32_t kBootStoreVolume = 0x20;
+
+// How much of a file the copy reads at a time.
+const size_t kCopyPiece = 4 << 20;
 
 // A folder or file to back up, as the shadow copy lists it.
 struct Entry {
@@ -135,6 +140,7 @@ private:
     nlohmann::json records_ = nlohmann::json::array();
     fs::path manifestPath_;
     Progress *progress_ = nullptr;  // while Copy runs
+    std::unique_ptr<char[]> buffers_[2];  // the copy's, made once: not per file, not zero-filled
     CsvHold sharedVolumes_;         // returned to their coordinators by Finish, always
     std::string writerCause_;       // a selected writer failed the snapshot with a transient error
     nlohmann::json retries_ = nlohmann::json::array();
@@ -511,8 +517,9 @@ int Backup::ListFiles()
 
 bool Backup::CopyFile(const Entry &file, nlohmann::json *record)
 {
+    // Sequential scan: the reads below go front to back, in large pieces.
     FileHandle source(CreateFileW(file.shadowPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL));
     if (source.get() == INVALID_HANDLE_VALUE) {
         source.release();
         output_.Error(Shown(file.livePath) + ": cannot open it in the shadow copy (" + Shown(file.shadowPath) +
@@ -521,36 +528,60 @@ bool Backup::CopyFile(const Entry &file, nlohmann::json *record)
     }
     std::error_code error;
     fs::create_directories(file.copy.parent_path(), error);
-    std::ofstream out(file.copy, std::ios::binary | std::ios::trunc);
-    if (error || !out) {
-        output_.Error(file.copy.u8string() + ": cannot write: " + SystemText(error));
+    PlainFile out;
+    std::string why;
+    if (error || !out.Create(file.copy, &why)) {
+        output_.Error(file.copy.u8string() + ": cannot write: " + (error ? error.message() : why));
         return false;
     }
+    if (!buffers_[0])
+        for (auto &buffer : buffers_)
+            buffer.reset(new char[kCopyPiece]);
+    // A file of more than one piece is hashed on a second thread, a piece behind the reads
+    // and writes; the hash of a piece ends before its buffer is read into again.
     Sha256 digest;
+    std::future<void> hashing;
     uint64_t total = 0;
-    std::vector<char> buffer(1024 * 1024);
-    for (;;) {
+    for (int turn = 0;; turn ^= 1) {
+        char *buffer = buffers_[turn].get();
         DWORD read = 0;
-        if (!ReadFile(source.get(), buffer.data(), DWORD(buffer.size()), &read, NULL)) {
+        const bool ok = ReadFile(source.get(), buffer, DWORD(kCopyPiece), &read, NULL) != FALSE;
+        const DWORD readError = GetLastError();
+        if (hashing.valid())
+            hashing.get();
+        if (!ok) {
             output_.Error(Shown(file.livePath) + ": cannot read it from the shadow copy (" + Shown(file.shadowPath) +
-                          "): " + ErrorText(GetLastError()));
+                          "): " + ErrorText(readError));
             return false;
         }
         if (read == 0)
             break;
-        digest.Update(buffer.data(), read);
-        out.write(buffer.data(), read);
-        if (!out) {
-            output_.Error(file.copy.u8string() + ": cannot write: " + std::strerror(errno));
+        if (read == kCopyPiece || total > 0) {
+            try {
+                hashing = std::async(std::launch::async, [&digest, buffer, read] { digest.Update(buffer, read); });
+            } catch (const std::system_error &) {
+                digest.Update(buffer, read);  // no thread to be had: hashed here
+            }
+        } else {
+            digest.Update(buffer, read);
+        }
+        const bool written = out.Write(buffer, read, &why);
+        if (!written) {
+            if (hashing.valid())
+                hashing.get();
+            output_.Error(file.copy.u8string() + ": cannot write: " + why);
             return false;
         }
         total += read;
         if (progress_)
             progress_->Bytes(read);
+        if (read < kCopyPiece)
+            break;  // a synchronous read of a disk file comes back short only at its end
     }
-    out.close();
-    if (!out) {
-        output_.Error(file.copy.u8string() + ": cannot write: " + std::strerror(errno));
+    if (hashing.valid())
+        hashing.get();
+    if (!out.Close(&why)) {
+        output_.Error(file.copy.u8string() + ": cannot write: " + why);
         return false;
     }
     copiedBytes_ += total;
@@ -592,7 +623,7 @@ int Backup::Copy()
         } else {
             progress.FileDone(Shown(entry.livePath), record["size"].get<uint64_t>());
         }
-        records_.push_back(record);
+        records_.push_back(std::move(record));
     }
     progress.Finish();
     elapsed_ = progress.ElapsedSeconds();
@@ -754,7 +785,7 @@ int Backup::WriteManifest()
                                {"writers", writers},
                                {"excluded", plan["excluded"]},
                                {"notices", plan["notices"]},
-                               {"files", records_}};
+                               {"files", std::move(records_)}};
     // Written aside and renamed: a manifest is there whole or not at all.
     manifestPath_ = destination_ / "manifest.json";
     const fs::path partial = destination_ / "manifest.json.partial";
@@ -776,7 +807,7 @@ int Backup::WriteManifest()
         return kExitStepFailed;
     }
     nlohmann::json &document = output_.Document();
-    document["files"] = records_;
+    document["files"] = std::move(manifest["files"]);  // one list of the files in memory, not two
     document["writers"] = writers;
     document["totals"] = totals;
     document["manifest"] = manifestPath_.u8string();

@@ -3,6 +3,9 @@
 
 #include <platform/tvplatform.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -30,5 +33,24 @@ void PrepareLogs();
 // After the command: on the simulated platform the logs are copied out of the host's
 // sandbox, which goes with the process. Answers where they are, or an error.
 bool KeepLogs(std::string *folder, std::string *error);
+
+// A file of the machine the command runs on (a backup's copy), not of the host it works
+// on: written with the platform's own file calls, unbuffered, in the caller's pieces.
+class PlainFile {
+public:
+    PlainFile() = default;
+    ~PlainFile();
+    PlainFile(const PlainFile &) = delete;
+    PlainFile &operator=(const PlainFile &) = delete;
+
+    // Creates the file, or empties one that is there. On failure, error says why.
+    bool Create(const std::filesystem::path &path, std::string *error);
+    bool Write(const void *data, size_t size, std::string *error);
+    // Closes it; a failure here is a failure of the writes before it.
+    bool Close(std::string *error);
+
+private:
+    intptr_t file_ = -1;  // a descriptor, or a HANDLE on Windows
+};
 
 } // namespace winclass

@@ -6,7 +6,9 @@
 #include <winsim/host.h>
 #include <winsim/hostmodel.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <fcntl.h>
@@ -114,6 +116,53 @@ bool KeepLogs(std::string *folder, std::string *error)
         }
     }
     *folder = target.string();
+    return true;
+}
+
+PlainFile::~PlainFile()
+{
+    if (file_ >= 0)
+        close(int(file_));
+}
+
+bool PlainFile::Create(const fs::path &path, std::string *error)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    if (file_ >= 0)
+        close(int(file_));
+    file_ = fd;
+    return true;
+}
+
+bool PlainFile::Write(const void *data, size_t size, std::string *error)
+{
+    const char *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t put = write(int(file_), bytes, size);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            *error = put < 0 ? std::strerror(errno) : "nothing was written";
+            return false;
+        }
+        bytes += put;
+        size -= size_t(put);
+    }
+    return true;
+}
+
+bool PlainFile::Close(std::string *error)
+{
+    const int fd = int(file_);
+    file_ = -1;
+    if (close(fd) != 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
     return true;
 }
 

@@ -9,14 +9,21 @@ namespace winclass {
 
 class Sha256 {
 public:
-    Sha256();
+    // Fastest: the processor's SHA instructions when it has them, else the portable code.
+    enum class Engine { Fastest, Portable };
+
+    explicit Sha256(Engine engine = Engine::Fastest);
     void Update(const void *data, size_t size);
     // The digest as 64 lower-case hexadecimal digits; the object is spent afterwards.
     std::string HexDigest();
 
-private:
-    void Block(const uint8_t *block);
+    // Whether this processor has the SHA instructions (Fastest then uses them).
+    static bool HasShaInstructions();
 
+private:
+    using BlockFunction = void (*)(uint32_t *state, const uint8_t *blocks, size_t count);
+
+    BlockFunction blocks_;
     uint32_t state_[8];
     uint8_t pending_[64];
     size_t pendingSize_ = 0;

@@ -212,6 +212,11 @@ DWORD CreateFileInternal(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
     const int fd = open(path.hostPath.c_str(), flags, 0666);
     if (fd < 0)
         return errno == EEXIST ? ERROR_FILE_EXISTS : ErrnoToWin32(errno);
+    // The caching hints: the cache reads ahead of a sequential scan, not of random access.
+    if (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN)
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    else if (flagsAndAttributes & FILE_FLAG_RANDOM_ACCESS)
+        posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
     struct stat status;
     fstat(fd, &status);
     const FileIdentity identity{status.st_dev, status.st_ino};
