@@ -4,6 +4,7 @@
 #include <vsserror.h>
 #include <wbemcli.h>
 
+#include <atomic>
 #include <cstring>
 #include <list>
 #include <mutex>
@@ -18,6 +19,12 @@ struct FaultTable {
     bool sweeping = false;
     size_t failAt = 0;  // the call of the sweep that fails; 0: none
     FaultSweepCount count;
+    // Whether a fault is armed or a sweep runs, kept under the lock by whatever changes
+    // either. Every faultable call reads it first, so that the common case of nothing to
+    // fail takes neither the lock nor a copy of the argument.
+    std::atomic<bool> armed{false};
+
+    void Rearm() { armed.store(sweeping || !faults.empty(), std::memory_order_release); }
 };
 
 bool StartsWith(const char *text, const char *prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
@@ -86,6 +93,7 @@ void InjectFault(const Fault &fault)
     FaultTable &table = TheFaults();
     std::lock_guard<std::mutex> guard(table.lock);
     table.faults.push_back(fault);
+    table.Rearm();
 }
 
 void InjectError(const std::string &function, const std::u16string &argument, DWORD error, bool once)
@@ -116,11 +124,14 @@ void ClearFaults()
     FaultTable &table = TheFaults();
     std::lock_guard<std::mutex> guard(table.lock);
     table.faults.clear();
+    table.Rearm();
 }
 
 bool TakeFault(const char *function, const std::u16string &argument, Fault *fault)
 {
     FaultTable &table = TheFaults();
+    if (!table.armed.load(std::memory_order_acquire))
+        return false;
     std::lock_guard<std::mutex> guard(table.lock);
     if (table.sweeping) {
         ++table.count.calls;
@@ -142,8 +153,10 @@ bool TakeFault(const char *function, const std::u16string &argument, Fault *faul
             continue;
         if (fault != NULL)
             *fault = *at;
-        if (at->once)
+        if (at->once) {
             table.faults.erase(at);
+            table.Rearm();
+        }
         return true;
     }
     return false;
@@ -151,6 +164,8 @@ bool TakeFault(const char *function, const std::u16string &argument, Fault *faul
 
 bool FaultFor(const char *function, const WCHAR *argument, DWORD &error)
 {
+    if (!TheFaults().armed.load(std::memory_order_acquire))
+        return false;
     Fault fault;
     if (!TakeFault(function, argument == NULL ? std::u16string() : std::u16string(argument), &fault))
         return false;
@@ -160,6 +175,8 @@ bool FaultFor(const char *function, const WCHAR *argument, DWORD &error)
 
 bool FaultFor(const char *function, HRESULT &hr)
 {
+    if (!TheFaults().armed.load(std::memory_order_acquire))
+        return false;
     Fault fault;
     if (!TakeFault(function, std::u16string(), &fault))
         return false;
@@ -174,6 +191,7 @@ void StartFaultSweep(size_t failAt)
     table.sweeping = true;
     table.failAt = failAt;
     table.count = FaultSweepCount();
+    table.Rearm();
 }
 
 FaultSweepCount FaultableCalls()
@@ -189,6 +207,7 @@ void StopFaultSweep()
     std::lock_guard<std::mutex> guard(table.lock);
     table.sweeping = false;
     table.failAt = 0;
+    table.Rearm();
 }
 
 } // namespace winsim
