@@ -84,6 +84,36 @@ inline bool HasReplacement(const char *utf8, size_t bytes)
     return false;
 }
 
+// While a tv_str's mirror is on the heap its inline buffer is free. It keeps the mirror's
+// byte count, and whether the wide text is known to hold no lone surrogate, so that copies
+// and joins of long texts need not scan the mirror again. An inline mirror is scanned: it
+// is at most 15 bytes.
+inline void NoteMirror(const char *utf8, char *inlineBuffer, size_t bytes, bool exact)
+{
+    if (utf8 == inlineBuffer)
+        return;
+    std::memcpy(inlineBuffer, &bytes, sizeof bytes);
+    inlineBuffer[sizeof bytes] = exact ? 1 : 0;
+}
+
+inline size_t MirrorBytes(const char *utf8, const char *inlineBuffer)
+{
+    if (utf8 == inlineBuffer)
+        return std::strlen(utf8);
+    size_t bytes;
+    std::memcpy(&bytes, inlineBuffer, sizeof bytes);
+    return bytes;
+}
+
+// True when the wide text holds no lone surrogate, so that it is exactly what its mirror
+// (of `bytes` bytes) decodes to.
+inline bool MirrorExact(const char *utf8, const char *inlineBuffer, size_t bytes)
+{
+    if (utf8 != inlineBuffer && inlineBuffer[sizeof(size_t)] == 1)
+        return true;
+    return !HasReplacement(utf8, bytes);
+}
+
 // True when joining the two texts makes a surrogate pair at the seam.
 inline bool PairsAtSeam(const WCHAR *left, size_t leftUnits, const WCHAR *right, size_t rightUnits)
 {
