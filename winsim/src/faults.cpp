@@ -19,13 +19,14 @@ struct FaultTable {
     bool sweeping = false;
     size_t failAt = 0;  // the call of the sweep that fails; 0: none
     FaultSweepCount count;
-    // Whether a fault is armed or a sweep runs, kept under the lock by whatever changes
-    // either. Every faultable call reads it first, so that the common case of nothing to
-    // fail takes neither the lock nor a copy of the argument.
-    std::atomic<bool> armed{false};
-
-    void Rearm() { armed.store(sweeping || !faults.empty(), std::memory_order_release); }
 };
+
+// Whether a fault is armed or a sweep runs, set under the table's lock by whatever changes
+// either. Every faultable call reads it first, so that the common case of nothing to fail
+// takes neither the lock nor a copy of the argument. Constant-initialised: no guard to test.
+std::atomic<bool> gArmed{false};
+
+void Rearm(const FaultTable &table) { gArmed.store(table.sweeping || !table.faults.empty(), std::memory_order_release); }
 
 bool StartsWith(const char *text, const char *prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
 
@@ -93,7 +94,7 @@ void InjectFault(const Fault &fault)
     FaultTable &table = TheFaults();
     std::lock_guard<std::mutex> guard(table.lock);
     table.faults.push_back(fault);
-    table.Rearm();
+    Rearm(table);
 }
 
 void InjectError(const std::string &function, const std::u16string &argument, DWORD error, bool once)
@@ -124,13 +125,13 @@ void ClearFaults()
     FaultTable &table = TheFaults();
     std::lock_guard<std::mutex> guard(table.lock);
     table.faults.clear();
-    table.Rearm();
+    Rearm(table);
 }
 
 bool TakeFault(const char *function, const std::u16string &argument, Fault *fault)
 {
     FaultTable &table = TheFaults();
-    if (!table.armed.load(std::memory_order_acquire))
+    if (!gArmed.load(std::memory_order_acquire))
         return false;
     std::lock_guard<std::mutex> guard(table.lock);
     if (table.sweeping) {
@@ -155,7 +156,7 @@ bool TakeFault(const char *function, const std::u16string &argument, Fault *faul
             *fault = *at;
         if (at->once) {
             table.faults.erase(at);
-            table.Rearm();
+            Rearm(table);
         }
         return true;
     }
@@ -164,7 +165,7 @@ bool TakeFault(const char *function, const std::u16string &argument, Fault *faul
 
 bool FaultFor(const char *function, const WCHAR *argument, DWORD &error)
 {
-    if (!TheFaults().armed.load(std::memory_order_acquire))
+    if (!gArmed.load(std::memory_order_acquire))
         return false;
     Fault fault;
     if (!TakeFault(function, argument == NULL ? std::u16string() : std::u16string(argument), &fault))
@@ -175,7 +176,7 @@ bool FaultFor(const char *function, const WCHAR *argument, DWORD &error)
 
 bool FaultFor(const char *function, HRESULT &hr)
 {
-    if (!TheFaults().armed.load(std::memory_order_acquire))
+    if (!gArmed.load(std::memory_order_acquire))
         return false;
     Fault fault;
     if (!TakeFault(function, std::u16string(), &fault))
@@ -191,7 +192,7 @@ void StartFaultSweep(size_t failAt)
     table.sweeping = true;
     table.failAt = failAt;
     table.count = FaultSweepCount();
-    table.Rearm();
+    Rearm(table);
 }
 
 FaultSweepCount FaultableCalls()
@@ -207,7 +208,7 @@ void StopFaultSweep()
     std::lock_guard<std::mutex> guard(table.lock);
     table.sweeping = false;
     table.failAt = 0;
-    table.Rearm();
+    Rearm(table);
 }
 
 } // namespace winsim
