@@ -109,9 +109,10 @@ inline size_t MirrorBytes(const char *utf8, const char *inlineBuffer)
 // (of `bytes` bytes) decodes to.
 inline bool MirrorExact(const char *utf8, const char *inlineBuffer, size_t bytes)
 {
-    if (utf8 != inlineBuffer && inlineBuffer[sizeof(size_t)] == 1)
-        return true;
-    return !HasReplacement(utf8, bytes);
+    if (utf8 != inlineBuffer)
+        return inlineBuffer[sizeof(size_t)] == 1 || !HasReplacement(utf8, bytes);
+    // A short mirror is most often ASCII, which two word tests tell.
+    return IsAscii(utf8, bytes) || !HasReplacement(utf8, bytes);
 }
 
 // True when joining the two texts makes a surrogate pair at the seam.

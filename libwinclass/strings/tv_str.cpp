@@ -327,10 +327,10 @@ tv_str tv_str::concat(const tv_str &other, char separator) const
         BSTR raw = units <= 0x3FFFFFF0 ? SysAllocStringLen(NULL, UINT(units)) : NULL;
         if (raw == NULL)
             return joined;
-        std::memcpy(raw, wide_text(), leftUnits * sizeof(WCHAR));
+        std::memcpy(raw, static_cast<const WCHAR *>(m_text), leftUnits * sizeof(WCHAR));
         if (withSeparator)
             raw[leftUnits] = WCHAR(separator);
-        std::memcpy(raw + leftUnits + separatorBytes, other.wide_text(), rightUnits * sizeof(WCHAR));
+        std::memcpy(raw + leftUnits + separatorBytes, static_cast<const WCHAR *>(other.m_text), rightUnits * sizeof(WCHAR));
         AttachInto(joined.m_text, raw);
         joined.assign_utf8_ptr(total);
         std::memcpy(joined.m_utf8, m_utf8, leftBytes);
