@@ -27,37 +27,44 @@ inline size_t UnitLength(const WCHAR *text)
     return units;
 }
 
-// Eight bytes at a time: these scans run over every text that is built.
+// Eight bytes at a time: these scans run over every text that is built. A tail shorter
+// than a word is tested as the last whole word, which overlaps the words before it.
 inline bool IsAscii(const WCHAR *text, size_t units)
 {
-    size_t i = 0;
-    for (; i + 4 <= units; i += 4) {
-        uint64_t word;
+    if (units < 4) {
+        for (size_t i = 0; i < units; ++i) {
+            if (text[i] >= 0x80)
+                return false;
+        }
+        return true;
+    }
+    uint64_t word;
+    for (size_t i = 0; i + 4 <= units; i += 4) {
         std::memcpy(&word, text + i, sizeof word);
         if ((word & 0xFF80FF80FF80FF80ULL) != 0)
             return false;
     }
-    for (; i < units; ++i) {
-        if (text[i] >= 0x80)
-            return false;
-    }
-    return true;
+    std::memcpy(&word, text + units - 4, sizeof word);
+    return (word & 0xFF80FF80FF80FF80ULL) == 0;
 }
 
 inline bool IsAscii(const char *bytes, size_t count)
 {
-    size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        uint64_t word;
+    if (count < 8) {
+        for (size_t i = 0; i < count; ++i) {
+            if (static_cast<unsigned char>(bytes[i]) >= 0x80)
+                return false;
+        }
+        return true;
+    }
+    uint64_t word;
+    for (size_t i = 0; i + 8 <= count; i += 8) {
         std::memcpy(&word, bytes + i, sizeof word);
         if ((word & 0x8080808080808080ULL) != 0)
             return false;
     }
-    for (; i < count; ++i) {
-        if (static_cast<unsigned char>(bytes[i]) >= 0x80)
-            return false;
-    }
-    return true;
+    std::memcpy(&word, bytes + count - 8, sizeof word);
+    return (word & 0x8080808080808080ULL) == 0;
 }
 
 // ASCII units to bytes, terminated.
