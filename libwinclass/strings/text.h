@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace tvstr {
@@ -16,8 +17,18 @@ namespace tvstr {
 // Raises the COM error for exhausted memory, as _bstr_t does.
 [[noreturn]] void RaiseOutOfMemory();
 
-// new char[size] that raises the COM error instead of bad_alloc.
-char *NewBytes(size_t size);
+// A heap block for a tv_str's mirror, freed with FreeMirror; the COM error without memory.
+// Straight from the C heap: a join makes one of these, and the layers of operator new[]
+// cost it a tenth of its time.
+inline char *NewMirror(size_t size)
+{
+    char *block = static_cast<char *>(std::malloc(size));
+    if (block == NULL)
+        RaiseOutOfMemory();
+    return block;
+}
+
+inline void FreeMirror(char *block) { std::free(block); }
 
 inline size_t UnitLength(const WCHAR *text)
 {

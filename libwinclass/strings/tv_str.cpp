@@ -29,7 +29,7 @@ tv_str::tv_str(const tv_str &other) : m_text(other.m_text), m_utf8(m_inline)
     // The inline buffer is the short mirror, or the note of a heap one: copied either way.
     if (other.m_utf8 != other.m_inline) {
         const size_t bytes = MirrorBytes(other.m_utf8, other.m_inline);
-        m_utf8 = NewBytes(bytes + 1);
+        m_utf8 = NewMirror(bytes + 1);
         std::memcpy(m_utf8, other.m_utf8, bytes + 1);
     }
     std::memcpy(m_inline, other.m_inline, kInlineSize);
@@ -70,7 +70,7 @@ tv_str::tv_str(const char *text, tcs_cp_t codePage) : m_utf8(m_inline)
 tv_str::~tv_str()
 {
     if (m_utf8 != m_inline)
-        delete[] m_utf8;
+        FreeMirror(m_utf8);
 }
 
 tv_str &tv_str::operator=(const tv_str &other)
@@ -88,7 +88,7 @@ tv_str &tv_str::operator=(tv_str &&other) noexcept
         m_text = other.m_text;
         other.m_text = _bstr_t();
         if (m_utf8 != m_inline)
-            delete[] m_utf8;
+            FreeMirror(m_utf8);
         std::memcpy(m_inline, other.m_inline, kInlineSize);
         if (other.m_utf8 == other.m_inline) {
             m_utf8 = m_inline;
@@ -127,11 +127,11 @@ void tv_str::assign_bytes(const char *utf8, size_t byteLength)
     const WCHAR *wide = static_cast<const WCHAR *>(buffer);
     if (wellFormed) {
         // Copy before anything is freed: the bytes may be this object's own mirror.
-        char *target = byteLength + 1 <= kInlineSize ? m_inline : NewBytes(byteLength + 1);
+        char *target = byteLength + 1 <= kInlineSize ? m_inline : NewMirror(byteLength + 1);
         std::memmove(target, utf8, byteLength);
         target[byteLength] = '\0';
         if (m_utf8 != m_inline && m_utf8 != target)
-            delete[] m_utf8;
+            FreeMirror(m_utf8);
         m_utf8 = target;
         NoteMirror(m_utf8, m_inline, byteLength, true);
     } else {
@@ -163,9 +163,9 @@ BSTR tv_str::ansi_to_wcs(const char *text, tcs_cp_t codePage)
 
 void tv_str::assign_utf8_ptr(size_t byteLength)
 {
-    char *target = byteLength + 1 <= kInlineSize ? m_inline : NewBytes(byteLength + 1);
+    char *target = byteLength + 1 <= kInlineSize ? m_inline : NewMirror(byteLength + 1);
     if (m_utf8 != m_inline && m_utf8 != target)
-        delete[] m_utf8;
+        FreeMirror(m_utf8);
     m_utf8 = target;
     NoteMirror(m_utf8, m_inline, byteLength, false);
 }
@@ -175,10 +175,10 @@ void tv_str::set_utf8_nc(const char *utf8)
     if (utf8 == m_utf8)
         return;
     const size_t byteLength = std::strlen(utf8);
-    char *target = byteLength + 1 <= kInlineSize ? m_inline : NewBytes(byteLength + 1);
+    char *target = byteLength + 1 <= kInlineSize ? m_inline : NewMirror(byteLength + 1);
     std::memmove(target, utf8, byteLength + 1);
     if (m_utf8 != m_inline && m_utf8 != target)
-        delete[] m_utf8;
+        FreeMirror(m_utf8);
     m_utf8 = target;
     NoteMirror(m_utf8, m_inline, byteLength, false);
 }
@@ -289,11 +289,11 @@ tv_str &tv_str::operator+=(const WCHAR *text)
         if (leftBytes + rightUnits + 1 <= kInlineSize) {
             NarrowAscii(text, rightUnits, m_utf8 + leftBytes);
         } else {
-            char *target = NewBytes(leftBytes + rightUnits + 1);
+            char *target = NewMirror(leftBytes + rightUnits + 1);
             std::memcpy(target, m_utf8, leftBytes);
             NarrowAscii(text, rightUnits, target + leftBytes);
             if (m_utf8 != m_inline)
-                delete[] m_utf8;
+                FreeMirror(m_utf8);
             m_utf8 = target;
             NoteMirror(m_utf8, m_inline, leftBytes + rightUnits, false);
         }
@@ -383,11 +383,11 @@ void tv_str::clear_trailing_dirsep()
     _bstr_t buffer = MakeBuffer(wide_text(), units - 1);
     // A trailing backslash is one byte of the mirror.
     const size_t bytes = MirrorBytes(m_utf8, m_inline) - 1;
-    char *target = bytes + 1 <= kInlineSize ? m_inline : NewBytes(bytes + 1);
+    char *target = bytes + 1 <= kInlineSize ? m_inline : NewMirror(bytes + 1);
     std::memmove(target, m_utf8, bytes);
     target[bytes] = '\0';
     if (m_utf8 != m_inline && m_utf8 != target)
-        delete[] m_utf8;
+        FreeMirror(m_utf8);
     m_utf8 = target;
     NoteMirror(m_utf8, m_inline, bytes, false);
     adopt(buffer);
