@@ -21,12 +21,7 @@ struct FaultTable {
     FaultSweepCount count;
 };
 
-// Whether a fault is armed or a sweep runs, set under the table's lock by whatever changes
-// either. Every faultable call reads it first, so that the common case of nothing to fail
-// takes neither the lock nor a copy of the argument. Constant-initialised: no guard to test.
-std::atomic<bool> gArmed{false};
-
-void Rearm(const FaultTable &table) { gArmed.store(table.sweeping || !table.faults.empty(), std::memory_order_release); }
+void Rearm(const FaultTable &table) { gFaultsArmed.store(table.sweeping || !table.faults.empty(), std::memory_order_release); }
 
 bool StartsWith(const char *text, const char *prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
 
@@ -89,6 +84,11 @@ FaultTable &TheFaults()
 
 } // namespace
 
+// Set under the table's lock by whatever arms a fault or starts or stops a sweep. Every
+// faultable call reads it first, so that the common case of nothing to fail takes neither
+// the lock nor a copy of the argument. Constant-initialised: no guard to test.
+std::atomic<bool> gFaultsArmed{false};
+
 void InjectFault(const Fault &fault)
 {
     FaultTable &table = TheFaults();
@@ -131,7 +131,7 @@ void ClearFaults()
 bool TakeFault(const char *function, const std::u16string &argument, Fault *fault)
 {
     FaultTable &table = TheFaults();
-    if (!gArmed.load(std::memory_order_acquire))
+    if (!gFaultsArmed.load(std::memory_order_acquire))
         return false;
     std::lock_guard<std::mutex> guard(table.lock);
     if (table.sweeping) {
@@ -163,10 +163,8 @@ bool TakeFault(const char *function, const std::u16string &argument, Fault *faul
     return false;
 }
 
-bool FaultFor(const char *function, const WCHAR *argument, DWORD &error)
+bool ArmedFaultFor(const char *function, const WCHAR *argument, DWORD &error)
 {
-    if (!gArmed.load(std::memory_order_acquire))
-        return false;
     Fault fault;
     if (!TakeFault(function, argument == NULL ? std::u16string() : std::u16string(argument), &fault))
         return false;
@@ -174,10 +172,8 @@ bool FaultFor(const char *function, const WCHAR *argument, DWORD &error)
     return true;
 }
 
-bool FaultFor(const char *function, HRESULT &hr)
+bool ArmedFaultFor(const char *function, HRESULT &hr)
 {
-    if (!gArmed.load(std::memory_order_acquire))
-        return false;
     Fault fault;
     if (!TakeFault(function, std::u16string(), &fault))
         return false;
