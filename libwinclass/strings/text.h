@@ -123,14 +123,14 @@ inline size_t MirrorBytes(const char *utf8, const char *inlineBuffer)
     return bytes;
 }
 
-// True when the wide text holds no lone surrogate, so that it is exactly what its mirror
-// (of `bytes` bytes) decodes to.
-inline bool MirrorExact(const char *utf8, const char *inlineBuffer, size_t bytes)
+// True when the wide text of `units` units holds no lone surrogate, so that it is exactly
+// what its mirror of `bytes` bytes decodes to. As many bytes as units is ASCII: every other
+// unit takes two bytes or more, a lone surrogate three.
+inline bool MirrorExact(const char *utf8, const char *inlineBuffer, size_t bytes, size_t units)
 {
-    if (utf8 != inlineBuffer)
-        return inlineBuffer[sizeof(size_t)] == 1 || !HasReplacement(utf8, bytes);
-    // A short mirror is most often ASCII, which two word tests tell.
-    return IsAscii(utf8, bytes) || !HasReplacement(utf8, bytes);
+    if (bytes == units || (utf8 != inlineBuffer && inlineBuffer[sizeof(size_t)] == 1))
+        return true;
+    return !HasReplacement(utf8, bytes);
 }
 
 // True when joining the two texts makes a surrogate pair at the seam.

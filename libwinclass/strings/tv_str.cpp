@@ -319,8 +319,8 @@ tv_str tv_str::concat(const tv_str &other, char separator) const
     const size_t separatorBytes = withSeparator ? 1 : 0;
     const size_t total = leftBytes + separatorBytes + rightBytes;
 
-    if (static_cast<unsigned char>(separator) < 0x80 && MirrorExact(m_utf8, m_inline, leftBytes) &&
-        MirrorExact(other.m_utf8, other.m_inline, rightBytes)) {
+    if (static_cast<unsigned char>(separator) < 0x80 && MirrorExact(m_utf8, m_inline, leftBytes, leftUnits) &&
+        MirrorExact(other.m_utf8, other.m_inline, rightBytes, rightUnits)) {
         // Without lone surrogates each wide text is exactly what its mirror decodes to, so
         // the wide texts and the mirrors can be joined side by side.
         const size_t units = leftUnits + separatorBytes + rightUnits;
