@@ -102,6 +102,18 @@ inline bool HasReplacement(const char *utf8, size_t bytes)
     return false;
 }
 
+// Units of a shared buffer, read from the byte count a BSTR keeps just before its text (0
+// without text): what SysStringLen returns, without the call.
+inline size_t BufferUnits(const _bstr_t &buffer)
+{
+    const WCHAR *text = static_cast<const WCHAR *>(buffer);
+    if (text == NULL)
+        return 0;
+    UINT bytes;
+    std::memcpy(&bytes, reinterpret_cast<const char *>(text) - sizeof bytes, sizeof bytes);
+    return bytes / sizeof(WCHAR);
+}
+
 // While a tv_str's mirror is on the heap its inline buffer is free. It keeps the mirror's
 // byte count, and whether the wide text is known to hold no lone surrogate, so that copies
 // and joins of long texts need not scan the mirror again. An inline mirror is scanned: it

@@ -307,8 +307,8 @@ tv_str &tv_str::operator+=(const WCHAR *text)
 tv_str tv_str::concat(const tv_str &other, char separator) const
 {
     tv_str joined;
-    const size_t leftUnits = m_text.length();
-    const size_t rightUnits = other.m_text.length();
+    const size_t leftUnits = BufferUnits(m_text);
+    const size_t rightUnits = BufferUnits(other.m_text);
     if (leftUnits == 0 || rightUnits == 0) {
         joined = leftUnits == 0 ? other : *this;
         return joined;
