@@ -156,14 +156,6 @@ void RaiseOutOfMemory()
     throw _com_error(E_OUTOFMEMORY);
 }
 
-char *NewBytes(size_t size)
-{
-    char *block = new (std::nothrow) char[size];
-    if (block == NULL)
-        RaiseOutOfMemory();
-    return block;
-}
-
 int CompareUnits(const WCHAR *left, size_t leftUnits, const WCHAR *right, size_t rightUnits)
 {
     const size_t common = leftUnits < rightUnits ? leftUnits : rightUnits;

@@ -26,16 +26,21 @@ tv_str::tv_str() : m_utf8(m_inline)
 
 tv_str::tv_str(const tv_str &other) : m_text(other.m_text), m_utf8(m_inline)
 {
-    m_inline[0] = '\0';
-    set_utf8_nc(other.m_utf8);
+    // The inline buffer is the short mirror, or the note of a heap one: copied either way.
+    if (other.m_utf8 != other.m_inline) {
+        const size_t bytes = MirrorBytes(other.m_utf8, other.m_inline);
+        m_utf8 = NewMirror(bytes + 1);
+        std::memcpy(m_utf8, other.m_utf8, bytes + 1);
+    }
+    std::memcpy(m_inline, other.m_inline, kInlineSize);
 }
 
 tv_str::tv_str(tv_str &&other) noexcept : m_text(other.m_text), m_utf8(m_inline)
 {
     other.m_text = _bstr_t();
-    if (other.m_utf8 == other.m_inline) {
-        std::memcpy(m_inline, other.m_inline, kInlineSize);
-    } else {
+    // The inline buffer holds the mirror or the note of a heap one.
+    std::memcpy(m_inline, other.m_inline, kInlineSize);
+    if (other.m_utf8 != other.m_inline) {
         m_utf8 = other.m_utf8;
         other.m_utf8 = other.m_inline;
     }
@@ -65,7 +70,7 @@ tv_str::tv_str(const char *text, tcs_cp_t codePage) : m_utf8(m_inline)
 tv_str::~tv_str()
 {
     if (m_utf8 != m_inline)
-        delete[] m_utf8;
+        FreeMirror(m_utf8);
 }
 
 tv_str &tv_str::operator=(const tv_str &other)
@@ -83,10 +88,10 @@ tv_str &tv_str::operator=(tv_str &&other) noexcept
         m_text = other.m_text;
         other.m_text = _bstr_t();
         if (m_utf8 != m_inline)
-            delete[] m_utf8;
+            FreeMirror(m_utf8);
+        std::memcpy(m_inline, other.m_inline, kInlineSize);
         if (other.m_utf8 == other.m_inline) {
             m_utf8 = m_inline;
-            std::memcpy(m_inline, other.m_inline, kInlineSize);
         } else {
             m_utf8 = other.m_utf8;
             other.m_utf8 = other.m_inline;
@@ -122,12 +127,13 @@ void tv_str::assign_bytes(const char *utf8, size_t byteLength)
     const WCHAR *wide = static_cast<const WCHAR *>(buffer);
     if (wellFormed) {
         // Copy before anything is freed: the bytes may be this object's own mirror.
-        char *target = byteLength + 1 <= kInlineSize ? m_inline : NewBytes(byteLength + 1);
+        char *target = byteLength + 1 <= kInlineSize ? m_inline : NewMirror(byteLength + 1);
         std::memmove(target, utf8, byteLength);
         target[byteLength] = '\0';
         if (m_utf8 != m_inline && m_utf8 != target)
-            delete[] m_utf8;
+            FreeMirror(m_utf8);
         m_utf8 = target;
+        NoteMirror(m_utf8, m_inline, byteLength, true);
     } else {
         rebuild_utf8(wide, SysStringLen(const_cast<BSTR>(wide)));
     }
@@ -157,10 +163,11 @@ BSTR tv_str::ansi_to_wcs(const char *text, tcs_cp_t codePage)
 
 void tv_str::assign_utf8_ptr(size_t byteLength)
 {
-    char *target = byteLength + 1 <= kInlineSize ? m_inline : NewBytes(byteLength + 1);
+    char *target = byteLength + 1 <= kInlineSize ? m_inline : NewMirror(byteLength + 1);
     if (m_utf8 != m_inline && m_utf8 != target)
-        delete[] m_utf8;
+        FreeMirror(m_utf8);
     m_utf8 = target;
+    NoteMirror(m_utf8, m_inline, byteLength, false);
 }
 
 void tv_str::set_utf8_nc(const char *utf8)
@@ -168,11 +175,12 @@ void tv_str::set_utf8_nc(const char *utf8)
     if (utf8 == m_utf8)
         return;
     const size_t byteLength = std::strlen(utf8);
-    char *target = byteLength + 1 <= kInlineSize ? m_inline : NewBytes(byteLength + 1);
+    char *target = byteLength + 1 <= kInlineSize ? m_inline : NewMirror(byteLength + 1);
     std::memmove(target, utf8, byteLength + 1);
     if (m_utf8 != m_inline && m_utf8 != target)
-        delete[] m_utf8;
+        FreeMirror(m_utf8);
     m_utf8 = target;
+    NoteMirror(m_utf8, m_inline, byteLength, false);
 }
 
 void tv_str::set_utf8_wc(const WCHAR *text) { rebuild_utf8(text, text != NULL ? UnitLength(text) : 0); }
@@ -187,6 +195,7 @@ void tv_str::rebuild_utf8(const WCHAR *text, size_t units)
     if (IsAscii(text, units)) {
         assign_utf8_ptr(units);
         NarrowAscii(text, units, m_utf8);
+        NoteMirror(m_utf8, m_inline, units, true);
         return;
     }
     const size_t byteLength = Utf8Length(text, units);
@@ -249,8 +258,8 @@ tv_str tv_str::operator+(const tv_str &other) const
     if (PairsAtSeam(left, leftUnits, right, rightUnits)) {
         joined.rebuild_utf8(wide, leftUnits + rightUnits);
     } else {
-        const size_t leftBytes = std::strlen(m_utf8);
-        const size_t rightBytes = std::strlen(other.m_utf8);
+        const size_t leftBytes = MirrorBytes(m_utf8, m_inline);
+        const size_t rightBytes = MirrorBytes(other.m_utf8, other.m_inline);
         joined.assign_utf8_ptr(leftBytes + rightBytes);
         std::memcpy(joined.m_utf8, m_utf8, leftBytes);
         std::memcpy(joined.m_utf8 + leftBytes, other.m_utf8, rightBytes + 1);
@@ -276,16 +285,17 @@ tv_str &tv_str::operator+=(const WCHAR *text)
         rebuild_utf8(wide, leftUnits + rightUnits);
     } else {
         // An ASCII tail: append its bytes to the mirror.
-        const size_t leftBytes = std::strlen(m_utf8);
+        const size_t leftBytes = MirrorBytes(m_utf8, m_inline);
         if (leftBytes + rightUnits + 1 <= kInlineSize) {
             NarrowAscii(text, rightUnits, m_utf8 + leftBytes);
         } else {
-            char *target = NewBytes(leftBytes + rightUnits + 1);
+            char *target = NewMirror(leftBytes + rightUnits + 1);
             std::memcpy(target, m_utf8, leftBytes);
             NarrowAscii(text, rightUnits, target + leftBytes);
             if (m_utf8 != m_inline)
-                delete[] m_utf8;
+                FreeMirror(m_utf8);
             m_utf8 = target;
+            NoteMirror(m_utf8, m_inline, leftBytes + rightUnits, false);
         }
     }
     adopt(buffer);
@@ -297,36 +307,37 @@ tv_str &tv_str::operator+=(const WCHAR *text)
 tv_str tv_str::concat(const tv_str &other, char separator) const
 {
     tv_str joined;
-    const size_t leftUnits = m_text.length();
-    const size_t rightUnits = other.m_text.length();
+    const size_t leftUnits = BufferUnits(m_text);
+    const size_t rightUnits = BufferUnits(other.m_text);
     if (leftUnits == 0 || rightUnits == 0) {
         joined = leftUnits == 0 ? other : *this;
         return joined;
     }
-    const size_t leftBytes = std::strlen(m_utf8);
-    const size_t rightBytes = std::strlen(other.m_utf8);
+    const size_t leftBytes = MirrorBytes(m_utf8, m_inline);
+    const size_t rightBytes = MirrorBytes(other.m_utf8, other.m_inline);
     const bool withSeparator = separator != '\0' && m_utf8[leftBytes - 1] != separator && other.m_utf8[0] != separator;
     const size_t separatorBytes = withSeparator ? 1 : 0;
     const size_t total = leftBytes + separatorBytes + rightBytes;
 
-    if (static_cast<unsigned char>(separator) < 0x80 && !HasReplacement(m_utf8, leftBytes) &&
-        !HasReplacement(other.m_utf8, rightBytes)) {
+    if (static_cast<unsigned char>(separator) < 0x80 && MirrorExact(m_utf8, m_inline, leftBytes, leftUnits) &&
+        MirrorExact(other.m_utf8, other.m_inline, rightBytes, rightUnits)) {
         // Without lone surrogates each wide text is exactly what its mirror decodes to, so
         // the wide texts and the mirrors can be joined side by side.
         const size_t units = leftUnits + separatorBytes + rightUnits;
         BSTR raw = units <= 0x3FFFFFF0 ? SysAllocStringLen(NULL, UINT(units)) : NULL;
         if (raw == NULL)
             return joined;
-        std::memcpy(raw, wide_text(), leftUnits * sizeof(WCHAR));
+        std::memcpy(raw, static_cast<const WCHAR *>(m_text), leftUnits * sizeof(WCHAR));
         if (withSeparator)
             raw[leftUnits] = WCHAR(separator);
-        std::memcpy(raw + leftUnits + separatorBytes, other.wide_text(), rightUnits * sizeof(WCHAR));
+        std::memcpy(raw + leftUnits + separatorBytes, static_cast<const WCHAR *>(other.m_text), rightUnits * sizeof(WCHAR));
         AttachInto(joined.m_text, raw);
         joined.assign_utf8_ptr(total);
         std::memcpy(joined.m_utf8, m_utf8, leftBytes);
         if (withSeparator)
             joined.m_utf8[leftBytes] = separator;
         std::memcpy(joined.m_utf8 + leftBytes + separatorBytes, other.m_utf8, rightBytes + 1);
+        NoteMirror(joined.m_utf8, joined.m_inline, total, true);
         return joined;
     }
     // The general case is the definition: join the UTF-8 texts and take them as UTF-8.
@@ -349,7 +360,8 @@ tv_str tv_str::concat(const tv_str &other, char separator) const
 
 tv_str tv_str::operator/(const tv_str &other) const
 {
-    const char tail = last();
+    const size_t bytes = MirrorBytes(m_utf8, m_inline);
+    const char tail = bytes == 0 ? '\0' : m_utf8[bytes - 1];
     if (tail == '\\' && other.first() == '\\')
         return concat(other.substr(1), '\0');
     if (tail == '/' || (m_utf8[0] == '\\' && m_utf8[1] == '\0'))
@@ -370,13 +382,14 @@ void tv_str::clear_trailing_dirsep()
     const size_t units = m_text.length();
     _bstr_t buffer = MakeBuffer(wide_text(), units - 1);
     // A trailing backslash is one byte of the mirror.
-    const size_t bytes = std::strlen(m_utf8) - 1;
-    char *target = bytes + 1 <= kInlineSize ? m_inline : NewBytes(bytes + 1);
+    const size_t bytes = MirrorBytes(m_utf8, m_inline) - 1;
+    char *target = bytes + 1 <= kInlineSize ? m_inline : NewMirror(bytes + 1);
     std::memmove(target, m_utf8, bytes);
     target[bytes] = '\0';
     if (m_utf8 != m_inline && m_utf8 != target)
-        delete[] m_utf8;
+        FreeMirror(m_utf8);
     m_utf8 = target;
+    NoteMirror(m_utf8, m_inline, bytes, false);
     adopt(buffer);
 }
 
@@ -384,7 +397,7 @@ bool tv_str::has_trailing_dirsep() const { return last() == '\\'; }
 
 tv_str tv_str::stripdir() const
 {
-    const size_t bytes = std::strlen(m_utf8);
+    const size_t bytes = MirrorBytes(m_utf8, m_inline);
     if (bytes < 2)
         return *this;
     for (size_t i = bytes - 1; i-- > 0;) {
@@ -409,7 +422,7 @@ tv_str tv_str::extension() const
     const char *dot = std::strrchr(m_utf8, '.');
     if (dot == NULL)
         return tv_str();
-    const size_t bytes = std::strlen(m_utf8);
+    const size_t bytes = MirrorBytes(m_utf8, m_inline);
     size_t backslash = 0;
     for (size_t i = bytes - 1; i-- > 0;) {
         if (m_utf8[i] == '\\') {

@@ -279,7 +279,7 @@ bool tv_str::has_char(char c) const { return c != '\0' && std::strchr(m_utf8, c)
 
 tv_str tv_str::substr(size_t start, size_t count) const
 {
-    const size_t bytes = std::strlen(m_utf8);
+    const size_t bytes = MirrorBytes(m_utf8, m_inline);
     if (start >= bytes)
         return tv_str();
     const size_t available = bytes - start;
@@ -419,7 +419,7 @@ int tv_str::truncate(int n)
 
 int tv_str::length() const { return ClampToInt(m_text.length()); }
 
-int tv_str::bytelength() const { return ClampToInt(std::strlen(m_utf8)); }
+int tv_str::bytelength() const { return ClampToInt(MirrorBytes(m_utf8, m_inline)); }
 
 int tv_str::length_utf8() const { return bytelength(); }
 
@@ -427,7 +427,7 @@ char tv_str::first() const { return m_utf8[0]; }
 
 char tv_str::last() const
 {
-    const size_t bytes = std::strlen(m_utf8);
+    const size_t bytes = MirrorBytes(m_utf8, m_inline);
     return bytes == 0 ? '\0' : m_utf8[bytes - 1];
 }
 

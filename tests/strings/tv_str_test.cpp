@@ -190,6 +190,39 @@ TEST(TvStrMirror, FollowsTheWideTextThroughEveryChange)
 
 // UTF-8 is decoded and encoded without the platform when well-formed; the edges of each
 // sequence length and the nearest ill-formed forms must still come out as the platform's.
+// A mirror on the heap carries its byte count and whether its wide text is free of lone
+// surrogates; both must follow the text through copies, moves, edits and joins, and a lone
+// surrogate must still become U+FFFD when its text is joined.
+TEST(TvStrMirror, LongTextsKeepTheirMeasuresThroughCopiesMovesAndJoins)
+{
+    const WCHAR lone[] = {W('l'), W('o'), W('n'), W('e'), 0xD83D, W('-'), W('t'), W('e'), W('x'), W('t'), W('-'),
+                          W('o'), W('n'), W('-'), W('t'), W('h'), W('e'), W('-'), W('h'), W('e'), W('a'), W('p'), 0};
+    const tv_str kTexts[] = {tv_str(W("C:\\Data\\a path long enough for the heap")),
+                             tv_str(W("C:\\D\u00E4ten\\\u20AC\u65E5 long enough for the heap\\")), tv_str(lone)};
+    for (const tv_str &text : kTexts) {
+        tv_str copy(text);
+        tv_str assigned;
+        assigned = copy;
+        tv_str moved(std::move(copy));
+        tv_str joined = moved / tv_str(W("file.txt"));
+        tv_str joinedAgain = joined.concat(assigned, ';');
+        tv_str trimmed(text);
+        trimmed.clear_trailing_dirsep();
+        tv_str appended(text);
+        appended += W("-tail");
+        for (const tv_str *s : {&assigned, &moved, &joined, &joinedAgain, &trimmed, &appended, &copy}) {
+            SCOPED_TRACE(Utf8(*s));
+            ExpectMirrorMatches(*s);
+            EXPECT_EQ(size_t(s->bytelength()), std::strlen(s->get_utf8()));
+            EXPECT_EQ(s->last(), Utf8(*s).empty() ? '\0' : Utf8(*s).back());
+            EXPECT_EQ(Utf8(s->substr(1)), Utf8(*s).empty() ? "" : Utf8(*s).substr(1));
+        }
+        // Joins are of the UTF-8 texts: a lone surrogate comes out as U+FFFD on both sides.
+        EXPECT_EQ(Wide(joined), tvtest::PlatformWide(Utf8(joined)));
+        EXPECT_EQ(Wide(joinedAgain), tvtest::PlatformWide(Utf8(joinedAgain)));
+    }
+}
+
 TEST(TvStrMirror, EdgesOfEachSequenceLengthConvertAsThePlatformDoes)
 {
     const char *const bytes[] = {

@@ -21,10 +21,9 @@ BSTR AllocBytes(const void *source, UINT byteCount)
         return NULL;
     memcpy(block, &byteCount, sizeof(UINT));
     char *text = block + sizeof(UINT);
+    // Without a source the content is left uninitialised, as documented; the caller fills it.
     if (source != NULL)
         memcpy(text, source, byteCount);
-    else
-        memset(text, 0, byteCount);
     text[byteCount] = 0;
     text[byteCount + 1] = 0;
     return reinterpret_cast<BSTR>(text);

@@ -4,6 +4,7 @@
 #include <vsserror.h>
 #include <wbemcli.h>
 
+#include <atomic>
 #include <cstring>
 #include <list>
 #include <mutex>
@@ -19,6 +20,8 @@ struct FaultTable {
     size_t failAt = 0;  // the call of the sweep that fails; 0: none
     FaultSweepCount count;
 };
+
+void Rearm(const FaultTable &table) { gFaultsArmed.store(table.sweeping || !table.faults.empty(), std::memory_order_release); }
 
 bool StartsWith(const char *text, const char *prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
 
@@ -81,11 +84,17 @@ FaultTable &TheFaults()
 
 } // namespace
 
+// Set under the table's lock by whatever arms a fault or starts or stops a sweep. Every
+// faultable call reads it first, so that the common case of nothing to fail takes neither
+// the lock nor a copy of the argument. Constant-initialised: no guard to test.
+std::atomic<bool> gFaultsArmed{false};
+
 void InjectFault(const Fault &fault)
 {
     FaultTable &table = TheFaults();
     std::lock_guard<std::mutex> guard(table.lock);
     table.faults.push_back(fault);
+    Rearm(table);
 }
 
 void InjectError(const std::string &function, const std::u16string &argument, DWORD error, bool once)
@@ -116,11 +125,14 @@ void ClearFaults()
     FaultTable &table = TheFaults();
     std::lock_guard<std::mutex> guard(table.lock);
     table.faults.clear();
+    Rearm(table);
 }
 
 bool TakeFault(const char *function, const std::u16string &argument, Fault *fault)
 {
     FaultTable &table = TheFaults();
+    if (!gFaultsArmed.load(std::memory_order_acquire))
+        return false;
     std::lock_guard<std::mutex> guard(table.lock);
     if (table.sweeping) {
         ++table.count.calls;
@@ -142,14 +154,16 @@ bool TakeFault(const char *function, const std::u16string &argument, Fault *faul
             continue;
         if (fault != NULL)
             *fault = *at;
-        if (at->once)
+        if (at->once) {
             table.faults.erase(at);
+            Rearm(table);
+        }
         return true;
     }
     return false;
 }
 
-bool FaultFor(const char *function, const WCHAR *argument, DWORD &error)
+bool ArmedFaultFor(const char *function, const WCHAR *argument, DWORD &error)
 {
     Fault fault;
     if (!TakeFault(function, argument == NULL ? std::u16string() : std::u16string(argument), &fault))
@@ -158,7 +172,7 @@ bool FaultFor(const char *function, const WCHAR *argument, DWORD &error)
     return true;
 }
 
-bool FaultFor(const char *function, HRESULT &hr)
+bool ArmedFaultFor(const char *function, HRESULT &hr)
 {
     Fault fault;
     if (!TakeFault(function, std::u16string(), &fault))
@@ -174,6 +188,7 @@ void StartFaultSweep(size_t failAt)
     table.sweeping = true;
     table.failAt = failAt;
     table.count = FaultSweepCount();
+    Rearm(table);
 }
 
 FaultSweepCount FaultableCalls()
@@ -189,6 +204,7 @@ void StopFaultSweep()
     std::lock_guard<std::mutex> guard(table.lock);
     table.sweeping = false;
     table.failAt = 0;
+    Rearm(table);
 }
 
 } // namespace winsim

@@ -5,6 +5,7 @@
 
 #include "winsim/host.h"
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -42,9 +43,21 @@ inline T Fail(DWORD error, T result)
     return result;
 }
 
+// Whether a fault is armed or a sweep runs (faults.cpp keeps it): while it is not, a
+// faultable call goes on at this one read, inline.
+extern std::atomic<bool> gFaultsArmed;
+bool ArmedFaultFor(const char *function, const WCHAR *argument, DWORD &error);
+bool ArmedFaultFor(const char *function, HRESULT &hr);
+
 // The fault injected for (or swept onto) this call, through TakeFault: true with the
 // Win32 error, or the HRESULT of a COM call, to fail with.
-bool FaultFor(const char *function, const WCHAR *argument, DWORD &error);
-bool FaultFor(const char *function, HRESULT &hr);
+inline bool FaultFor(const char *function, const WCHAR *argument, DWORD &error)
+{
+    return gFaultsArmed.load(std::memory_order_acquire) && ArmedFaultFor(function, argument, error);
+}
+inline bool FaultFor(const char *function, HRESULT &hr)
+{
+    return gFaultsArmed.load(std::memory_order_acquire) && ArmedFaultFor(function, hr);
+}
 
 } // namespace winsim
