@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "iterations.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -264,47 +266,23 @@ const Pair kPairs[] = {
     {"to_utf8", ToUtf8Function, ToUtf8Platform},
 };
 
-// iterations > 0 runs each benchmark exactly that many times (for instruction counts).
-void RegisterAll(int64_t iterations)
+void RegisterAll()
 {
     for (const Pair &pair : kPairs) {
         for (const Case &c : kCases) {
             for (const char *implementation : {"/tv/", "/std/"}) {
                 const BenchFunction function = implementation[1] == 't' ? pair.measured : pair.baseline;
-                benchmark::internal::Benchmark *registered = benchmark::RegisterBenchmark(
-                    (std::string(pair.operation) + implementation + c.label).c_str(), function, c);
-                if (iterations > 0)
-                    registered->Iterations(iterations);
+                tvbench::Register(std::string(pair.operation) + implementation + c.label, function, c);
             }
         }
     }
-}
-
-// Takes --iterations=<n> out of the arguments; 0 without it.
-int64_t TakeIterations(int &argc, char **argv)
-{
-    static const char kFlag[] = "--iterations=";
-    int64_t iterations = 0;
-    int kept = 0;
-    for (int i = 0; i < argc; ++i) {
-        if (i > 0 && std::strncmp(argv[i], kFlag, sizeof kFlag - 1) == 0)
-            iterations = std::strtoll(argv[i] + sizeof kFlag - 1, NULL, 10);
-        else
-            argv[kept++] = argv[i];
-    }
-    argc = kept;
-    return iterations;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    RegisterAll(TakeIterations(argc, argv));
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    tvbench::TakeIterations(argc, argv);
+    RegisterAll();
+    return tvbench::RunBenchmarks(argc, argv);
 }

@@ -465,8 +465,9 @@ TEST(WinclassBackup, AFailureAtEachVssStepIsNamedWithItsHresult)
         const std::string step = c.said;
         const bool beforeSnapshot =
             step.find("DoSnapshot") == std::string::npos && step.find("SaveBcd") == std::string::npos;
-        if (c.exitCode == 1 && beforeSnapshot)
+        if (c.exitCode == 1 && beforeSnapshot) {
             EXPECT_FALSE(fs::exists(destination)) << c.function << ": made before the snapshot";
+        }
         // Released backup components take their non-persistent shadow copies with them,
         // also when DeleteSnapshots failed.
         EXPECT_TRUE(winsim::ShadowCopyDevices().empty()) << c.function;

@@ -209,8 +209,9 @@ TEST(WinclassRestore, OneComponentToAnAlternateFolder)
     for (const json &file : manifest["files"]) {
         const std::string path = file["path"], restored = "E:\\Restored\\" + path.substr(0, 1) + path.substr(2);
         EXPECT_EQ(fs::exists(Live(restored)), registry.count(path) == 1) << path;
-        if (registry.count(path))
+        if (registry.count(path)) {
             EXPECT_EQ(ReadAll(Live(restored)), ReadAll(file["copiedTo"].get<std::string>())) << path;
+        }
     }
     const auto mappings = Requests("AddAlternativeLocationMapping");
     ASSERT_FALSE(mappings.empty());
