@@ -41,15 +41,18 @@ Publisher &ThePublisher()
 
 // Gives the thread's slot back for another thread when the thread ends.
 struct SlotRelease {
+    // The thread's slot, kept here too: the thread-local variable that names it may be
+    // gone before this runs (where thread-local storage is emulated, as in the DLL).
+    HazardSlot *slot = nullptr;
     ~SlotRelease()
     {
-        HazardSlot *slot = ThreadHazardSlot();
         if (slot == nullptr)
             return;
         ThreadHazardSlot() = nullptr;
         slot->hazard.store(nullptr, std::memory_order_seq_cst);
         std::lock_guard<std::mutex> lock(ThePublisher().mutex);
         slot->inUse = false;
+        slot = nullptr;
     }
 };
 thread_local SlotRelease threadSlotRelease;
@@ -78,7 +81,7 @@ HazardSlot *RegisterVolSnapMapReaderThread()
         }
         slot->inUse = true;
     }
-    (void)&threadSlotRelease; // made now, so that the thread's end gives the slot back
+    threadSlotRelease.slot = slot; // the thread's end gives the slot back
     ThreadHazardSlot() = slot;
     return slot;
 }
