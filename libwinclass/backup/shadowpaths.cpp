@@ -58,8 +58,8 @@ bool WideEqual(const WCHAR *a, const WCHAR *b, size_t n)
 }
 
 // A path's length is needed only up to the view's pathBytesNeeded: any longer path answers
-// as that long one.
-// Its parts are inlined into each lookup, which the client calls for every file.
+// as that long one. The matcher's parts are inlined into each lookup, which the client
+// calls for every file.
 class ShadowPathMatcher {
 public:
     [[gnu::always_inline]] ShadowPathMatcher(const VolSnapMapView &view, const char *path)
@@ -80,8 +80,7 @@ public:
         for (const size_t bytes : view_.shadowLengths) {
             if (bytes > pathBytes_)
                 break;
-            // Inside a shadow path as long as the path only by being equal to it.
-            if (bytes == pathBytes_ && bytes > kEqualityBytes)
+            if (!MayLieInside(bytes))
                 continue;
             const VolSnapMapShadowSlot *slot = Find(bytes);
             if (slot != NULL && slot->first < first)
@@ -96,16 +95,26 @@ public:
         for (const size_t bytes : view_.shadowLengths) {
             if (bytes > pathBytes_)
                 break;
-            if ((bytes < pathBytes_ || bytes <= kEqualityBytes) && Find(bytes) != NULL)
+            if (MayLieInside(bytes) && Find(bytes) != NULL)
                 return true;
         }
         return false;
     }
 
-    // The path's length, when it is below the view's pathBytesNeeded; else that.
-    size_t knownBytes() const { return pathBytes_; }
+    // The bytes of the path after its first `bytes`, which it holds.
+    [[gnu::always_inline]] size_t BytesAfter(size_t bytes) const
+    {
+        return pathBytes_ < view_.pathBytesNeeded ? pathBytes_ - bytes : strlen(path_ + bytes);
+    }
 
 private:
+    // The path, no shorter than a shadow path of `bytes` bytes, may lie inside it: when
+    // as long, only by being equal to it, which looks at kEqualityBytes at most.
+    [[gnu::always_inline]] bool MayLieInside(size_t bytes) const
+    {
+        return bytes < pathBytes_ || bytes <= kEqualityBytes;
+    }
+
     // The slot of the shadow paths that equal the path's first `bytes` bytes ignoring
     // case; NULL if none. The path holds at least `bytes` bytes when this is called.
     [[gnu::always_inline]] const VolSnapMapShadowSlot *Find(size_t bytes) const
@@ -130,10 +139,9 @@ private:
 
 // The live form of a path that lies inside the entry's shadow path: the entry's volume
 // followed by what comes after the shadow path, cut to fit (as a copy and an append into
-// size bytes would). knownBytes is the path's length as far as the matcher measured it.
-[[gnu::always_inline]] inline void WriteLivePath(const VolSnapMapViewEntry &entry, const char *path, size_t knownBytes,
-                                                 size_t pathBytesNeeded,
-                   char *buffer, size_t size)
+// size bytes would).
+[[gnu::always_inline]] inline void WriteLivePath(const VolSnapMapViewEntry &entry, const char *path,
+                                                 const ShadowPathMatcher &matcher, char *buffer, size_t size)
 {
     if (entry.volumeBytes == 0 || entry.shadowPathBytes == 0 || buffer == NULL || size == 0 || path == NULL)
         return;
@@ -145,7 +153,7 @@ private:
     }
     memcpy(buffer, entry.volumeUtf8, volumeBytes);
     const char *rest = path + entry.shadowPathBytes;
-    size_t restBytes = knownBytes < pathBytesNeeded ? knownBytes - entry.shadowPathBytes : strlen(rest);
+    size_t restBytes = matcher.BytesAfter(entry.shadowPathBytes);
     if (restBytes > size - 1 - volumeBytes)
         restBytes = size - 1 - volumeBytes;
     memcpy(buffer + volumeBytes, rest, restBytes);
@@ -254,7 +262,7 @@ namespace {
     const ShadowPathMatcher matcher(view, path);
     const uint32_t index = matcher.FirstInside();
     if (index != VolSnapMapShadowSlot::kNone)
-        WriteLivePath(view.entries[index], path, matcher.knownBytes(), view.pathBytesNeeded, buffer, size);
+        WriteLivePath(view.entries[index], path, matcher, buffer, size);
 }
 
 } // namespace
@@ -270,7 +278,7 @@ int IsSnapshotRoot(const VolSnapMapView &view, const char *path, char *buffer, s
     if (equal == NULL)
         return 0;
     // With several entries of that shadow path the last one's live form stands.
-    WriteLivePath(view.entries[equal->last], path, matcher.knownBytes(), view.pathBytesNeeded, buffer, size);
+    WriteLivePath(view.entries[equal->last], path, matcher, buffer, size);
     return 1;
 }
 

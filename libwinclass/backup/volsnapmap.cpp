@@ -3,9 +3,9 @@
 // A reader names the view it takes in its thread's hazard slot and then checks that the
 // view is still the published one (a view the slot already names needs neither); the
 // publisher replaces the view first and then frees only the replaced views that no slot
-// names. Both sides use sequentially consistent
-// operations, so either the reader sees the replacement and takes the new view, or the
-// publisher sees the reader's slot and keeps the old one for a later publication.
+// names. Both sides use sequentially consistent operations, so either the reader sees the
+// replacement and takes the new view, or the publisher sees the reader's slot and keeps
+// the old one for a later publication.
 #include <libwinclass/backup/volsnapmap.h>
 
 #include <algorithm>
@@ -22,7 +22,6 @@ namespace {
 
 using HazardSlot = VolSnapMapHazardSlot;
 
-
 // What the publisher and the slot registration share. Made once and never freed, since
 // readers may run while the process unloads.
 struct Publisher {
@@ -37,7 +36,6 @@ Publisher &ThePublisher()
     static Publisher *publisher = new Publisher;
     return *publisher;
 }
-
 
 // Gives the thread's slot back for another thread when the thread ends.
 struct SlotRelease {
@@ -126,7 +124,7 @@ void IndexShadowPaths(VolSnapMapView &view)
             continue;
         const char *folded = entry.foldedShadowPath.c_str();
         const uint64_t key = ShadowKey(folded, bytes);
-        for (size_t at = size_t(key >> view.shadowSlotShift);; at = (at + 1) & (slots - 1)) {
+        for (size_t at = size_t(key >> view.shadowSlotShift);; at = (at + 1) & view.shadowSlotMask) {
             VolSnapMapShadowSlot &slot = view.shadowSlots[at];
             if (slot.first == VolSnapMapShadowSlot::kNone) {
                 slot.key = key;
