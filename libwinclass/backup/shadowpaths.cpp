@@ -11,6 +11,7 @@
 
 #include <liblocal/local.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace winclass {
@@ -19,6 +20,11 @@ namespace {
 
 // The longest path, in bytes, that the equality test looks at.
 const size_t kEqualityBytes = 259;
+// The smallest unit of memory protection on x86-64 Windows and Linux: a byte that can be
+// read makes its whole page readable.
+const size_t kPageBytes = 4096;
+// A path's length before it is measured.
+const size_t kUnmeasured = SIZE_MAX;
 // Windows volume calls answer into buffers of this many characters.
 const size_t kVolumePathChars = 260;
 
@@ -57,20 +63,38 @@ bool WideEqual(const WCHAR *a, const WCHAR *b, size_t n)
     return true;
 }
 
+// Whether the prefix tests may probe a path before its length is known. A probe for shadow
+// paths of n bytes reads the path's first n bytes, and a path that is shorter holds a zero
+// byte among them where no shadow path has one, so the answer is the same; those bytes
+// must only be readable, which they are when they lie in the page of the path's first
+// byte. The sanitizers would report the bytes read past a short path's end: under them
+// every path is measured first.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TV_PROBE_UNMEASURED_PATHS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define TV_PROBE_UNMEASURED_PATHS 0
+#endif
+#endif
+#ifndef TV_PROBE_UNMEASURED_PATHS
+#define TV_PROBE_UNMEASURED_PATHS 1
+#endif
+
 // A path's length is needed only up to the view's pathBytesNeeded: any longer path answers
-// as that long one. The matcher's parts are inlined into each lookup, which the client
-// calls for every file.
+// as that long one. The prefix tests skip even that when they can (see above). The
+// matcher's parts are inlined into each lookup, which the client calls for every file.
 class ShadowPathMatcher {
 public:
     [[gnu::always_inline]] ShadowPathMatcher(const VolSnapMapView &view, const char *path)
-        : view_(view), path_(path), pathBytes_(strnlen(path, view.pathBytesNeeded))
+        : view_(view), path_(path), pathBytes_(LengthForProbes(view, path))
     {
     }
 
     // The entries whose shadow path the path equals (cut to kEqualityBytes); NULL if none.
     [[gnu::always_inline]] const VolSnapMapShadowSlot *Equal() const
     {
-        return Find(pathBytes_ < kEqualityBytes ? pathBytes_ : kEqualityBytes);
+        const size_t bytes = pathBytes_ != kUnmeasured ? pathBytes_ : strnlen(path_, view_.pathBytesNeeded);
+        return Find(bytes < kEqualityBytes ? bytes : kEqualityBytes);
     }
 
     // The first entry in map order that the path lies inside, or kNone.
@@ -101,13 +125,20 @@ public:
         return false;
     }
 
-    // The bytes of the path after its first `bytes`, which it holds.
-    [[gnu::always_inline]] size_t BytesAfter(size_t bytes) const
+private:
+    // The path's length up to pathBytesNeeded, or kUnmeasured when the prefix tests may
+    // probe it as it is: no shadow path is longer than the equality cut (so a path as long
+    // as one may always equal it) and the bytes a probe reads lie in the path's first page.
+    [[gnu::always_inline]] static size_t LengthForProbes(const VolSnapMapView &view, const char *path)
     {
-        return pathBytes_ < view_.pathBytesNeeded ? pathBytes_ - bytes : strlen(path_ + bytes);
+#if TV_PROBE_UNMEASURED_PATHS
+        const size_t longest = view.pathBytesNeeded - 1;
+        if (longest <= kEqualityBytes && (reinterpret_cast<uintptr_t>(path) & (kPageBytes - 1)) + longest <= kPageBytes)
+            return kUnmeasured;
+#endif
+        return strnlen(path, view.pathBytesNeeded);
     }
 
-private:
     // The path, no shorter than a shadow path of `bytes` bytes, may lie inside it: when
     // as long, only by being equal to it, which looks at kEqualityBytes at most.
     [[gnu::always_inline]] bool MayLieInside(size_t bytes) const
@@ -116,7 +147,8 @@ private:
     }
 
     // The slot of the shadow paths that equal the path's first `bytes` bytes ignoring
-    // case; NULL if none. The path holds at least `bytes` bytes when this is called.
+    // case; NULL if none. The path holds at least `bytes` bytes when this is called, or,
+    // unmeasured, its first `bytes` bytes can be read.
     [[gnu::always_inline]] const VolSnapMapShadowSlot *Find(size_t bytes) const
     {
         if (view_.shadowSlots.empty())
@@ -137,27 +169,79 @@ private:
     size_t pathBytes_;
 };
 
+#if defined(__SSE2__)
+[[gnu::always_inline]] inline void Copy16(char *to, const char *from)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(to), _mm_loadu_si128(reinterpret_cast<const __m128i *>(from)));
+}
+#endif
+
+// memcpy of a path's few dozen bytes, inline: up to 64 bytes as two or four blocks of
+// sixteen, the second pair overlapping the first.
+[[gnu::always_inline]] inline void CopyBytes(char *to, const char *from, size_t n)
+{
+#if defined(__SSE2__)
+    if (n >= 16 && n <= 64) {
+        if (n > 32) {
+            Copy16(to + 16, from + 16);
+            Copy16(to + n - 32, from + n - 32);
+        }
+        Copy16(to, from);
+        Copy16(to + n - 16, from + n - 16);
+        return;
+    }
+#endif
+    memcpy(to, from, n);
+}
+
+// Copies the text at from into the room bytes at to (room >= 1), cut to fit, and ends it
+// with a zero, as strlcpy would. Where paths are probed unmeasured, the first 64 bytes go
+// without measuring the text first: sixteen at a time, each block stored unless it holds
+// the zero, when they lie in one page and fit with the zero.
+[[gnu::always_inline]] inline void CopyText(char *to, const char *from, size_t room)
+{
+#if defined(__SSE2__) && TV_PROBE_UNMEASURED_PATHS
+    if (room > 64 && (reinterpret_cast<uintptr_t>(from) & (kPageBytes - 1)) <= kPageBytes - 64) {
+        for (size_t done = 0; done < 64; done += 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + done));
+            const unsigned zeros = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
+            if (zeros != 0) {
+                // The sixteen bytes that end with the zero, or the whole text when shorter.
+                const size_t end = done + size_t(__builtin_ctz(zeros)) + 1;
+                if (end >= 16)
+                    Copy16(to + end - 16, from + end - 16);
+                else
+                    memcpy(to, from, end);
+                return;
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(to + done), block);
+        }
+        to += 64;
+        from += 64;
+        room -= 64;
+    }
+#endif
+    const size_t bytes = strnlen(from, room - 1);
+    memcpy(to, from, bytes);
+    to[bytes] = 0;
+}
+
 // The live form of a path that lies inside the entry's shadow path: the entry's volume
 // followed by what comes after the shadow path, cut to fit (as a copy and an append into
 // size bytes would).
-[[gnu::always_inline]] inline void WriteLivePath(const VolSnapMapViewEntry &entry, const char *path,
-                                                 const ShadowPathMatcher &matcher, char *buffer, size_t size)
+[[gnu::always_inline]] inline void WriteLivePath(const VolSnapMapViewEntry &entry, const char *path, char *buffer,
+                                                 size_t size)
 {
     if (entry.volumeBytes == 0 || entry.shadowPathBytes == 0 || buffer == NULL || size == 0 || path == NULL)
         return;
-    size_t volumeBytes = entry.volumeBytes;
+    const size_t volumeBytes = entry.volumeBytes;
     if (volumeBytes >= size) {
-        memcpy(buffer, entry.volumeUtf8, size - 1);
+        CopyBytes(buffer, entry.volumeUtf8, size - 1);
         buffer[size - 1] = 0;
         return;
     }
-    memcpy(buffer, entry.volumeUtf8, volumeBytes);
-    const char *rest = path + entry.shadowPathBytes;
-    size_t restBytes = matcher.BytesAfter(entry.shadowPathBytes);
-    if (restBytes > size - 1 - volumeBytes)
-        restBytes = size - 1 - volumeBytes;
-    memcpy(buffer + volumeBytes, rest, restBytes);
-    buffer[volumeBytes + restBytes] = 0;
+    CopyBytes(buffer, entry.volumeUtf8, volumeBytes);
+    CopyText(buffer + volumeBytes, path + entry.shadowPathBytes, size - volumeBytes);
 }
 
 } // namespace
@@ -262,7 +346,7 @@ namespace {
     const ShadowPathMatcher matcher(view, path);
     const uint32_t index = matcher.FirstInside();
     if (index != VolSnapMapShadowSlot::kNone)
-        WriteLivePath(view.entries[index], path, matcher, buffer, size);
+        WriteLivePath(view.entries[index], path, buffer, size);
 }
 
 } // namespace
@@ -278,7 +362,7 @@ int IsSnapshotRoot(const VolSnapMapView &view, const char *path, char *buffer, s
     if (equal == NULL)
         return 0;
     // With several entries of that shadow path the last one's live form stands.
-    WriteLivePath(view.entries[equal->last], path, matcher, buffer, size);
+    WriteLivePath(view.entries[equal->last], path, buffer, size);
     return 1;
 }
 

@@ -109,9 +109,10 @@ void IndexShadowPaths(VolSnapMapView &view)
     view.pathBytesNeeded = longest + 1;
     if (distinct == 0)
         return;
+    // At most a quarter full, so that a probe seldom passes an occupied slot.
     size_t slots = 4;
     view.shadowSlotShift = 62;
-    while (slots < distinct * 2) {
+    while (slots < distinct * 4) {
         slots *= 2;
         --view.shadowSlotShift;
     }

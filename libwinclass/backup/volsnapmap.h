@@ -79,7 +79,7 @@ struct VolSnapMapShadowSlot {
 struct VolSnapMapView {
     std::vector<VolSnapMapViewEntry> entries;
     // The shadow paths by their case-folded text, in an open-addressed table of a power of
-    // two slots (at most half full), and the distinct lengths they have, shortest first:
+    // two slots (at most a quarter full), and the distinct lengths they have, shortest first:
     // finding the entries whose shadow path a path begins with probes one slot per length,
     // however many volumes the map holds.
     std::vector<VolSnapMapShadowSlot> shadowSlots;
@@ -169,6 +169,20 @@ inline uint64_t LoadFolded8(const char *p)
 // what came before.
 [[gnu::always_inline]] inline bool EqualsShadowPath(const char *text, const char *original, const char *folded, size_t n)
 {
+#if defined(__SSE2__)
+    // Byte for byte first, the usual case, in two or four blocks that overlap as needed.
+    if (n >= 16 && n <= 64) {
+        const auto same = [&](size_t at) {
+            return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i *>(original + at)));
+        };
+        __m128i all = _mm_and_si128(same(0), same(n - 16));
+        if (n > 32)
+            all = _mm_and_si128(all, _mm_and_si128(same(16), same(n - 32)));
+        if (_mm_movemask_epi8(all) == 0xffff)
+            return true;
+    }
+#endif
     if (n >= 16) {
         for (size_t i = 0; i + 16 < n; i += 16)
             if (!EqualsIgnoringCase16(text + i, original + i, folded + i))

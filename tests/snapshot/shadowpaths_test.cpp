@@ -392,6 +392,41 @@ bool PlainInsideShadow(const std::string &path, const std::string &shadow)
     return PlainEqualIgnoringCase(path.substr(0, shadow.size()), shadow);
 }
 
+// Holds each lookup's answer for text (which reads as path) to the plain tests over the
+// map's entries in order.
+void ExpectPlainAnswers(const VolSnapMapView &view, const std::vector<std::string> &volumes,
+                        const std::vector<std::string> &shadows, const std::string &path, const char *text)
+{
+    const size_t count = volumes.size();
+    int inside = 0, equal = 0, lastEqual = -1, firstInside = -1;
+    for (size_t i = 0; i < count; ++i) {
+        if (PlainInsideShadow(path, shadows[i])) {
+            inside = 1;
+            if (firstInside < 0)
+                firstInside = int(i);
+        }
+        if (PlainEqualToShadow(path, shadows[i])) {
+            equal = 1;
+            lastEqual = int(i);
+        }
+    }
+    EXPECT_EQ(inside, IsSnapshotPath(view, text));
+    Buffer root;
+    EXPECT_EQ(equal, IsSnapshotRoot(view, text, root.data(), 512));
+    if (equal) {
+        EXPECT_EQ(volumes[size_t(lastEqual)] + path.substr(shadows[size_t(lastEqual)].size()), root.text());
+    }
+    Buffer translated;
+    TranslateToPhysical(view, text, translated.data(), 512);
+    if (inside) {
+        EXPECT_EQ(volumes[size_t(firstInside)] + path.substr(shadows[size_t(firstInside)].size()),
+                  translated.text());
+    } else {
+        EXPECT_TRUE(translated.untouched());
+    }
+    EXPECT_EQ(equal, IsSnapshotMountpointRoot(view, text, NULL, 0));
+}
+
 TEST(ShadowPathTests, LookupsAgreeWithThePlainTestsOnRandomMaps)
 {
     std::mt19937 random(20261205);
@@ -431,36 +466,44 @@ TEST(ShadowPathTests, LookupsAgreeWithThePlainTestsOnRandomMaps)
             }
             path = randomCase(path);
 
-            int inside = 0, equal = 0, lastEqual = -1, firstInside = -1;
-            for (size_t i = 0; i < count; ++i) {
-                if (PlainInsideShadow(path, shadows[i])) {
-                    inside = 1;
-                    if (firstInside < 0)
-                        firstInside = int(i);
-                }
-                if (PlainEqualToShadow(path, shadows[i])) {
-                    equal = 1;
-                    lastEqual = int(i);
-                }
-            }
             SCOPED_TRACE("path " + path);
-            EXPECT_EQ(inside, IsSnapshotPath(*view, path.c_str()));
-            Buffer root;
-            EXPECT_EQ(equal, IsSnapshotRoot(*view, path.c_str(), root.data(), 512));
-            if (equal) {
-                EXPECT_EQ(volumes[size_t(lastEqual)] + path.substr(shadows[size_t(lastEqual)].size()), root.text());
-            }
-            Buffer translated;
-            TranslateToPhysical(*view, path.c_str(), translated.data(), 512);
-            if (inside) {
-                EXPECT_EQ(volumes[size_t(firstInside)] + path.substr(shadows[size_t(firstInside)].size()),
-                          translated.text());
-            } else {
-                EXPECT_TRUE(translated.untouched());
-            }
-            EXPECT_EQ(equal, IsSnapshotMountpointRoot(*view, path.c_str(), NULL, 0));
+            ExpectPlainAnswers(*view, volumes, shadows, path, path.c_str());
         }
     }
+}
+
+// Lookups read no byte past a path's end that its page does not hold: paths cut at every
+// length are asked about where the bytes after their end continue a shadow path, and where
+// their end is the last byte of a page followed by one that cannot be read.
+TEST(ShadowPathTests, PathsOfEveryLengthAtTheEndOfAReadablePage)
+{
+    const std::vector<std::string> volumes = {"C:\\", "D:\\", "E:\\"};
+    const std::vector<std::string> shadows = {S1, S12, Lower(kDevice) + "7\\"};
+    VolSnapMapList list;
+    for (size_t i = 0; i < volumes.size(); ++i)
+        list.push_back(Entry(volumes[i], shadows[i]));
+    const auto view = MakeVolSnapMapView(list);
+
+    const size_t page = 4096;
+    char *pages = static_cast<char *>(VirtualAlloc(NULL, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(pages, nullptr);
+    DWORD was = 0;
+    ASSERT_TRUE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &was));
+    EXPECT_EQ(DWORD(PAGE_READWRITE), was);
+
+    for (const std::string &whole : {S12 + "dir\\file.txt", S1 + "x", Lower(kDevice) + "7\\" + std::string(80, 'y')}) {
+        for (size_t cut = 0; cut <= whole.size(); ++cut) {
+            const std::string path = whole.substr(0, cut);
+            SCOPED_TRACE("path " + path);
+            std::string continued = whole;
+            continued[cut] = 0;
+            ExpectPlainAnswers(*view, volumes, shadows, path, continued.c_str());
+            char *atPageEnd = pages + page - (cut + 1);
+            memcpy(atPageEnd, path.c_str(), cut + 1);
+            ExpectPlainAnswers(*view, volumes, shadows, path, atPageEnd);
+        }
+    }
+    EXPECT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
 }
 
 } // namespace
