@@ -16,13 +16,15 @@
 
 #include <libwinclass/winclassapi.h>
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 struct vo_msg;
 struct vo_vallist;
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // One volume of the snapshot set, as handed out by vsscr_get_snapshot_volume_list.
 // The layout is fixed (80 bytes); free the chain with vsscr_free_vol_list.
@@ -92,15 +94,17 @@ WINCLASS_API void vsscr_translate_to_physical(const char *path, char *buffer, si
 WINCLASS_API struct vo_msg *vsscr_get_snapshot_volume_list(struct vsscr_vol_entry **first);
 WINCLASS_API void vsscr_free_vol_list(struct vsscr_vol_entry *first);
 
+#ifdef __cplusplus
 } // extern "C"
+#endif
 
-static_assert(sizeof(vsscr_vol_entry) == 80, "vsscr_vol_entry is 80 bytes");
-static_assert(offsetof(vsscr_vol_entry, marked) == 8, "vsscr_vol_entry layout");
-static_assert(offsetof(vsscr_vol_entry, volume) == 16, "vsscr_vol_entry layout");
-static_assert(offsetof(vsscr_vol_entry, volume_utf8) == 24, "vsscr_vol_entry layout");
-static_assert(offsetof(vsscr_vol_entry, volume_guid_name) == 32, "vsscr_vol_entry layout");
-static_assert(offsetof(vsscr_vol_entry, shadow_path) == 40, "vsscr_vol_entry layout");
-static_assert(offsetof(vsscr_vol_entry, shadow_path_utf8) == 48, "vsscr_vol_entry layout");
-static_assert(offsetof(vsscr_vol_entry, drive_root) == 56, "vsscr_vol_entry layout");
-static_assert(offsetof(vsscr_vol_entry, drive_root_utf8) == 64, "vsscr_vol_entry layout");
-static_assert(offsetof(vsscr_vol_entry, reserved) == 72, "vsscr_vol_entry layout");
+WINCLASS_LAYOUT(sizeof(struct vsscr_vol_entry) == 80, "vsscr_vol_entry is 80 bytes");
+WINCLASS_LAYOUT(offsetof(struct vsscr_vol_entry, marked) == 8, "vsscr_vol_entry layout");
+WINCLASS_LAYOUT(offsetof(struct vsscr_vol_entry, volume) == 16, "vsscr_vol_entry layout");
+WINCLASS_LAYOUT(offsetof(struct vsscr_vol_entry, volume_utf8) == 24, "vsscr_vol_entry layout");
+WINCLASS_LAYOUT(offsetof(struct vsscr_vol_entry, volume_guid_name) == 32, "vsscr_vol_entry layout");
+WINCLASS_LAYOUT(offsetof(struct vsscr_vol_entry, shadow_path) == 40, "vsscr_vol_entry layout");
+WINCLASS_LAYOUT(offsetof(struct vsscr_vol_entry, shadow_path_utf8) == 48, "vsscr_vol_entry layout");
+WINCLASS_LAYOUT(offsetof(struct vsscr_vol_entry, drive_root) == 56, "vsscr_vol_entry layout");
+WINCLASS_LAYOUT(offsetof(struct vsscr_vol_entry, drive_root_utf8) == 64, "vsscr_vol_entry layout");
+WINCLASS_LAYOUT(offsetof(struct vsscr_vol_entry, reserved) == 72, "vsscr_vol_entry layout");

@@ -26,7 +26,9 @@
 
 struct vo_msg;
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // One component of a writer, as vsscr_get_comp_info hands it out. The nodes, the
 // component records and the three chains belong to the caller: release each chain with
@@ -108,4 +110,6 @@ WINCLASS_API struct vo_msg *vsscr_get_writer_restore_target(const char *writerNa
 WINCLASS_API struct vo_msg *vsscr_get_comp_restore_metadata_flag(const char *writerName,
                                                                  const char *componentName, void *flag);
 
+#ifdef __cplusplus
 } // extern "C"
+#endif
