@@ -131,10 +131,11 @@ WINCLASS_API struct vo_msg *vsscr_process_snap(size_t size, WCHAR *documentPath,
 // paths are compared without regard to ASCII case, and a shadow path is the device with
 // its trailing backslash (\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyN\).
 //
-// The volume of a live path (its volume root or mount folder, with the backslash), that
-// volume's shadow path and its drive root, each cut to its buffer's units. Outputs are
-// left untouched when the volume is not in the map or has no shadow copy yet (clear them
-// first). Always 0; the caller joins the shadow path and the rest of the live path.
+// The volume of a live path (its volume root or mount folder, with the backslash) into
+// volume when the map holds it; its shadow path and drive root into shadow and driveRoot
+// once it has a shadow copy (driveRoot may be NULL); each cut to its buffer's units. What
+// is not found is left untouched (clear the buffers first). Always 0; the caller joins the
+// shadow path and the rest of the live path.
 WINCLASS_API int vsscr_get_mapping(const WCHAR *path, WCHAR *volume, size_t volumeSize, WCHAR *shadow,
                                    size_t shadowSize, WCHAR *driveRoot, size_t driveRootSize);
 // 1 when the path lies inside a shadow path of the map: the device (the shadow path
