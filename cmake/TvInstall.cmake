@@ -64,5 +64,6 @@ else()
 endif()
 file(RELATIVE_PATH TV_PC_PREFIX_FROM_PCDIR ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig
      ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" TV_PC_PREFIX_FROM_PCDIR "${TV_PC_PREFIX_FROM_PCDIR}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/winclass.pc.in ${CMAKE_BINARY_DIR}/package/winclass.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/package/winclass.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -8,7 +8,9 @@
 #     exit code 1 and its message;
 #   Windows (MinGW-w64): the same header checks with the cross compilers; the installed
 #     DLL's exports and its version resource (read back from the file) are checked against
-#     the project's version; the example is built against the installed Windows tree.
+#     the project's version; the example is built against the installed Windows tree and,
+#     when Wine is there, run: without VSS its backup session must fail to start with the
+#     library's message and exit code 1, not crash.
 # Usage: scripts/example.sh [linux|mingw|all]. Needs the build trees of the presets (it
 # builds only what the install takes). Exits non-zero on the first failure.
 set -euo pipefail
@@ -138,7 +140,20 @@ mingw() {
   [ -f "$work/build-mingw/backup_restore.exe" ] || fail "the Windows example was not built"
   x86_64-w64-mingw32-objdump -p "$work/build-mingw/backup_restore.exe" | grep -q 'DLL Name: libwinclass.dll' ||
     fail "the Windows example does not import libwinclass.dll"
-  echo "example: Windows passed (built against the installed tree; not run: Wine has no VSS)"
+  # Under Wine, when there is one: Wine has no VSS (and no client settings), so the backup
+  # session cannot start; the example must say so with the library's message and exit 1.
+  if command -v wine64 >/dev/null || [ -x /usr/lib/wine/wine64 ]; then
+    cp "$work/build-mingw/backup_restore.exe" "$prefix/bin/"
+    local out status=0
+    out=$(scripts/wine-run.sh "$prefix/bin/backup_restore.exe" 'C:\Users' 'C:\Users\x.txt' 2>&1) || status=$?
+    [ "$status" -eq 1 ] || fail "under Wine the example exited with $status, not 1: $out"
+    grep -qE '^backup_restore: starting the backup session failed: message [0-9]+: ' <<<"$out" ||
+      fail "under Wine the example did not report the failed start: $out"
+    echo "example: under Wine the backup session fails to start as expected: $(grep -m1 'message [0-9]' <<<"$out" | tr -d '\r')"
+    echo "example: Windows passed (built against the installed tree, run under Wine)"
+  else
+    echo "example: Windows passed (built against the installed tree; not run: no Wine)"
+  fi
 }
 
 case $which in
