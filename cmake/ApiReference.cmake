@@ -5,10 +5,13 @@
 # is listed at the end of the page, and fails the run when STRICT is set.
 #
 #   cmake -DOUTPUT=docs/api.md -DHEADERS="a.h;b.h" -DROOT=<source tree> [-DSTRICT=ON] -P ApiReference.cmake
+# (HEADERS may be separated by | instead of ;)
 
 if(NOT OUTPUT OR NOT HEADERS OR NOT ROOT)
   message(FATAL_ERROR "ApiReference.cmake needs OUTPUT, HEADERS and ROOT")
 endif()
+# The headers come separated by ; or by |.
+string(REPLACE "|" ";" HEADERS "${HEADERS}")
 
 # The text of a line list keeps ; [ ] as placeholders, so that CMake's list rules leave the
 # lines whole; they are put back when the page is written.

@@ -5,7 +5,8 @@
 file(GLOB tv_doc_headers ${PROJECT_SOURCE_DIR}/libwinclass/*.h ${PROJECT_SOURCE_DIR}/liblocal/*.h)
 list(REMOVE_ITEM tv_doc_headers ${PROJECT_SOURCE_DIR}/liblocal/vodevices.h)
 list(SORT tv_doc_headers)
-string(REPLACE ";" "\\;" tv_doc_headers_arg "${tv_doc_headers}")
+# Joined with | so that the custom command takes the list as one argument.
+string(REPLACE ";" "|" tv_doc_headers_arg "${tv_doc_headers}")
 add_custom_target(docs
   COMMAND ${CMAKE_COMMAND} -DOUTPUT=${PROJECT_SOURCE_DIR}/docs/api.md "-DHEADERS=${tv_doc_headers_arg}"
           -DROOT=${PROJECT_SOURCE_DIR} -DSTRICT=ON -P ${PROJECT_SOURCE_DIR}/cmake/ApiReference.cmake
