@@ -1,3 +1,5 @@
+// C++ only: the functions take and return C++ strings.
+//
 // Conversions between UTF-8 and 16-bit wide text, and between GUIDs and their text form.
 #pragma once
 

@@ -22,22 +22,24 @@
 struct vo_msg;
 
 // The WMI session and CSV object of one caller, from InitCSV until Cleanup.
-struct CSVContext {
+typedef struct CSVContext {
     int found;                    // 1 when InitCSV found the CSV by name
     IWbemServices *services;      // the session on ROOT\MSCLUSTER
     IWbemLocator *locator;
     IWbemClassObject *csvObject;  // the MSCluster_ClusterSharedVolume, or NULL
-};
-static_assert(offsetof(CSVContext, found) == 0, "CSVContext layout");
-static_assert(offsetof(CSVContext, services) == sizeof(void *), "CSVContext layout");
-static_assert(offsetof(CSVContext, locator) == 2 * sizeof(void *), "CSVContext layout");
-static_assert(offsetof(CSVContext, csvObject) == 3 * sizeof(void *), "CSVContext layout");
-static_assert(sizeof(CSVContext) == 4 * sizeof(void *), "CSVContext layout");
+} CSVContext;
+WINCLASS_LAYOUT(offsetof(struct CSVContext, found) == 0, "CSVContext layout");
+WINCLASS_LAYOUT(offsetof(struct CSVContext, services) == sizeof(void *), "CSVContext layout");
+WINCLASS_LAYOUT(offsetof(struct CSVContext, locator) == 2 * sizeof(void *), "CSVContext layout");
+WINCLASS_LAYOUT(offsetof(struct CSVContext, csvObject) == 3 * sizeof(void *), "CSVContext layout");
+WINCLASS_LAYOUT(sizeof(struct CSVContext) == 4 * sizeof(void *), "CSVContext layout");
 
 // The maintenance-mode fault state of a CSV (compared for equality, not as a bit).
 #define CSV_FAULT_STATE_MAINTENANCE 4
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // Opens the session and looks the CSV up (name in the ANSI code page, matched without
 // regard to case). 1 when the session is open, found or not; 0 when it could not be
@@ -89,4 +91,6 @@ WINCLASS_API int move_csv_to_backup_cluster_node(const char *csvName, const char
 // 1 when the saved coordinator owns the CSV afterwards.
 WINCLASS_API int return_csv_to_saved_coordinator_node(const char *csvName, const char *savedCoordinator);
 
+#ifdef __cplusplus
 } // extern "C"
+#endif

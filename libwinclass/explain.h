@@ -13,6 +13,7 @@
 extern "C" {
 #endif
 
+// What a decision is about: the value of vsscr_decision.subject.
 enum vsscr_subject {
     VSSCR_SUBJECT_WRITER = 1,
     VSSCR_SUBJECT_COMPONENT = 2,

@@ -2,17 +2,21 @@
 #pragma once
 
 #include <libwinclass/winclassapi.h>
+#ifdef __cplusplus
 #include <libwinclass/tv_str.h>
+#endif
 
 struct vo_msg;
 
+#ifdef __cplusplus
 extern "C" {
 
 // The maker and model of the computer from Win32_ComputerSystem in \\.\Root\CIMV2.
 // NULL on success (both outputs set); otherwise message 101575 for the caller to print and
 // free with msg_free. The outputs are set one after the other: a failure leaves what was
-// not yet read unchanged.
+// not yet read unchanged. C++ only, as tv_str is.
 WINCLASS_API struct vo_msg *get_system_manufacturer_info(tv_str &manufacturer, tv_str &model);
+#endif
 
 // The scratch directory of this process: baseDir (or the client's temporary directory for
 // NULL), a backslash and a new UUID in lower-case text. Made once per process: later calls
@@ -31,4 +35,6 @@ WINCLASS_API const char *get_unique_per_process_dir_path(const char *baseDir);
 // (the messages say which), leaving the part already written in the file.
 WINCLASS_API int write_ossr_sysinfo(void);
 
+#ifdef __cplusplus
 } // extern "C"
+#endif

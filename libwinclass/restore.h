@@ -26,7 +26,9 @@
 
 struct vo_msg;
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // One component of a writer, as vsscr_get_comp_info hands it out. The nodes, the
 // component records and the three chains belong to the caller: release each chain with
@@ -40,21 +42,31 @@ struct vsscr_compinfo {
     struct vsscr_compinfo *next;                // NULL on the last
 };
 
+// Opens the restore session on the backup components document that vsscr_process_snap
+// wrote (UTF-8 path): COM, the common requester, a restore by copy. NULL, or 115347
+// (NULL path), 113658 (no common requester), 115351 (empty path), 115350 (the requester
+// refused the document; the message gives the system's text of its code).
 WINCLASS_API struct vo_msg *vsscr_init_recover(const char *bcdPath);
-// A writer that the requester rebuilt stays in the session even when the load reports a
-// failure.
+// Loads one saved writer metadata document into the session. NULL, 115348 (NULL path),
+// 113658 (no session), 115352 (the document does not load; path and reason). A writer
+// that the requester rebuilt stays in the session even when the load reports a failure.
 WINCLASS_API struct vo_msg *vsscr_load_writer_xml(const char *path);
+// The PreRestore event to the writers of the selection. NULL, or 113298 with the VSS
+// error's text (also without a session: VSS_E_BAD_STATE).
 WINCLASS_API struct vo_msg *vsscr_pre_restore(void);
+// The PostRestore event, after the files are written back. NULL, or 115374 with the VSS
+// error's text (also without a session).
 WINCLASS_API struct vo_msg *vsscr_post_restore(void);
-// Fails only when the writer is unknown or its state cannot be read; the state itself is
-// not judged.
+// Fails only when the writer is unknown (115354) or its state cannot be read (115375; 115349
+// for a NULL name); the state itself is not judged.
 WINCLASS_API struct vo_msg *vsscr_post_restore_writer_status(const char *writerName);
 // Restore options are set per component (see the component selection); this one is kept
 // for callers of the older interface (writer, component, options): it ignores its
 // arguments and returns NULL.
 WINCLASS_API struct vo_msg *vsscr_set_restore_options(const char *writerName, const char *componentName,
                                                       const char *options);
-// Also unregisters the shadow-path callbacks, as the end of a backup does.
+// Ends the restore session and forgets the loaded writers. Also unregisters the
+// shadow-path callbacks, as the end of a backup does.
 WINCLASS_API void vsscr_uninit_recover(void);
 
 // ---- components, restore methods and alternate locations ----
@@ -76,6 +88,8 @@ WINCLASS_API struct vo_msg *vsscr_get_writer_restore_method_info(const char *wri
                                                                  size_t userProcedureSize, char *userProcedure,
                                                                  VSS_WRITERRESTORE_ENUM *writerRestore,
                                                                  unsigned int *rebootRequired);
+// The writer's usage type (VSS_USAGE_TYPE) into *usageType. NULL, 115346 / 115356 for bad
+// arguments, 115354.
 WINCLASS_API struct vo_msg *vsscr_get_writer_usage_type(const char *writerName, unsigned int *usageType);
 // NULL for an unknown writer too, with *writerId untouched.
 WINCLASS_API struct vo_msg *vsscr_get_writer_id(const char *writerName, GUID *writerId);
@@ -108,4 +122,6 @@ WINCLASS_API struct vo_msg *vsscr_get_writer_restore_target(const char *writerNa
 WINCLASS_API struct vo_msg *vsscr_get_comp_restore_metadata_flag(const char *writerName,
                                                                  const char *componentName, void *flag);
 
+#ifdef __cplusplus
 } // extern "C"
+#endif

@@ -159,12 +159,6 @@ WINCLASS_API void FreeFileDescList(struct vsscr_filedesc *first);
 }
 #endif
 
-#ifdef __cplusplus
-#define WINCLASS_LAYOUT(condition, text) static_assert(condition, text)
-#else
-#define WINCLASS_LAYOUT(condition, text) _Static_assert(condition, text)
-#endif
-
 WINCLASS_LAYOUT(sizeof(struct vsscr_filedesc) == 64, "vsscr_filedesc is 64 bytes");
 WINCLASS_LAYOUT(offsetof(struct vsscr_filedesc, recursive) == 8, "vsscr_filedesc layout");
 WINCLASS_LAYOUT(offsetof(struct vsscr_filedesc, has_alternate) == 12, "vsscr_filedesc layout");

@@ -1,3 +1,5 @@
+// C++ only: a class, with no C form.
+//
 // stringlist: an ordered list of tv_str for names, paths and properties. The object is one
 // pointer to its storage, made on first need; a list without storage reads as empty.
 // Elements are full tv_str values, so copying a list shares the texts' buffers.

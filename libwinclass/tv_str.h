@@ -1,3 +1,5 @@
+// C++ only: a class, with no C form.
+//
 // tv_str: the client's string class. One text in two forms: a wide (UTF-16) master copy
 // in a reference-counted buffer that copies share, and a UTF-8 mirror private to each
 // object, rebuilt after every change, so that get_utf8() can go straight to UTF-8 logging

@@ -15,14 +15,18 @@
 #pragma once
 
 #include <libwinclass/winclassapi.h>
+#ifdef __cplusplus
 #include <libwinclass/tv_str.h>
+#endif
 
 #include <wbemidl.h>
 
 // The rendered system text of a code fits in this many bytes (longer text is cut).
 #define WMI_SYSTEM_TEXT_SIZE 19456
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // Opens a session on the namespace. Both variables must be NULL on entry. Returns the
 // proxy-blanket HRESULT and fills both on success; on failure returns the failing HRESULT
@@ -43,13 +47,17 @@ WINCLASS_API HRESULT get_method_input_params(IWbemServices **services, const WCH
 WINCLASS_API HRESULT execute_method(IWbemServices **services, const WCHAR *objectPath, const WCHAR *methodName,
                                     IWbemClassObject *inParams, IWbemClassObject *outSlot);
 
+#ifdef __cplusplus
 // The system's text for a code into *text; left as it was when the system has none.
+// C++ only, as tv_str is.
 WINCLASS_API void format_system_message(DWORD code, tv_str *text);
+#endif
 
 // The system's text for a code as UTF-8 in buffer (size bytes); "" when there is none.
 // A NULL buffer does nothing.
 WINCLASS_API void format_system_message_utf8(DWORD code, char *buffer, int size);
 
+#ifdef __cplusplus
 } // extern "C"
 
 // A failed WMI step inside one routine: its HRESULT and a fixed description. Thrown by
@@ -63,3 +71,4 @@ public:
     HRESULT code;
     tv_str text;
 };
+#endif // __cplusplus

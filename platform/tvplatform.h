@@ -3,10 +3,16 @@
 // Windows: the SDK headers of the compiler. Linux: winsim, the project's simulated
 // Win32 platform, which declares the same names. Everything else in the tree is
 // written once, against the names this header settles.
+//
+// The header compiles as C as well, for the exported headers whose interface is plain C:
+// a C program sees the Windows types and the export macros; the wide string alias and the
+// size checks are C++ only (winsim's C types check their own sizes).
 #pragma once
 
 #include <windows.h>
+#ifdef __cplusplus
 #include <string>
+#endif
 
 #ifdef _WIN32
 #define W(text) L##text
@@ -25,6 +31,7 @@
 #define TV_TLS_HOT __attribute__((tls_model("initial-exec")))
 #endif
 
+#ifdef __cplusplus
 // Wide text is 16-bit on both platforms.
 using wstr = std::basic_string<WCHAR>;
 
@@ -32,3 +39,4 @@ static_assert(sizeof(WCHAR) == 2, "WCHAR is a 16-bit unit");
 static_assert(sizeof(LONG) == 4 && sizeof(ULONG) == 4, "LONG and ULONG are 32 bits");
 static_assert(sizeof(DWORD) == 4 && sizeof(HRESULT) == 4, "DWORD and HRESULT are 32 bits");
 static_assert(sizeof(GUID) == 16, "GUID is 16 bytes");
+#endif

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev googletest
           g++-mingw-w64-x86-64-posix wine64 nlohmann-json3-dev libpugixml-dev libcli11-dev binutils
-          clang libclang-rt-dev)
+          clang libclang-rt-dev pkg-config)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

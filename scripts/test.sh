@@ -5,7 +5,8 @@
 #     (build/asan; benchmarks left out);
 #   the fuzz targets, each for a fixed number of runs (scripts/fuzz.sh --short);
 #   the multi-threaded suites under ThreadSanitizer (scripts/tsan.sh);
-#   Windows: MinGW-w64 against the real SDK headers; the portable tests run under Wine.
+#   Windows: MinGW-w64 against the real SDK headers; the portable tests run under Wine;
+#   the example client built against the installed package on both (scripts/example.sh).
 # Ends with each run's ctest summary and the tests skipped under Wine. Exits non-zero on
 # any failure.
 set -euo pipefail
@@ -61,6 +62,12 @@ export WINEPREFIX="$PWD/build/wineprefix"
 scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 || true
 run_ctest mingw --preset mingw
 
+echo "== API reference"
+scripts/docs.sh --check 2>&1 | tee "$logs/docs.log" || status=1
+
+echo "== Example client against the installed package (Linux and Windows)"
+scripts/example.sh all 2>&1 | tee "$logs/example.log" || status=1
+
 # ctest lists each skipped test as "<n> - <name> (Skipped)" under "did not run".
 skipped=$(grep -cE '\(Skipped\)$' "$logs/mingw.log" || true)
 
@@ -70,6 +77,8 @@ echo "Linux with sanitizers: $(summary_of asan) (built and run in ${sanitizer_se
 echo "Fuzzing:               $(grep -c 'no crash$' "$logs/fuzz.log" || true) targets without a crash, $(grep -c ' CRASH' "$logs/fuzz.log" || true) with one"
 echo "ThreadSanitizer:       $(grep -E '^== ThreadSanitizer: ' "$logs/tsan.log" | sed 's/^== ThreadSanitizer: //' || echo "no summary (the run did not finish)")"
 echo "Windows under Wine:    $(summary_of mingw); ${skipped} skipped under Wine"
+echo "API reference:         $(grep -E 'docs/api.md is' "$logs/docs.log" | tail -n 1 || echo "not checked")"
+echo "Example client:        $(grep -cE '^example: (Linux|Windows) passed' "$logs/example.log" || true) of 2 platforms installed, built and checked$(grep -m1 '^example: FAILED' "$logs/example.log" | sed 's/^example: FAILED/; failed/' || true)"
 if [ "$status" -ne 0 ]; then
   echo "== FAILED"
 else

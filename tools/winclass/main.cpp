@@ -21,6 +21,8 @@
 #include "plan.h"
 #include "platform.h"
 
+#include <libwinclass/version.h>
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -31,7 +33,9 @@ namespace {
 using namespace winclass;
 
 const char kProgram[] = "winclass";
-const char kVersion[] = "winclass 1.2 (libwinclass, manifest format 3)";
+// The version is the build's (libwinclass/version.h); the manifest format is the one that
+// backup writes and restore reads.
+const char kVersion[] = "winclass " WINCLASS_VERSION_STRING " (libwinclass, manifest format 3)";
 const char *const kSubcommands[] = {"backup",  "restore", "map",    "volumes", "critical-volumes",
                                     "writers", "csv",     "sysinfo"};
 

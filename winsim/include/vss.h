@@ -4,6 +4,11 @@
 // the SDK's, so a requester written against the real headers calls the same slots here.
 #pragma once
 
+// A C program gets the part of the platform the library's C interface names.
+#ifndef __cplusplus
+#include "winsim/cinterface.h"
+#else
+
 #include "objbase.h"
 #include "oaidl.h"
 #include "vsserror.h"
@@ -302,3 +307,5 @@ struct IVssAsync : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryStatus(HRESULT *pHrResult, INT *pReserved) = 0;
 };
 __CRT_UUID_DECL(IVssAsync, 0x507c37b4, 0xcf5b, 0x4e95, 0xb0, 0xaf, 0x14, 0xeb, 0x97, 0x67, 0x46, 0x7e)
+
+#endif // __cplusplus

@@ -4,7 +4,12 @@
 // are the SDK's.
 #pragma once
 
+#ifndef __cplusplus
+#include "winsim/cinterface.h"
+#else
+
 #include "vss.h"
+#include "winsim/cinterface.h"
 
 struct IVssExamineWriterMetadata;
 struct IXMLDOMDocument;
@@ -24,24 +29,7 @@ typedef enum VSS_SOURCE_TYPE {
     VSS_ST_OTHER = 3
 } VSS_SOURCE_TYPE;
 
-typedef enum VSS_RESTOREMETHOD_ENUM {
-    VSS_RME_UNDEFINED = 0,
-    VSS_RME_RESTORE_IF_NOT_THERE = 1,
-    VSS_RME_RESTORE_IF_CAN_REPLACE = 2,
-    VSS_RME_STOP_RESTORE_START = 3,
-    VSS_RME_RESTORE_TO_ALTERNATE_LOCATION = 4,
-    VSS_RME_RESTORE_AT_REBOOT = 5,
-    VSS_RME_RESTORE_AT_REBOOT_IF_CANNOT_REPLACE = 6,
-    VSS_RME_CUSTOM = 7,
-    VSS_RME_RESTORE_STOP_START = 8
-} VSS_RESTOREMETHOD_ENUM;
-
-typedef enum VSS_WRITERRESTORE_ENUM {
-    VSS_WRE_UNDEFINED = 0,
-    VSS_WRE_NEVER = 1,
-    VSS_WRE_IF_REPLACE_FAILS = 2,
-    VSS_WRE_ALWAYS = 3
-} VSS_WRITERRESTORE_ENUM;
+// VSS_RESTOREMETHOD_ENUM and VSS_WRITERRESTORE_ENUM are in winsim/cinterface.h.
 
 typedef enum VSS_COMPONENT_TYPE {
     VSS_CT_UNDEFINED = 0,
@@ -173,3 +161,5 @@ struct IVssComponentEx2 : public IVssComponentEx {
     virtual HRESULT STDMETHODCALLTYPE GetFailure(HRESULT *phr, HRESULT *phrApplication, BSTR *pbstrApplicationMessage, DWORD *pdwReserved) = 0;
 };
 __CRT_UUID_DECL(IVssComponentEx2, 0x3b5be0f2, 0x07a9, 0x4e4b, 0xbd, 0xd3, 0xcf, 0xdc, 0x8e, 0x2c, 0x0d, 0x2d)
+
+#endif // __cplusplus

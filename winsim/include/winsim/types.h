@@ -141,12 +141,7 @@ typedef union _ULARGE_INTEGER {
     ULONGLONG QuadPart;
 } ULARGE_INTEGER, *PULARGE_INTEGER;
 
-typedef struct _GUID {
-    unsigned int Data1;
-    unsigned short Data2;
-    unsigned short Data3;
-    unsigned char Data4[8];
-} GUID;
+#include "winsim/cinterface.h"  // GUID
 typedef GUID IID;
 typedef GUID CLSID;
 typedef GUID UUID;
