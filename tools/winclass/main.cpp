@@ -14,6 +14,7 @@
 //   winclass csv list|move NAME NODE|maintenance NAME on|off|check NAME
 //                                      the Cluster Shared Volumes of this cluster node
 //   winclass sysinfo [--to DIR]        the inventory a bare-metal recovery rebuilds the host from
+//   winclass describe-host [--to FILE] the host description of this machine, for winsim
 //
 // --json prints one JSON document instead of lines. --host (simulated platform) works on
 // a described host.
@@ -33,7 +34,7 @@ using namespace winclass;
 const char kProgram[] = "winclass";
 const char kVersion[] = "winclass 1.2 (libwinclass, manifest format 3)";
 const char *const kSubcommands[] = {"backup",  "restore", "map",    "volumes", "critical-volumes",
-                                    "writers", "csv",     "sysinfo"};
+                                    "writers", "csv",     "sysinfo", "describe-host"};
 
 std::string Footer()
 {
@@ -51,9 +52,12 @@ std::string Footer()
            "     unknown writer or component, an unusable --to; no live file is changed. csv: a name no\n"
            "     CSV has, an empty node, a host that is not a cluster node. sysinfo: a --to folder that\n"
            "     does not exist or cannot be written\n"
+           "     describe-host: a --to file that cannot be written\n"
            "  3  the host description (--host or WINSIM_HOST) does not load\n"
            "  4  the backup is complete, but the writers were not told, the snapshot set was not deleted\n"
-           "     or a Cluster Shared Volume the backup moved here could not be returned to its coordinator\n"
+           "     or a Cluster Shared Volume the backup moved here could not be returned to its coordinator.\n"
+           "     describe-host: the description is written, but a call failed and its section is left\n"
+           "     out (the document's captureNotes and the warnings say which)\n"
            "\n"
            "Environment:\n"
            "  WINSIM_HOST   (simulated platform) a host description file, or an embedded host:\n"
@@ -241,6 +245,17 @@ int Run(int argc, char **argv)
                                "folder made inside it, then moved); without it the document stays in the library's "
                                "scratch folder under the client's temporary folder");
 
+    DescribeOptions describe;
+    CLI::App *describeCommand = app.add_subcommand(
+        "describe-host",
+        "write the host description of this machine (the JSON document winsim loads: Windows version, firmware, "
+        "names, code page, the environment and registry values the library reads, disks with their partitions, "
+        "volumes with their extents and mount folders), read through the calls the library makes; no file's "
+        "content is read. The output is JSON whether or not --json is given");
+    describeCommand->add_option("--to", describe.to,
+                                "a file of the machine running the command that receives the description "
+                                "(replaced when it exists); without it, standard output");
+
     std::vector<std::string> arguments = CommandLineArguments(argc, argv);
     const bool jsonAsked = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
     const std::string word = SubcommandWord(arguments);
@@ -248,7 +263,7 @@ int Run(int argc, char **argv)
         return CommandLineError(jsonAsked,
                                 "unknown subcommand '" + word +
                                     "'; the subcommands are backup, restore, map, volumes, critical-volumes, "
-                                    "writers, csv, sysinfo");
+                                    "writers, csv, sysinfo, describe-host");
     std::reverse(arguments.begin(), arguments.end());
     arguments.pop_back();  // the program name
     try {
@@ -263,7 +278,8 @@ int Run(int argc, char **argv)
         return CommandLineError(jsonAsked, failure.what());
     }
 
-    Output output(json);
+    // describe-host writes its own JSON document; its failures stay plain lines.
+    Output output(json && !*describeCommand);
     std::string error;
     if (!host.empty() ? !UseDescribedHost(host, &error) : !UseHostFromEnvironment(&error)) {
         output.Error((host.empty() ? std::string() : host + ": ") + "the host description does not load: " + error);
@@ -296,6 +312,8 @@ int Run(int argc, char **argv)
         return RunWriters(writers, output);
     if (*sysinfoCommand)
         return RunSysinfo(sysinfo, output);
+    if (*describeCommand)
+        return RunDescribeHost(describe, output);
     if (*csvCommand) {
         csv.action = *csvList ? "list" : *csvMove ? "move" : *csvMaintenance ? "maintenance" : "check";
         return RunCsv(csv, output);
