@@ -19,13 +19,15 @@ fi
 
 # The commands whose every input the capture reads. Each is run with --json.
 covered=(
-  "volumes"
+  "volumes" "csv list"
+  # In a folder of its own: the library's scratch folder has a fresh GUID in its name.
+  'sysinfo --to C:\'
 )
-# The commands the capture does not serve yet: their sections (writers, the cluster, the
-# network, storage pools, files) are not read. Listed, never silently skipped.
+# The commands the capture does not serve yet: their sections (the writers, SQL Server
+# instances, files) are not read. Listed, never silently skipped.
 not_covered=(
   "writers --save-type 0" "writers --save-type 1" "writers --save-type 2"
-  "critical-volumes" "csv list" "sysinfo" "backup --dry-run --save-type 1"
+  "critical-volumes" "backup --dry-run --save-type 1"
 )
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/h-describe-roundtrip.XXXXXX")
@@ -55,11 +57,10 @@ for host in "${hosts[@]}"; do
   fi
   echo "      $label: captured in $(wc -c <"$capture") bytes"
   for command in "${covered[@]}"; do
-    # shellcheck disable=SC2086 # the command is words
-    "$winclass" --host "$host" --json $command >"$work/original.out" 2>"$work/original.err"
+    read -r -a words <<<"$command"
+    "$winclass" --host "$host" --json "${words[@]}" >"$work/original.out" 2>"$work/original.err"
     original_status=$?
-    # shellcheck disable=SC2086
-    "$winclass" --host "$capture" --json $command >"$work/captured.out" 2>"$work/captured.err"
+    "$winclass" --host "$capture" --json "${words[@]}" >"$work/captured.out" 2>"$work/captured.err"
     captured_status=$?
     if [ "$original_status" -ne "$captured_status" ] || ! cmp -s "$work/original.out" "$work/captured.out"; then
       echo "FAIL  $label: $command: exit $original_status on the original, $captured_status on the capture"

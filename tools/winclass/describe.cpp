@@ -124,8 +124,8 @@ private:
     void NoteValue(const std::string &section, const std::string &call, const std::string &what);
 
     // Each object a WQL query answers; false (noted) when the namespace or query failed.
-    bool Query(const std::string &section, const WCHAR *wmiNamespace, const WCHAR *wql,
-               const std::function<void(IWbemClassObject *)> &each);
+    using Row = std::function<void(IWbemServices *, IWbemClassObject *)>;
+    bool Query(const std::string &section, const WCHAR *wmiNamespace, const WCHAR *wql, const Row &each);
 
     void ReadSystem(Document &doc);
     void ReadEnvironment(Document &doc);
@@ -134,6 +134,10 @@ private:
     bool ReadLayout(DWORD number, Document &disk);
     void ReadVolumes(Document &doc);
     bool ReadExtents(const wstr &volumeName, Document &volume);
+    void ReadComputerSystem(Document &doc);
+    void ReadNetwork(Document &doc);
+    void ReadStoragePools(Document &doc);
+    void ReadCluster(Document &doc);
 
     Output &output_;
     Document notes_ = Document::array();
@@ -153,8 +157,7 @@ void HostCapture::NoteValue(const std::string &section, const std::string &call,
     notes_.push_back({{"call", call}, {"section", section}, {"text", what}});
 }
 
-bool HostCapture::Query(const std::string &section, const WCHAR *wmiNamespace, const WCHAR *wql,
-                        const std::function<void(IWbemClassObject *)> &each)
+bool HostCapture::Query(const std::string &section, const WCHAR *wmiNamespace, const WCHAR *wql, const Row &each)
 {
     WbemSession session;
     HRESULT hr = initialize_wbem(&session.services, &session.locator, wmiNamespace);
@@ -182,7 +185,7 @@ bool HostCapture::Query(const std::string &section, const WCHAR *wmiNamespace, c
         return false;
     }
     for (const auto &object : objects)
-        each(object->get());
+        each(session.services, object->get());
     return true;
 }
 
@@ -227,6 +230,37 @@ bool PropertyBool(IWbemClassObject *object, const WCHAR *name, bool *flag)
         return false;
     *flag = V_BOOL(value.get()) != VARIANT_FALSE;
     return true;
+}
+
+// A string array property (VT_ARRAY | VT_BSTR); false when it is null or of another type.
+bool PropertyStrings(IWbemClassObject *object, const WCHAR *name, Document *list)
+{
+    ScopedVariant value;
+    if (FAILED(object->Get(name, 0, value.get(), NULL, NULL)) || V_VT(value.get()) != (VT_ARRAY | VT_BSTR))
+        return false;
+    SAFEARRAY *array = V_ARRAY(value.get());
+    LONG lower = 0, upper = -1;
+    if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper)))
+        return false;
+    *list = Document::array();
+    for (LONG i = lower; i <= upper; ++i) {
+        BSTR item = NULL;
+        if (FAILED(SafeArrayGetElement(array, &i, &item)))
+            return false;
+        const _bstr_t owned(item, false);  // the element's copy, freed here
+        list->push_back(Utf8Of(item != NULL ? static_cast<const WCHAR *>(item) : W("")));
+    }
+    return true;
+}
+
+// The object an association's reference names.
+bool Follow(IWbemServices *services, IWbemClassObject *association, const WCHAR *reference,
+            ComRef<IWbemClassObject> &target)
+{
+    ScopedVariant path;
+    if (FAILED(association->Get(reference, 0, path.get(), NULL, NULL)) || V_VT(path.get()) != VT_BSTR)
+        return false;
+    return SUCCEEDED(services->GetObject(_bstr_t(path.text()), 0, NULL, target.out(), NULL)) && target;
 }
 
 void HostCapture::ReadSystem(Document &doc)
@@ -475,7 +509,7 @@ void HostCapture::ReadDisks(Document &doc)
     const bool listed = Query("disks", W("ROOT\\Microsoft\\Windows\\Storage"),
                               W("SELECT Number, BusType, Size, FriendlyName, IsClustered, LogicalSectorSize FROM "
                                 "MSFT_Disk"),
-                              [&](IWbemClassObject *object) {
+                              [&](IWbemServices *, IWbemClassObject *object) {
                                   unsigned long long number = 0, bus = 0, size = 0, sector = 0;
                                   if (!PropertyNumber(object, W("Number"), &number) ||
                                       !PropertyNumber(object, W("Size"), &size) || number > 0xFFFF) {
@@ -558,12 +592,12 @@ void HostCapture::ReadVolumes(Document &doc)
     // file system, label, size and kind, by GUID path, from the storage namespace.
     struct Stored {
         std::string fileSystem, label;
-        unsigned long long size = 0, driveType = 0;
+        unsigned long long size = 0, driveType = 0, letter = 0;
     };
     std::vector<std::pair<std::string, Stored>> stored;
     Query("volumes", W("ROOT\\Microsoft\\Windows\\Storage"),
-          W("SELECT Path, FileSystem, FileSystemLabel, Size, DriveType FROM MSFT_Volume"),
-          [&](IWbemClassObject *object) {
+          W("SELECT Path, DriveLetter, FileSystem, FileSystemLabel, Size, DriveType FROM MSFT_Volume"),
+          [&](IWbemServices *, IWbemClassObject *object) {
               std::string path;
               Stored one;
               if (!PropertyText(object, W("Path"), &path))
@@ -572,6 +606,7 @@ void HostCapture::ReadVolumes(Document &doc)
               PropertyText(object, W("FileSystemLabel"), &one.label);
               PropertyNumber(object, W("Size"), &one.size);
               PropertyNumber(object, W("DriveType"), &one.driveType);
+              PropertyNumber(object, W("DriveLetter"), &one.letter);
               stored.emplace_back(path, one);
           });
     auto storedOf = [&](const std::string &path) -> const Stored * {
@@ -630,7 +665,10 @@ void HostCapture::ReadVolumes(Document &doc)
             volume["label"] = Utf8Of(label);
             volume["serialNumber"] = (unsigned long)serial;
         } else if (known != nullptr) {
-            // Not ready: the volume is offline; the storage namespace still knows it.
+            // Not ready: the volume is offline, and the mount manager lists no path for it;
+            // the storage namespace still knows it, and its drive letter.
+            if (known->letter >= 'A' && known->letter <= 'Z' && !volume.contains("driveLetter"))
+                volume["driveLetter"] = std::string(1, char(known->letter));
             volume["fileSystem"] = known->fileSystem;
             volume["label"] = known->label;
             volume["offline"] = true;
@@ -687,6 +725,270 @@ void HostCapture::ReadVolumes(Document &doc)
     doc["volumes"] = volumes;
 }
 
+void HostCapture::ReadComputerSystem(Document &doc)
+{
+    Document system = Document::object();
+    const bool read = Query("wmi", W("ROOT\\CIMV2"), W("SELECT Manufacturer, Model FROM Win32_ComputerSystem"),
+                            [&](IWbemServices *, IWbemClassObject *object) {
+                                std::string text;
+                                if (PropertyText(object, W("Manufacturer"), &text))
+                                    system["manufacturer"] = text;
+                                if (PropertyText(object, W("Model"), &text))
+                                    system["model"] = text;
+                            });
+    if (read)
+        doc["wmi"] = {{"computerSystem", system}};
+}
+
+void HostCapture::ReadNetwork(Document &doc)
+{
+    // Every adapter, physical or not, then each one's configuration by its index.
+    Document adapters = Document::array();
+    bool read = Query("network", W("ROOT\\CIMV2"),
+                      W("SELECT Index, PhysicalAdapter, AdapterType, MACAddress, ProductName FROM Win32_NetworkAdapter"),
+                      [&](IWbemServices *, IWbemClassObject *object) {
+                          unsigned long long index = 0;
+                          if (!PropertyNumber(object, W("Index"), &index)) {
+                              NoteValue("network", "Win32_NetworkAdapter", "an adapter without an index");
+                              return;
+                          }
+                          Document adapter = {{"deviceId", index}};
+                          bool physical = true;
+                          if (PropertyBool(object, W("PhysicalAdapter"), &physical))
+                              adapter["physical"] = physical;
+                          std::string text;
+                          if (PropertyText(object, W("AdapterType"), &text))
+                              adapter["adapterType"] = text;
+                          if (PropertyText(object, W("MACAddress"), &text))
+                              adapter["macAddress"] = text;
+                          if (PropertyText(object, W("ProductName"), &text))
+                              adapter["productName"] = text;
+                          adapters.push_back(adapter);
+                      });
+    read = read && Query("network", W("ROOT\\CIMV2"),
+                         W("SELECT Index, DHCPEnabled, DHCPServer, IPAddress, IPSubnet, DefaultIPGateway FROM "
+                           "Win32_NetworkAdapterConfiguration"),
+                         [&](IWbemServices *, IWbemClassObject *object) {
+                             unsigned long long index = 0;
+                             if (!PropertyNumber(object, W("Index"), &index))
+                                 return;
+                             for (Document &adapter : adapters) {
+                                 if (adapter["deviceId"].get<unsigned long long>() != index)
+                                     continue;
+                                 bool dhcp = false;
+                                 if (PropertyBool(object, W("DHCPEnabled"), &dhcp))
+                                     adapter["dhcpEnabled"] = dhcp;
+                                 std::string server;
+                                 if (PropertyText(object, W("DHCPServer"), &server))
+                                     adapter["dhcpServer"] = server;
+                                 Document list;
+                                 if (PropertyStrings(object, W("IPAddress"), &list))
+                                     adapter["ipAddress"] = list;
+                                 if (PropertyStrings(object, W("IPSubnet"), &list))
+                                     adapter["ipSubnet"] = list;
+                                 if (PropertyStrings(object, W("DefaultIPGateway"), &list))
+                                     adapter["defaultIPGateway"] = list;
+                             }
+                         });
+    if (read)
+        doc["network"] = {{"adapters", adapters}};
+}
+
+void HostCapture::ReadStoragePools(Document &doc)
+{
+    const WCHAR *const storage = W("ROOT\\Microsoft\\Windows\\Storage");
+    struct Pool {
+        std::string objectId;
+        Document described;
+    };
+    std::vector<Pool> pools;
+    bool read = Query("storagePools", storage, W("SELECT ObjectId, FriendlyName, IsPrimordial FROM MSFT_StoragePool"),
+                      [&](IWbemServices *, IWbemClassObject *object) {
+                          bool primordial = false;
+                          Pool pool;
+                          if (!PropertyBool(object, W("IsPrimordial"), &primordial) || primordial ||
+                              !PropertyText(object, W("ObjectId"), &pool.objectId))
+                              return;  // the primordial pool is made from the disks
+                          std::string name;
+                          pool.described = {{"friendlyName", PropertyText(object, W("FriendlyName"), &name)
+                                                                 ? name
+                                                                 : std::string("Pool")},
+                                            {"physicalDisks", Document::array()},
+                                            {"virtualDisks", Document::array()}};
+                          pools.push_back(pool);
+                      });
+    // Each association names a pool and a disk; the disk is followed to read it.
+    bool broken = false;
+    auto poolOf = [&](IWbemServices *services, IWbemClassObject *link) -> Pool * {
+        ComRef<IWbemClassObject> target;
+        std::string objectId;
+        if (!Follow(services, link, W("StoragePool"), target) || !PropertyText(target.get(), W("ObjectId"), &objectId)) {
+            broken = true;
+            return nullptr;
+        }
+        for (Pool &pool : pools)
+            if (pool.objectId == objectId)
+                return &pool;
+        return nullptr;  // the primordial pool
+    };
+    read = read && Query("storagePools", storage, W("SELECT * FROM MSFT_StoragePoolToPhysicalDisk"),
+                         [&](IWbemServices *services, IWbemClassObject *link) {
+                             Pool *pool = poolOf(services, link);
+                             ComRef<IWbemClassObject> disk;
+                             std::string deviceId, name;
+                             unsigned long long bus = 10, size = 0;
+                             if (pool == nullptr)
+                                 return;
+                             if (!Follow(services, link, W("PhysicalDisk"), disk) ||
+                                 !PropertyText(disk.get(), W("DeviceId"), &deviceId) ||
+                                 deviceId.find_first_not_of("0123456789") != std::string::npos || deviceId.empty() ||
+                                 deviceId.size() > 9) {
+                                 broken = true;
+                                 return;
+                             }
+                             const unsigned long number = std::stoul(deviceId);
+                             // A disk Windows lists is named by its number; one only the pool
+                             // holds is described whole.
+                             if (std::find(diskNumbers_.begin(), diskNumbers_.end(), number) != diskNumbers_.end()) {
+                                 pool->described["physicalDisks"].push_back(number);
+                                 return;
+                             }
+                             Document described = {{"deviceId", number}};
+                             if (PropertyText(disk.get(), W("FriendlyName"), &name))
+                                 described["friendlyName"] = name;
+                             if (PropertyNumber(disk.get(), W("BusType"), &bus))
+                                 described["busType"] = bus;
+                             if (PropertyNumber(disk.get(), W("Size"), &size))
+                                 described["size"] = size;
+                             pool->described["physicalDisks"].push_back(described);
+                         });
+    read = read && Query("storagePools", storage, W("SELECT * FROM MSFT_StoragePoolToVirtualDisk"),
+                         [&](IWbemServices *services, IWbemClassObject *link) {
+                             Pool *pool = poolOf(services, link);
+                             ComRef<IWbemClassObject> disk;
+                             if (pool == nullptr)
+                                 return;
+                             if (!Follow(services, link, W("VirtualDisk"), disk)) {
+                                 broken = true;
+                                 return;
+                             }
+                             Document described = Document::object();
+                             std::string text;
+                             unsigned long long provisioning = 0, size = 0;
+                             if (PropertyText(disk.get(), W("FriendlyName"), &text))
+                                 described["friendlyName"] = text;
+                             if (PropertyText(disk.get(), W("ResiliencySettingName"), &text))
+                                 described["resiliency"] = text;
+                             if (PropertyNumber(disk.get(), W("ProvisioningType"), &provisioning))
+                                 described["provisioning"] = provisioning == 1 ? "thin" : "fixed";
+                             if (PropertyNumber(disk.get(), W("Size"), &size))
+                                 described["size"] = size;
+                             pool->described["virtualDisks"].push_back(described);
+                         });
+    if (broken) {
+        NoteValue("storagePools", "IWbemServices::GetObject",
+                  "a storage pool's disk could not be followed from its association");
+        return;
+    }
+    if (!read)
+        return;
+    Document described = Document::array();
+    for (const Pool &pool : pools)
+        described.push_back(pool.described);
+    doc["storagePools"] = described;
+}
+
+void HostCapture::ReadCluster(Document &doc)
+{
+    // A node has the cluster database loaded at HKLM\Cluster, as the library tests it.
+    HKEY opened = NULL;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, W("Cluster"), 0, KEY_QUERY_VALUE, &opened);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return;  // not a cluster node
+    if (status != ERROR_SUCCESS) {
+        NoteWin32("cluster", "RegOpenKeyExW HKEY_LOCAL_MACHINE\\Cluster", DWORD(status), "the cluster");
+        return;
+    }
+    std::unique_ptr<HKEY__, LONG (WINAPI *)(HKEY)> key(opened, RegCloseKey);
+    Document cluster = Document::object();
+    std::vector<WCHAR> name(256, 0);
+    DWORD type = REG_NONE, size = DWORD(name.size() * sizeof(WCHAR));
+    status = RegQueryValueExW(key.get(), W("ClusterName"), NULL, &type, reinterpret_cast<BYTE *>(name.data()), &size);
+    if (status == ERROR_SUCCESS && type == REG_SZ)
+        cluster["name"] = Utf8Of(name.data());
+    else if (status != ERROR_FILE_NOT_FOUND)
+        NoteWin32("cluster.name", "RegQueryValueExW HKEY_LOCAL_MACHINE\\Cluster\\ClusterName",
+                  DWORD(status == ERROR_SUCCESS ? ERROR_INVALID_DATA : status), "the cluster's name");
+
+    static const char *const kStates[] = {"unknown", "up", "down", "paused", "joining"};
+    Document nodes = Document::array();
+    const WCHAR *const clusterNamespace = W("ROOT\\MSCLUSTER");
+    bool read = Query("cluster", clusterNamespace, W("SELECT Name, State FROM MSCluster_Node"),
+                      [&](IWbemServices *, IWbemClassObject *object) {
+                          std::string node;
+                          unsigned long long state = 0;
+                          if (!PropertyText(object, W("Name"), &node))
+                              return;
+                          ScopedVariant raw;
+                          // State is -1 (unknown) to 3 (joining).
+                          if (SUCCEEDED(object->Get(W("State"), 0, raw.get(), NULL, NULL)) && V_VT(raw.get()) == VT_I4 &&
+                              V_I4(raw.get()) >= -1 && V_I4(raw.get()) <= 3)
+                              state = (unsigned long long)(V_I4(raw.get()) + 1);
+                          nodes.push_back({{"name", node}, {"state", kStates[state]}});
+                      });
+    Document volumes = Document::array();
+    std::vector<std::string> csvNames;
+    read = read && Query("cluster", clusterNamespace,
+                         W("SELECT Name, VolumeName, FaultState FROM MSCluster_ClusterSharedVolume"),
+                         [&](IWbemServices *, IWbemClassObject *object) {
+                             std::string csvName, volumeName;
+                             unsigned long long faultState = 0;
+                             if (!PropertyText(object, W("Name"), &csvName))
+                                 return;
+                             Document csv = {{"name", csvName}};
+                             // The volume by its GUID: the volume name given, or the volume
+                             // mounted at the folder given.
+                             wstr wide, guidPath;
+                             if (PropertyText(object, W("VolumeName"), &volumeName) && Utf8ToWide(volumeName, &wide)) {
+                                 if (!wide.empty() && wide.back() != W('\\'))
+                                     wide.push_back(W('\\'));
+                                 WCHAR found[MAX_PATH + 1] = {};
+                                 if (wide.find(W("\\\\?\\Volume{")) == 0)
+                                     guidPath = wide;
+                                 else if (GetVolumeNameForVolumeMountPointW(wide.c_str(), found, MAX_PATH + 1))
+                                     guidPath = found;
+                             }
+                             const size_t open = guidPath.find(W('{')), close = guidPath.find(W('}'));
+                             if (open != wstr::npos && close != wstr::npos && close > open) {
+                                 std::string guid = Shown(guidPath.substr(open + 1, close - open - 1));
+                                 for (char &c : guid)
+                                     c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+                                 csv["volume"] = guid;
+                             }
+                             if (PropertyNumber(object, W("FaultState"), &faultState))
+                                 csv["faultState"] = faultState;
+                             volumes.push_back(csv);
+                             csvNames.push_back(csvName);
+                         });
+    // The coordinator of each, as the library asks for it.
+    for (size_t i = 0; read && i < csvNames.size(); ++i) {
+        wstr query;
+        Utf8ToWide("ASSOCIATORS OF {MSCluster_ClusterSharedVolume.Name='" + csvNames[i] +
+                       "'} WHERE ResultClass = MSCluster_Node",
+                   &query);
+        read = Query("cluster", clusterNamespace, query.c_str(), [&](IWbemServices *, IWbemClassObject *object) {
+            std::string owner;
+            if (!volumes[i].contains("owner") && PropertyText(object, W("Name"), &owner))
+                volumes[i]["owner"] = owner;
+        });
+    }
+    if (!read)
+        return;
+    cluster["nodes"] = nodes;
+    cluster["sharedVolumes"] = volumes;
+    doc["cluster"] = cluster;
+}
+
 Document HostCapture::Run()
 {
     Document doc = Document::object();
@@ -699,6 +1001,11 @@ Document HostCapture::Run()
         ReadVolumes(doc);
     else
         NoteValue("volumes", "MSFT_Disk", "the volumes lie on disks that could not be described");
+    ReadComputerSystem(doc);
+    ReadNetwork(doc);
+    if (doc.contains("disks"))
+        ReadStoragePools(doc);
+    ReadCluster(doc);
     if (!notes_.empty())
         doc["captureNotes"] = notes_;
     return doc;
