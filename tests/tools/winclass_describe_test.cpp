@@ -1,0 +1,254 @@
+// winclass describe-host: the capture of every described host loads as the same host
+// (what the capture reads compared field by field with the loaded original); a call that
+// fails leaves its section out, is noted, and the document still loads; an unwritable --to
+// and a description of an unknown version are refused in one line.
+#include "commandtest.h"
+#include "commands.h"
+#include "output.h"
+
+#include <winsim/wmi.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <string>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+winsim::Host LoadDescribed(const std::string &nameOrFile)
+{
+    return nameOrFile.find('/') == std::string::npos ? winsim::ParseHost(winsim::EmbeddedHostJson(nameOrFile))
+                                                     : winsim::LoadHostFile(nameOrFile);
+}
+
+// describe-host on the current host, into a file; the exit code and the document.
+int Capture(const std::string &label, json *doc)
+{
+    const fs::path folder = commandtest::Fresh("describe-" + label);
+    fs::create_directories(folder);
+    winclass::Output output(false);
+    winclass::DescribeOptions options;
+    options.to = (folder / "host.json").string();
+    const int exitCode = winclass::RunDescribeHost(options, output);
+    *doc = json::parse(commandtest::ReadAll(options.to));
+    return exitCode;
+}
+
+void ExpectSameDisks(const winsim::Host &original, const winsim::Host &captured)
+{
+    ASSERT_EQ(captured.disks.size(), original.disks.size());
+    for (size_t i = 0; i < original.disks.size(); ++i) {
+        const winsim::Disk &a = original.disks[i], &b = captured.disks[i];
+        SCOPED_TRACE("disk " + std::to_string(a.number));
+        EXPECT_EQ(b.number, a.number);
+        EXPECT_EQ(b.busType, a.busType);
+        EXPECT_EQ(b.size, a.size);
+        EXPECT_EQ(b.bytesPerSector, a.bytesPerSector);
+        EXPECT_EQ(b.style, a.style);
+        EXPECT_TRUE(IsEqualGUID(b.diskId, a.diskId));
+        EXPECT_EQ(b.signature, a.signature);
+        EXPECT_EQ(b.clustered, a.clustered);
+        EXPECT_EQ(b.friendlyName, a.friendlyName);
+        ASSERT_EQ(b.partitions.size(), a.partitions.size());
+        for (size_t j = 0; j < a.partitions.size(); ++j) {
+            const winsim::Partition &p = a.partitions[j], &q = b.partitions[j];
+            SCOPED_TRACE("partition " + std::to_string(p.number));
+            EXPECT_EQ(q.number, p.number);
+            EXPECT_EQ(q.offset, p.offset);
+            EXPECT_EQ(q.length, p.length);
+            EXPECT_TRUE(IsEqualGUID(q.gptType, p.gptType));
+            EXPECT_EQ(q.mbrType, p.mbrType);
+            EXPECT_EQ(q.name, p.name);
+            EXPECT_EQ(q.bootIndicator, p.bootIndicator);
+        }
+    }
+}
+
+void ExpectSameVolumes(const winsim::Host &original, const winsim::Host &captured)
+{
+    ASSERT_EQ(captured.volumes.size(), original.volumes.size());
+    for (size_t i = 0; i < original.volumes.size(); ++i) {
+        const winsim::Volume &a = original.volumes[i], &b = captured.volumes[i];
+        SCOPED_TRACE(std::string(a.guidPath.begin(), a.guidPath.end()));
+        EXPECT_EQ(b.guidPath, a.guidPath);
+        EXPECT_EQ(b.driveLetter, a.driveLetter);
+        // An offline volume has no mount paths to read.
+        if (!a.offline) {
+            EXPECT_EQ(b.mountFolders, a.mountFolders);
+        }
+        EXPECT_EQ(b.fileSystem, a.fileSystem);
+        EXPECT_EQ(b.label, a.label);
+        EXPECT_EQ(b.size, a.size);
+        if (!a.offline) {
+            EXPECT_EQ(b.serialNumber, a.serialNumber);
+        }
+        EXPECT_EQ(b.kind, a.kind);
+        EXPECT_EQ(b.offline, a.offline);
+        EXPECT_EQ(b.csv, a.csv);
+        ASSERT_EQ(b.extents.size(), a.extents.size());
+        for (size_t j = 0; j < a.extents.size(); ++j) {
+            EXPECT_EQ(b.extents[j].disk, a.extents[j].disk);
+            EXPECT_EQ(b.extents[j].offset, a.extents[j].offset);
+            EXPECT_EQ(b.extents[j].length, a.extents[j].length);
+        }
+    }
+}
+
+TEST(WinclassDescribeHost, TheCaptureLoadsAsTheSameHost)
+{
+    const std::string tests = std::string(TV_SOURCE_DIR) + "/tests/";
+    for (const std::string &host :
+         {std::string("default"), std::string("cluster-node"), std::string("cluster-three"), std::string("hyperv-host"),
+          std::string("spaces-boot"), std::string("dynamic-pack"), tests + "host/hosts/dynamic-mount.json",
+          tests + "tools/hosts/desktop-with-client.json"}) {
+        SCOPED_TRACE(host);
+        const winsim::Host original = LoadDescribed(host);
+        winsim::ReplaceHost(LoadDescribed(host));
+        json doc;
+        ASSERT_EQ(Capture("same", &doc), winclass::kExitSuccess) << doc.value("captureNotes", json()).dump();
+        EXPECT_EQ(doc["formatVersion"], winsim::kHostFormatVersion);
+        const winsim::Host captured = winsim::ParseHost(doc.dump());
+
+        EXPECT_EQ(captured.os.major, original.os.major);
+        EXPECT_EQ(captured.os.minor, original.os.minor);
+        EXPECT_EQ(captured.os.build, original.os.build);
+        EXPECT_EQ(captured.os.server, original.os.server);
+        EXPECT_EQ(captured.firmware, original.firmware);
+        EXPECT_EQ(captured.hostName, original.hostName);
+        EXPECT_EQ(captured.domain, original.domain);
+        EXPECT_EQ(captured.ansiCodePage, original.ansiCodePage);
+        // The client's settings, each with its type and bytes.
+        ASSERT_EQ(captured.registry.size(), original.registry.size());
+        for (const winsim::RegistryValue &value : original.registry) {
+            const auto found = std::find_if(captured.registry.begin(), captured.registry.end(), [&](const auto &v) {
+                return v.key == value.key && v.name == value.name;
+            });
+            ASSERT_NE(found, captured.registry.end()) << std::string(value.name.begin(), value.name.end());
+            EXPECT_EQ(found->type, value.type);
+            EXPECT_EQ(found->data, value.data);
+        }
+        for (const auto &variable : original.environment) {
+            const auto found = std::find(captured.environment.begin(), captured.environment.end(), variable);
+            EXPECT_NE(found, captured.environment.end()) << std::string(variable.first.begin(), variable.first.end());
+        }
+        ExpectSameDisks(original, captured);
+        ExpectSameVolumes(original, captured);
+        EXPECT_EQ(captured.sections.count("cluster"), original.sections.count("cluster"));
+    }
+}
+
+// A failed call: its section is left out and noted with the call and HRESULT; the rest is
+// written, and the document loads.
+TEST(WinclassDescribeHost, AFailedCallLeavesItsSectionOutAndTheDocumentLoads)
+{
+    const struct {
+        const char *what;
+        const char *host;
+        std::function<void()> inject;
+        std::vector<const char *> absent;  // JSON pointers
+        const char *call;                  // how the note begins
+        const char *hresult;
+    } cases[] = {
+        {"version", "default", [] { winsim::InjectError("GetVersionExW", u"", ERROR_ACCESS_DENIED); }, {"/os"},
+         "GetVersionExW", "0x80070005"},
+        {"firmware", "default", [] { winsim::InjectError("GetFirmwareType", u"", ERROR_INVALID_FUNCTION); },
+         {"/firmware"}, "GetFirmwareType", "0x80070001"},
+        {"storage namespace", "spaces-boot",
+         [] {
+             winsim::InjectWmiFault({winsim::WmiFaultPoint::Connect, u"ROOT\\Microsoft\\Windows\\Storage",
+                                     HRESULT(0x8004100E)});
+         },
+         {"/disks", "/volumes", "/storagePools"}, "ConnectServer ROOT\\Microsoft\\Windows\\Storage", "0x8004100e"},
+        {"one disk's layout", "default",
+         [] { winsim::InjectError("DeviceIoControl", u"\\\\.\\PhysicalDrive1", ERROR_ACCESS_DENIED, false); },
+         {"/disks/5"}, "DeviceIoControl IOCTL_DISK_GET_DRIVE_LAYOUT_EX", "0x80070005"},
+        {"the volume list", "default", [] { winsim::InjectError("FindFirstVolumeW", u"", ERROR_ACCESS_DENIED); },
+         {"/volumes"}, "FindFirstVolumeW", "0x80070005"},
+        {"the cluster's nodes", "cluster-node",
+         [] { winsim::InjectWmiFault({winsim::WmiFaultPoint::Query, u"MSCluster_Node", HRESULT(0x80041010)}); },
+         {"/cluster"}, "ExecQuery SELECT Name, State FROM MSCluster_Node", "0x80041010"},
+        {"the adapters' configurations", "default",
+         [] {
+             winsim::InjectWmiFault({winsim::WmiFaultPoint::Query, u"Win32_NetworkAdapterConfiguration",
+                                     HRESULT(0x80041003)});
+         },
+         {"/network"}, "ExecQuery SELECT Index, DHCPEnabled", "0x80041003"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        commandtest::UseHost(c.host);
+        winsim::ClearFaults();
+        c.inject();
+        json doc;
+        const int exitCode = Capture("fault", &doc);
+        winsim::ClearFaults();
+        winsim::ResetWmi();
+        EXPECT_EQ(exitCode, winclass::kExitWarnings);
+        for (const char *pointer : c.absent)
+            EXPECT_FALSE(doc.contains(json::json_pointer(pointer))) << pointer;
+        EXPECT_TRUE(doc.contains("hostName") && doc.contains("environment")) << "the rest is still written";
+        ASSERT_TRUE(doc.contains("captureNotes"));
+        const json &note = doc["captureNotes"][0];
+        EXPECT_EQ(note["call"].get<std::string>().rfind(c.call, 0), 0u) << note.dump();
+        EXPECT_EQ(note["hresult"], std::string(c.hresult)) << note.dump();
+        EXPECT_NO_THROW(winsim::ParseHost(doc.dump()));
+    }
+}
+
+// A disk whose layout cannot be read takes the volumes on it along, and a mount folder
+// on a volume left out is dropped: what is written still loads.
+TEST(WinclassDescribeHost, VolumesOnADiskLeftOutGoWithIt)
+{
+    commandtest::UseHost("default");
+    winsim::InjectError("DeviceIoControl", u"\\\\.\\PhysicalDrive1", ERROR_ACCESS_DENIED, false);
+    json doc;
+    Capture("disk-left-out", &doc);
+    winsim::ClearFaults();
+    const winsim::Host captured = winsim::ParseHost(doc.dump());
+    EXPECT_EQ(captured.FindDisk(1), nullptr);
+    EXPECT_NE(captured.FindDisk(2), nullptr);
+    for (const winsim::Volume &volume : captured.volumes) {
+        for (const winsim::Extent &extent : volume.extents)
+            EXPECT_NE(extent.disk, 1u);
+        EXPECT_NE(volume.driveLetter, u'D');
+    }
+}
+
+// The program end to end: what is refused, in one line, with its exit code.
+TEST(WinclassDescribeHost, RefusalsAreOneLineWithTheirExitCode)
+{
+    const fs::path folder = commandtest::Fresh("describe-refusals");
+    fs::create_directories(folder);
+    json newer = json::parse(winsim::EmbeddedHostJson("default"));
+    newer["formatVersion"] = 2;
+    std::ofstream(folder / "newer.json") << newer.dump();
+    const struct {
+        std::string arguments;
+        int exitCode;
+        const char *error;
+    } cases[] = {
+        {"--host " + (folder / "newer.json").string() + " volumes", winclass::kExitHostNotLoaded,
+         "formatVersion: unknown version 2 (this loader reads version 1, or a description without the field)"},
+        {"--host default describe-host --to no/such/folder/host.json", winclass::kExitBadInput,
+         "no/such/folder/host.json: the host description cannot be written: "},
+        {"--host default --json describe-host --to written.json", winclass::kExitSuccess, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const commandtest::ProgramRun run = commandtest::RunProgram(c.arguments, folder / "run");
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        if (c.exitCode == winclass::kExitSuccess) {
+            EXPECT_EQ(run.out, "") << "--json adds no second document";
+            EXPECT_NO_THROW(winsim::LoadHostFile((folder / "run" / "written.json").string()));
+            continue;
+        }
+        EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+}
+
+} // namespace
