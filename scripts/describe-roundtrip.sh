@@ -20,14 +20,14 @@ fi
 # The commands whose every input the capture reads. Each is run with --json.
 covered=(
   "volumes" "csv list"
+  "writers --save-type 0" "writers --save-type 1" "writers --save-type 2" "critical-volumes"
   # In a folder of its own: the library's scratch folder has a fresh GUID in its name.
   'sysinfo --to C:\'
 )
 # The commands the capture does not serve yet: their sections (the writers, SQL Server
 # instances, files) are not read. Listed, never silently skipped.
 not_covered=(
-  "writers --save-type 0" "writers --save-type 1" "writers --save-type 2"
-  "critical-volumes" "backup --dry-run --save-type 1"
+  "backup --dry-run --save-type 1"
 )
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/h-describe-roundtrip.XXXXXX")

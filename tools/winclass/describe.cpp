@@ -14,10 +14,14 @@
 #include <libwinclass/wmi.h>
 #include <libwinclass/wmi/comref.h>
 #include <libtlv/settings.h>
+#include <vssrequester/vsscr.h>
 #include <liblocal/vostrings.h>
 
 #include <comdef.h>
 #include <comutil.h>
+#include <ole2.h>
+// ADO's Recordset with 64-bit counts, as the library's database policy uses it.
+#include <adoint_backcompat.h>
 #include <winioctl.h>
 
 #include <algorithm>
@@ -138,6 +142,11 @@ private:
     void ReadNetwork(Document &doc);
     void ReadStoragePools(Document &doc);
     void ReadCluster(Document &doc);
+    void ReadWriters(Document &doc);
+    void ReadWriterVariables(Document &doc);
+    void ReadSqlServer(Document &doc, const std::vector<wstr> &instances);
+
+    std::vector<wstr> sqlInstances_;  // the database writer's instances, by logical path
 
     Output &output_;
     Document notes_ = Document::array();
@@ -989,6 +998,301 @@ void HostCapture::ReadCluster(Document &doc)
     doc["cluster"] = cluster;
 }
 
+struct EnumName {
+    int value;
+    const char *name;
+};
+const EnumName kUsageTypes[] = {{VSS_UT_BOOTABLESYSTEMSTATE, "VSS_UT_BOOTABLESYSTEMSTATE"},
+                                {VSS_UT_SYSTEMSERVICE, "VSS_UT_SYSTEMSERVICE"},
+                                {VSS_UT_USERDATA, "VSS_UT_USERDATA"},
+                                {VSS_UT_OTHER, "VSS_UT_OTHER"}};
+const EnumName kSourceTypes[] = {{VSS_ST_TRANSACTEDDB, "VSS_ST_TRANSACTEDDB"},
+                                 {VSS_ST_NONTRANSACTEDDB, "VSS_ST_NONTRANSACTEDDB"},
+                                 {VSS_ST_OTHER, "VSS_ST_OTHER"}};
+const EnumName kRestoreMethods[] = {{VSS_RME_RESTORE_IF_NOT_THERE, "VSS_RME_RESTORE_IF_NOT_THERE"},
+                                    {VSS_RME_RESTORE_IF_CAN_REPLACE, "VSS_RME_RESTORE_IF_CAN_REPLACE"},
+                                    {VSS_RME_STOP_RESTORE_START, "VSS_RME_STOP_RESTORE_START"},
+                                    {VSS_RME_RESTORE_TO_ALTERNATE_LOCATION, "VSS_RME_RESTORE_TO_ALTERNATE_LOCATION"},
+                                    {VSS_RME_RESTORE_AT_REBOOT, "VSS_RME_RESTORE_AT_REBOOT"},
+                                    {VSS_RME_RESTORE_AT_REBOOT_IF_CANNOT_REPLACE,
+                                     "VSS_RME_RESTORE_AT_REBOOT_IF_CANNOT_REPLACE"},
+                                    {VSS_RME_CUSTOM, "VSS_RME_CUSTOM"},
+                                    {VSS_RME_RESTORE_STOP_START, "VSS_RME_RESTORE_STOP_START"}};
+const EnumName kWriterRestores[] = {{VSS_WRE_NEVER, "VSS_WRE_NEVER"},
+                                    {VSS_WRE_IF_REPLACE_FAILS, "VSS_WRE_IF_REPLACE_FAILS"},
+                                    {VSS_WRE_ALWAYS, "VSS_WRE_ALWAYS"}};
+const EnumName kComponentTypes[] = {{VSS_CT_DATABASE, "VSS_CT_DATABASE"}, {VSS_CT_FILEGROUP, "VSS_CT_FILEGROUP"}};
+
+template <size_t N>
+const char *EnumText(const EnumName (&names)[N], int value)
+{
+    for (const EnumName &entry : names)
+        if (entry.value == value)
+            return entry.name;
+    return nullptr;
+}
+
+std::string GuidBraceless(const GUID &guid) { return GuidText(guid); }
+
+Document FileList(const CVssWriterFileList &files, const char *alternateField)
+{
+    Document list = Document::array();
+    for (const auto &file : files) {
+        Document one = {{"path", Shown(file->path)}, {"filespec", Shown(file->fileSpec)}};
+        if (file->recursive)
+            one["recursive"] = true;
+        if (!file->alternateLocation.empty())
+            one[alternateField] = Shown(file->alternateLocation);
+        list.push_back(one);
+    }
+    return list;
+}
+
+// COM for the requester's session, balanced on every path.
+class ComApartment {
+public:
+    ComApartment() : result_(CoInitializeEx(NULL, COINIT_MULTITHREADED)) {}
+    ~ComApartment()
+    {
+        if (SUCCEEDED(result_))
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment &) = delete;
+    ComApartment &operator=(const ComApartment &) = delete;
+    HRESULT Result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
+
+// The database writer, whose instances the library's promotion policy asks for their version.
+const GUID kDatabaseWriter = {0xa65faa63, 0x5ea8, 0x4ebc, {0x9d, 0xbd, 0xa0, 0xc4, 0xdb, 0x26, 0x91, 0x2a}};
+
+void HostCapture::ReadWriters(Document &doc)
+{
+    // The writers' metadata through the common requester, in a backup session opened as
+    // the library opens it; no snapshot is made.
+    ComApartment apartment;
+    if (FAILED(apartment.Result()) && apartment.Result() != RPC_E_CHANGED_MODE) {
+        Note("writers", "CoInitializeEx", apartment.Result(), "the VSS writers");
+        return;
+    }
+    const HRESULT security = CoInitializeSecurity(NULL, -1, NULL, NULL, RPC_C_AUTHN_LEVEL_CONNECT,
+                                                  RPC_C_IMP_LEVEL_IMPERSONATE, NULL, EOAC_STATIC_CLOAKING, NULL);
+    if (FAILED(security) && security != RPC_E_TOO_LATE) {
+        Note("writers", "CoInitializeSecurity", security, "the VSS writers");
+        return;
+    }
+    CVssCr *requester = CVssCr::Instance();
+    struct Ending {
+        CVssCr *requester;
+        ~Ending() { requester->UnInitialize(); }
+    } ending{requester};
+    HRESULT hr = HRESULT(requester->InitializeForBackup(VSSCR_OPERATION_DEFAULT, wstr(), true, true, VSS_BT_FULL,
+                                                         VSS_CTX_BACKUP, false, false));
+    if (FAILED(hr)) {
+        Note("writers", "InitializeForBackup", hr, "the VSS writers");
+        return;
+    }
+    CVssCrWriterList writers;
+    hr = HRESULT(requester->GetWriters(writers));
+    if (FAILED(hr)) {
+        Note("writers", "GetWriters", hr, "the VSS writers");
+        return;
+    }
+    Document list = Document::array();
+    for (const auto &writer : writers) {
+        Document one = {{"name", Shown(writer->name)},
+                        {"id", GuidBraceless(writer->writerId)},
+                        {"instanceId", GuidBraceless(writer->instanceId)}};
+        if (!writer->instanceName.empty())
+            one["instanceName"] = Shown(writer->instanceName);
+        if (const char *usage = EnumText(kUsageTypes, writer->usageType))
+            one["usage"] = usage;
+        if (const char *source = EnumText(kSourceTypes, writer->sourceType))
+            one["source"] = source;
+        if (const char *method = EnumText(kRestoreMethods, writer->restoreMethod))
+            one["restoreMethod"] = method;
+        if (!writer->restoreService.empty())
+            one["restoreService"] = Shown(writer->restoreService);
+        if (!writer->restoreUserProcedure.empty())
+            one["userProcedure"] = Shown(writer->restoreUserProcedure);
+        if (const char *restore = EnumText(kWriterRestores, writer->writerRestore))
+            one["writerRestore"] = restore;
+        if (writer->rebootRequired)
+            one["rebootRequired"] = true;
+        if (!writer->alternateLocationMappings.empty())
+            one["alternateLocations"] = FileList(writer->alternateLocationMappings, "destination");
+        if (!writer->excludeFiles.empty())
+            one["excludeFiles"] = FileList(writer->excludeFiles, "alternateLocation");
+        Document components = Document::array();
+        bool complete = true;
+        for (const auto &component : writer->components) {
+            const char *type = EnumText(kComponentTypes, component->componentType);
+            if (type == nullptr) {
+                complete = false;
+                break;
+            }
+            Document c = {{"type", type}};
+            if (!component->logicalPath.empty())
+                c["logicalPath"] = Shown(component->logicalPath);
+            c["name"] = Shown(component->name);
+            if (!component->caption.empty())
+                c["caption"] = Shown(component->caption);
+            if (component->componentFlags != 0)
+                c["flags"] = (unsigned long)component->componentFlags;
+            if (component->notSelectable)
+                c["selectable"] = false;
+            if (component->selectableForRestore)
+                c["selectableForRestore"] = true;
+            if (!component->files.empty())
+                c["files"] = FileList(component->files, "alternateLocation");
+            if (!component->databaseFiles.empty())
+                c["databaseFiles"] = FileList(component->databaseFiles, "alternateLocation");
+            if (!component->databaseLogFiles.empty())
+                c["logFiles"] = FileList(component->databaseLogFiles, "alternateLocation");
+            components.push_back(c);
+        }
+        if (!complete) {
+            NoteValue("writers", "GetWriters", "the writer " + Shown(writer->name) +
+                                                   " has a component of an unknown type");
+            continue;
+        }
+        if (!components.empty())
+            one["components"] = components;
+        list.push_back(one);
+        // The database writer's components name their instances: the policy asks each.
+        if (IsEqualGUID(writer->writerId, kDatabaseWriter)) {
+            for (const auto &component : writer->components)
+                if (!component->logicalPath.empty() &&
+                    std::find(sqlInstances_.begin(), sqlInstances_.end(), component->logicalPath) == sqlInstances_.end())
+                    sqlInstances_.push_back(component->logicalPath);
+        }
+    }
+    doc["writers"] = list;
+}
+
+// ADO's Recordset class and its _Recordset interface (64-bit counts).
+const CLSID kRecordsetClass = {0x00000535, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x6d, 0x2e, 0xa4}};
+const IID kRecordsetInterface = {0x00000556, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x6d, 0x2e, 0xa4}};
+// The login the instance refused (DB_SEC_E_AUTH_FAILED); E_FAIL: no such server.
+const HRESULT kLoginRefused = HRESULT(0x80040E4D);
+
+VARIANT BorrowedText(const _bstr_t &text)
+{
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_BSTR;
+    V_BSTR(&value) = static_cast<BSTR>(static_cast<WCHAR *>(text));
+    return value;
+}
+
+// SELECT @@VERSION on the instance, connected as the library's database policy connects.
+HRESULT InstanceVersion(const wstr &instance, std::string *version)
+{
+    ComRef<IUnknown> unknown;
+    ComRef<_Recordset> recordset;
+    HRESULT hr = CoCreateInstance(kRecordsetClass, NULL, CLSCTX_ALL, IID_IUnknown,
+                                  reinterpret_cast<void **>(unknown.out()));
+    if (SUCCEEDED(hr))
+        hr = OleRun(unknown.get());
+    if (SUCCEEDED(hr))
+        hr = unknown->QueryInterface(kRecordsetInterface, reinterpret_cast<void **>(recordset.out()));
+    if (FAILED(hr))
+        return hr;
+    const _bstr_t connection = _bstr_t(W("Provider=SQLOLEDB;Data source=\"")) + _bstr_t(instance.c_str()) +
+                               _bstr_t(W("\";Trusted_Connection=yes;"));
+    const _bstr_t query(W("SELECT @@VERSION"));
+    hr = recordset->Open(BorrowedText(query), BorrowedText(connection), adOpenStatic, adLockReadOnly, adCmdText);
+    if (FAILED(hr))
+        return hr;
+    VARIANT_BOOL atEnd = VARIANT_TRUE;
+    hr = recordset->get_EOF(&atEnd);
+    if (SUCCEEDED(hr) && atEnd == VARIANT_FALSE) {
+        ComRef<ADOFields> fields;
+        ComRef<ADOField> field;
+        VARIANT first;
+        VariantInit(&first);
+        V_VT(&first) = VT_I2;
+        V_I2(&first) = 0;
+        ScopedVariant value, text;
+        hr = recordset->get_Fields(fields.out());
+        if (SUCCEEDED(hr))
+            hr = fields->get_Item(first, field.out());
+        if (SUCCEEDED(hr))
+            hr = field->get_Value(value.get());
+        if (SUCCEEDED(hr))
+            hr = VariantChangeType(text.get(), value.get(), 0, VT_BSTR);
+        if (SUCCEEDED(hr))
+            *version = Utf8Of(text.text());
+    }
+    recordset->Close();
+    return hr;
+}
+
+void HostCapture::ReadSqlServer(Document &doc, const std::vector<wstr> &instances)
+{
+    if (instances.empty())
+        return;
+    ComApartment apartment;
+    Document list = Document::array();
+    for (const wstr &instance : instances) {
+        std::string version;
+        const HRESULT hr = InstanceVersion(instance, &version);
+        if (hr == E_FAIL)
+            continue;  // no such server: the policy finds none either
+        if (FAILED(hr) && hr != kLoginRefused) {
+            Note("sqlServer", "Recordset::Open SELECT @@VERSION", hr, Shown(instance));
+            continue;
+        }
+        Document one = {{"name", Shown(instance)}, {"version", version}};
+        if (hr == kLoginRefused)
+            one["reachable"] = false;
+        list.push_back(one);
+    }
+    doc["sqlServer"] = {{"instances", list}};
+}
+
+// The variables the writers' file specifications name (%NAME%), which the library expands.
+void HostCapture::ReadWriterVariables(Document &doc)
+{
+    if (!doc.contains("writers"))
+        return;
+    std::vector<std::string> names;
+    std::function<void(const Document &)> scan = [&](const Document &node) {
+        if (node.is_object() || node.is_array()) {
+            for (const auto &child : node)
+                scan(child);
+            return;
+        }
+        if (!node.is_string())
+            return;
+        const std::string text = node.get<std::string>();
+        for (size_t open = text.find('%'); open != std::string::npos;) {
+            const size_t close = text.find('%', open + 1);
+            if (close == std::string::npos)
+                break;
+            if (close > open + 1)
+                names.push_back(text.substr(open + 1, close - open - 1));
+            open = text.find('%', close + 1);
+        }
+    };
+    scan(doc["writers"]);
+    Document &environment = doc["environment"];
+    for (const std::string &name : names) {
+        bool known = false;
+        for (const auto &entry : environment.items())
+            known = known || vo_strcasecmp(entry.key().c_str(), name.c_str()) == 0;
+        wstr wide;
+        if (known || !Utf8ToWide(name, &wide))
+            continue;
+        std::vector<WCHAR> value(32768, 0);
+        const DWORD length = GetEnvironmentVariableW(wide.c_str(), value.data(), DWORD(value.size()));
+        if (length > 0 && length < value.size())
+            environment[name] = Utf8Of(value.data());
+    }
+}
+
 Document HostCapture::Run()
 {
     Document doc = Document::object();
@@ -1006,6 +1310,9 @@ Document HostCapture::Run()
     if (doc.contains("disks"))
         ReadStoragePools(doc);
     ReadCluster(doc);
+    ReadWriters(doc);
+    ReadWriterVariables(doc);
+    ReadSqlServer(doc, sqlInstances_);
     if (!notes_.empty())
         doc["captureNotes"] = notes_;
     return doc;
