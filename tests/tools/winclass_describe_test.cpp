@@ -6,11 +6,13 @@
 #include "commands.h"
 #include "output.h"
 
+#include <winsim/vss.h>
 #include <winsim/wmi.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -98,6 +100,62 @@ void ExpectSameVolumes(const winsim::Host &original, const winsim::Host &capture
     }
 }
 
+void ExpectSameSpecs(const std::vector<winsim::VssFileSpec> &a, const std::vector<winsim::VssFileSpec> &b)
+{
+    ASSERT_EQ(b.size(), a.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(b[i].path, a[i].path);
+        EXPECT_EQ(b[i].filespec, a[i].filespec);
+        EXPECT_EQ(b[i].recursive, a[i].recursive);
+        EXPECT_EQ(b[i].alternateLocation, a[i].alternateLocation);
+    }
+}
+
+// The writers VSS reports (those not failed at identification), as the host describes them.
+void ExpectSameWriters(const winsim::Host &original, const winsim::Host &captured)
+{
+    std::vector<winsim::VssWriterModel> a, b;
+    std::string error;
+    const auto section = [](const winsim::Host &host) {
+        const auto found = host.sections.find("writers");
+        return found == host.sections.end() ? std::string("[]") : found->second;
+    };
+    ASSERT_TRUE(winsim::ParseVssWriters(section(original), &a, &error)) << error;
+    ASSERT_TRUE(winsim::ParseVssWriters(section(captured), &b, &error)) << error;
+    a.erase(std::remove_if(a.begin(), a.end(), [](const auto &w) { return w.state == 6; }), a.end());
+    ASSERT_EQ(b.size(), a.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        SCOPED_TRACE(std::string(a[i].name.begin(), a[i].name.end()));
+        EXPECT_EQ(b[i].name, a[i].name);
+        EXPECT_TRUE(IsEqualGUID(b[i].id, a[i].id) && IsEqualGUID(b[i].instanceId, a[i].instanceId));
+        EXPECT_EQ(b[i].instanceName, a[i].instanceName);
+        EXPECT_EQ(b[i].usage, a[i].usage);
+        EXPECT_EQ(b[i].source, a[i].source);
+        EXPECT_EQ(b[i].restoreMethod, a[i].restoreMethod);
+        EXPECT_EQ(b[i].restoreService, a[i].restoreService);
+        EXPECT_EQ(b[i].userProcedure, a[i].userProcedure);
+        EXPECT_EQ(b[i].writerRestore, a[i].writerRestore);
+        EXPECT_EQ(b[i].rebootRequired, a[i].rebootRequired);
+        ExpectSameSpecs(a[i].alternateLocations, b[i].alternateLocations);
+        ExpectSameSpecs(a[i].excludeFiles, b[i].excludeFiles);
+        ASSERT_EQ(b[i].components.size(), a[i].components.size());
+        for (size_t j = 0; j < a[i].components.size(); ++j) {
+            const winsim::VssComponentModel &p = a[i].components[j], &q = b[i].components[j];
+            SCOPED_TRACE(std::string(p.name.begin(), p.name.end()));
+            EXPECT_EQ(q.type, p.type);
+            EXPECT_EQ(q.logicalPath, p.logicalPath);
+            EXPECT_EQ(q.name, p.name);
+            EXPECT_EQ(q.caption, p.caption);
+            EXPECT_EQ(q.flags, p.flags);
+            EXPECT_EQ(q.selectable, p.selectable);
+            EXPECT_EQ(q.selectableForRestore, p.selectableForRestore);
+            ExpectSameSpecs(p.files, q.files);
+            ExpectSameSpecs(p.databaseFiles, q.databaseFiles);
+            ExpectSameSpecs(p.logFiles, q.logFiles);
+        }
+    }
+}
+
 TEST(WinclassDescribeHost, TheCaptureLoadsAsTheSameHost)
 {
     const std::string tests = std::string(TV_SOURCE_DIR) + "/tests/";
@@ -138,6 +196,15 @@ TEST(WinclassDescribeHost, TheCaptureLoadsAsTheSameHost)
         ExpectSameDisks(original, captured);
         ExpectSameVolumes(original, captured);
         EXPECT_EQ(captured.sections.count("cluster"), original.sections.count("cluster"));
+        ExpectSameWriters(original, captured);
+        // The instances the database writer names; a refused login tells no version.
+        ASSERT_EQ(captured.sqlServerInstances.size(), original.sqlServerInstances.size());
+        for (size_t i = 0; i < original.sqlServerInstances.size(); ++i) {
+            const winsim::SqlServerInstance &a = original.sqlServerInstances[i], &b = captured.sqlServerInstances[i];
+            EXPECT_EQ(b.name, a.name);
+            EXPECT_EQ(b.reachable, a.reachable);
+            EXPECT_EQ(b.version, a.reachable ? a.version : u"");
+        }
     }
 }
 
@@ -171,6 +238,9 @@ TEST(WinclassDescribeHost, AFailedCallLeavesItsSectionOutAndTheDocumentLoads)
         {"the cluster's nodes", "cluster-node",
          [] { winsim::InjectWmiFault({winsim::WmiFaultPoint::Query, u"MSCluster_Node", HRESULT(0x80041010)}); },
          {"/cluster"}, "ExecQuery SELECT Name, State FROM MSCluster_Node", "0x80041010"},
+        {"VSS", "default",
+         [] { winsim::InjectHresult("IVssBackupComponents::InitializeForBackup", u"", E_ACCESSDENIED); },
+         {"/writers"}, "InitializeForBackup", "0x80070005"},
         {"the adapters' configurations", "default",
          [] {
              winsim::InjectWmiFault({winsim::WmiFaultPoint::Query, u"Win32_NetworkAdapterConfiguration",
