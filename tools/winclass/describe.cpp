@@ -8,6 +8,7 @@
 // one disk or volume) out and is recorded in the document's captureNotes with its HRESULT,
 // and said on standard error; what was read is still written. No file's content is read.
 #include "commands.h"
+#include "describe.h"
 #include "paths.h"
 #include "platform.h"
 
@@ -19,9 +20,7 @@
 
 #include <comdef.h>
 #include <comutil.h>
-#include <ole2.h>
-// ADO's Recordset with 64-bit counts, as the library's database policy uses it.
-#include <adoint_backcompat.h>
+
 #include <winioctl.h>
 
 #include <algorithm>
@@ -1172,64 +1171,6 @@ void HostCapture::ReadWriters(Document &doc)
     doc["writers"] = list;
 }
 
-// ADO's Recordset class and its _Recordset interface (64-bit counts).
-const CLSID kRecordsetClass = {0x00000535, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x6d, 0x2e, 0xa4}};
-const IID kRecordsetInterface = {0x00000556, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x6d, 0x2e, 0xa4}};
-// The login the instance refused (DB_SEC_E_AUTH_FAILED); E_FAIL: no such server.
-const HRESULT kLoginRefused = HRESULT(0x80040E4D);
-
-VARIANT BorrowedText(const _bstr_t &text)
-{
-    VARIANT value;
-    VariantInit(&value);
-    V_VT(&value) = VT_BSTR;
-    V_BSTR(&value) = static_cast<BSTR>(static_cast<WCHAR *>(text));
-    return value;
-}
-
-// SELECT @@VERSION on the instance, connected as the library's database policy connects.
-HRESULT InstanceVersion(const wstr &instance, std::string *version)
-{
-    ComRef<IUnknown> unknown;
-    ComRef<_Recordset> recordset;
-    HRESULT hr = CoCreateInstance(kRecordsetClass, NULL, CLSCTX_ALL, IID_IUnknown,
-                                  reinterpret_cast<void **>(unknown.out()));
-    if (SUCCEEDED(hr))
-        hr = OleRun(unknown.get());
-    if (SUCCEEDED(hr))
-        hr = unknown->QueryInterface(kRecordsetInterface, reinterpret_cast<void **>(recordset.out()));
-    if (FAILED(hr))
-        return hr;
-    const _bstr_t connection = _bstr_t(W("Provider=SQLOLEDB;Data source=\"")) + _bstr_t(instance.c_str()) +
-                               _bstr_t(W("\";Trusted_Connection=yes;"));
-    const _bstr_t query(W("SELECT @@VERSION"));
-    hr = recordset->Open(BorrowedText(query), BorrowedText(connection), adOpenStatic, adLockReadOnly, adCmdText);
-    if (FAILED(hr))
-        return hr;
-    VARIANT_BOOL atEnd = VARIANT_TRUE;
-    hr = recordset->get_EOF(&atEnd);
-    if (SUCCEEDED(hr) && atEnd == VARIANT_FALSE) {
-        ComRef<ADOFields> fields;
-        ComRef<ADOField> field;
-        VARIANT first;
-        VariantInit(&first);
-        V_VT(&first) = VT_I2;
-        V_I2(&first) = 0;
-        ScopedVariant value, text;
-        hr = recordset->get_Fields(fields.out());
-        if (SUCCEEDED(hr))
-            hr = fields->get_Item(first, field.out());
-        if (SUCCEEDED(hr))
-            hr = field->get_Value(value.get());
-        if (SUCCEEDED(hr))
-            hr = VariantChangeType(text.get(), value.get(), 0, VT_BSTR);
-        if (SUCCEEDED(hr))
-            *version = Utf8Of(text.text());
-    }
-    recordset->Close();
-    return hr;
-}
-
 void HostCapture::ReadSqlServer(Document &doc, const std::vector<wstr> &instances)
 {
     if (instances.empty())
@@ -1238,15 +1179,15 @@ void HostCapture::ReadSqlServer(Document &doc, const std::vector<wstr> &instance
     Document list = Document::array();
     for (const wstr &instance : instances) {
         std::string version;
-        const HRESULT hr = InstanceVersion(instance, &version);
+        const HRESULT hr = SqlInstanceVersion(instance, &version);
         if (hr == E_FAIL)
             continue;  // no such server: the policy finds none either
-        if (FAILED(hr) && hr != kLoginRefused) {
+        if (FAILED(hr) && hr != kSqlLoginRefused) {
             Note("sqlServer", "Recordset::Open SELECT @@VERSION", hr, Shown(instance));
             continue;
         }
         Document one = {{"name", Shown(instance)}, {"version", version}};
-        if (hr == kLoginRefused)
+        if (hr == kSqlLoginRefused)
             one["reachable"] = false;
         list.push_back(one);
     }
