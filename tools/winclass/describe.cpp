@@ -17,6 +17,7 @@
 #include <libtlv/settings.h>
 #include <vssrequester/vsscr.h>
 #include <liblocal/vostrings.h>
+#include <liblocal/vosystem.h>
 
 #include <comdef.h>
 #include <comutil.h>
@@ -283,14 +284,9 @@ void HostCapture::ReadSystem(Document &doc)
         NoteWin32("os", "GetVersionExW", GetLastError(), "the Windows version");
     }
 
-    FIRMWARE_TYPE firmware = FirmwareTypeUnknown;
-    if (!GetFirmwareType(&firmware))
-        NoteWin32("firmware", "GetFirmwareType", GetLastError(), "the firmware type");
-    else if (firmware == FirmwareTypeUefi || firmware == FirmwareTypeBios)
-        doc["firmware"] = firmware == FirmwareTypeUefi ? "uefi" : "bios";
-    else
-        NoteValue("firmware", "GetFirmwareType", "the firmware type " + std::to_string(int(firmware)) +
-                                                     " is neither UEFI nor BIOS");
+    // As the runtime tells it (GetFirmwareEnvironmentVariableW): GetFirmwareType is missing
+    // before Windows 8 and under Wine, and a program importing it does not start there.
+    doc["firmware"] = is_efi_system() ? "uefi" : "bios";
 
     // The DNS host name keeps the name's case; the NetBIOS name (upper case, cut at 15)
     // stands in for a longer one, since the description's name is a NetBIOS name.
