@@ -21,14 +21,14 @@ fi
 covered=(
   "volumes" "csv list"
   "writers --save-type 0" "writers --save-type 1" "writers --save-type 2" "critical-volumes"
+  "backup --dry-run --save-type 0" "backup --dry-run --save-type 1" "backup --dry-run --save-type 2"
+  "backup --dry-run --save-type 4"
   # In a folder of its own: the library's scratch folder has a fresh GUID in its name.
   'sysinfo --to C:\'
 )
 # The commands the capture does not serve yet: their sections (the writers, SQL Server
 # instances, files) are not read. Listed, never silently skipped.
-not_covered=(
-  "backup --dry-run --save-type 1"
-)
+not_covered=()
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/h-describe-roundtrip.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -48,7 +48,16 @@ failures=0
 for host in "${hosts[@]}"; do
   label=$(basename "$host" .json)
   capture="$work/$label.captured.json"
-  "$winclass" --host "$host" describe-host --to "$capture" 2>"$work/$label.describe.err"
+  # Every volume that is ready, by its first mount point (or its GUID path), for --files.
+  roots=()
+  while IFS= read -r root; do
+    roots+=("$root")
+  done < <("$winclass" --host "$host" --json volumes | python3 -c '
+import json, sys
+for volume in json.load(sys.stdin)["volumes"]:
+    if volume["ready"]:
+        print((volume["mountPoints"] or [volume["volume"]])[0])')
+  "$winclass" --host "$host" describe-host --to "$capture" --files "${roots[@]}" 2>"$work/$label.describe.err"
   status=$?
   if [ "$status" -ne 0 ]; then
     echo "FAIL  $label: describe-host exited $status: $(head -n 3 "$work/$label.describe.err")"

@@ -83,6 +83,7 @@ struct WritersOptions {
 
 struct DescribeOptions {
     std::string to;  // a file of the machine running the command; empty: standard output
+    std::vector<std::string> files;  // host folders whose listings are described (--files)
 };
 
 int RunBackup(const BackupOptions &options, Output &output);
