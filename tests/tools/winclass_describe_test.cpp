@@ -288,6 +288,50 @@ TEST(WinclassDescribeHost, VolumesOnADiskLeftOutGoWithIt)
     }
 }
 
+// --files: each file's attributes and size, never its bytes; a mount folder and a junction
+// are not entered, and the junction is noted.
+TEST(WinclassDescribeHost, FilesKeepTheirAttributesAndSizes)
+{
+    json host = json::parse(commandtest::ReadAll(std::string(TV_SOURCE_DIR) + "/tests/host/hosts/dynamic-mount.json"));
+    host["files"] = json::parse(R"([
+        {"path": "C:\\Data\\plain.txt", "content": "twelve bytes"},
+        {"path": "C:\\Data\\Hidden Ünïcode ✓.bin", "size": 70000, "seed": 3, "attributes": ["readonly", "hidden"]},
+        {"path": "C:\\Data\\normal.dat", "content": "x", "attributes": []},
+        {"path": "C:\\Data\\Empty", "directory": true, "attributes": ["system"]},
+        {"path": "C:\\Data\\Link", "junction": "C:\\Data\\Empty"}])");
+    winsim::ReplaceHost(winsim::ParseHost(host.dump()));
+    const fs::path folder = commandtest::Fresh("describe-files");
+    fs::create_directories(folder);
+    winclass::Output output(false);
+    winclass::DescribeOptions options;
+    options.to = (folder / "host.json").string();
+    options.files = {"C:\\Data"};
+    EXPECT_EQ(winclass::RunDescribeHost(options, output), winclass::kExitWarnings);
+    const json doc = json::parse(commandtest::ReadAll(options.to));
+    const struct {
+        const char *path;
+        json attributes;
+        unsigned long long size;
+    } expected[] = {
+        {"C:\\Data\\plain.txt", json::array({"archive"}), 12},
+        {"C:\\Data\\Hidden Ünïcode ✓.bin", json::array({"readonly", "hidden"}), 70000},
+        {"C:\\Data\\normal.dat", json::array(), 1},
+        {"C:\\Data\\Empty", json::array({"system"}), 0},
+    };
+    ASSERT_EQ(doc["files"].size(), std::size(expected)) << doc["files"].dump(1);
+    for (const auto &e : expected) {
+        const auto found = std::find_if(doc["files"].begin(), doc["files"].end(),
+                                        [&](const json &f) { return f["path"] == e.path; });
+        ASSERT_NE(found, doc["files"].end()) << e.path;
+        EXPECT_EQ((*found)["attributes"], e.attributes) << e.path;
+        EXPECT_EQ(found->value("size", 0ULL), e.size) << e.path;
+        EXPECT_FALSE(found->contains("content") || found->contains("base64")) << "no file's bytes are read";
+    }
+    ASSERT_TRUE(doc.contains("captureNotes"));
+    EXPECT_EQ(doc["captureNotes"][0]["text"], "C:\\Data\\Link is a junction or link, whose target is not read");
+    EXPECT_NO_THROW(winsim::ParseHost(doc.dump()));
+}
+
 // The program end to end: what is refused, in one line, with its exit code.
 TEST(WinclassDescribeHost, RefusalsAreOneLineWithTheirExitCode)
 {

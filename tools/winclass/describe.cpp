@@ -158,13 +158,13 @@ private:
 void HostCapture::Note(const std::string &section, const std::string &call, HRESULT hr, const std::string &what)
 {
     const std::string text = HresultText(long(hr));
-    output_.Warning(what + ": " + call + " failed: " + text + "; " + section + " left out");
+    output_.Warning(what + ": " + call + " failed: " + text + " (left out, noted under " + section + ")");
     notes_.push_back({{"call", call}, {"section", section}, {"hresult", HexCode((unsigned long)hr)}, {"text", text}});
 }
 
 void HostCapture::NoteValue(const std::string &section, const std::string &call, const std::string &what)
 {
-    output_.Warning(what + "; " + section + " left out");
+    output_.Warning(what + " (left out, noted under " + section + ")");
     notes_.push_back({{"call", call}, {"section", section}, {"text", what}});
 }
 
