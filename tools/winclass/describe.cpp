@@ -1,12 +1,14 @@
-// winclass describe-host [--to FILE]: the host description (docs/host-description.md) of
-// the machine the command runs on, so that support can answer a question about a server
-// offline with the same commands.
+// winclass describe-host [--to FILE] [--files DIR...]: the host description
+// (docs/host-description.md) of the machine the command runs on, so that support can
+// answer a question about a server offline with the same commands.
 //
 // Everything is read through the calls the library itself makes: kernel32's volume calls,
-// the drive-layout and disk-extent control codes, WMI in ROOT\CIMV2 and the storage
-// namespace, and the client's registry key. A call that fails leaves its section (or the
-// one disk or volume) out and is recorded in the document's captureNotes with its HRESULT,
-// and said on standard error; what was read is still written. No file's content is read.
+// the drive-layout and disk-extent control codes, WMI in ROOT\CIMV2, the storage namespace
+// and ROOT\MSCLUSTER, the writers' metadata through the common requester, the SQL Server
+// instances the database policy asks, and the registry values the library reads. A call
+// that fails leaves its section (or the one disk, volume or file) out and is recorded in
+// the document's captureNotes with its HRESULT, and said on standard error; what was read
+// is still written, and loads. No file's content is read.
 #include "commands.h"
 #include "describe.h"
 #include "paths.h"
@@ -21,7 +23,6 @@
 
 #include <comdef.h>
 #include <comutil.h>
-
 #include <winioctl.h>
 
 #include <algorithm>
@@ -1029,7 +1030,6 @@ const char *EnumText(const EnumName (&names)[N], int value)
     return nullptr;
 }
 
-std::string GuidBraceless(const GUID &guid) { return GuidText(guid); }
 
 Document FileList(const CVssWriterFileList &files, const char *alternateField)
 {
@@ -1100,8 +1100,8 @@ void HostCapture::ReadWriters(Document &doc)
     Document list = Document::array();
     for (const auto &writer : writers) {
         Document one = {{"name", Shown(writer->name)},
-                        {"id", GuidBraceless(writer->writerId)},
-                        {"instanceId", GuidBraceless(writer->instanceId)}};
+                        {"id", GuidText(writer->writerId)},
+                        {"instanceId", GuidText(writer->instanceId)}};
         if (!writer->instanceName.empty())
             one["instanceName"] = Shown(writer->instanceName);
         if (const char *usage = EnumText(kUsageTypes, writer->usageType))

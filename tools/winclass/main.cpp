@@ -251,8 +251,10 @@ int Run(int argc, char **argv)
         "describe-host",
         "write the host description of this machine (the JSON document winsim loads: Windows version, firmware, "
         "names, code page, the environment and registry values the library reads, disks with their partitions, "
-        "volumes with their extents and mount folders), read through the calls the library makes; no file's "
-        "content is read. The output is JSON whether or not --json is given");
+        "volumes with their extents and mount folders, network adapters, storage pools, the cluster, the VSS "
+        "writers, the SQL Server instances the database policy asks), read through the calls the library makes; "
+        "a section whose call failed is left out and listed in captureNotes (exit 4); no file's content is read. "
+        "The output is JSON whether or not --json is given");
     describeCommand->add_option("--to", describe.to,
                                 "a file of the machine running the command that receives the description "
                                 "(replaced when it exists); without it, standard output");
