@@ -29,13 +29,14 @@ winsim::Host LoadDescribed(const std::string &nameOrFile)
 }
 
 // describe-host on the current host, into a file; the exit code and the document.
-int Capture(const std::string &label, json *doc)
+int Capture(const std::string &label, json *doc, const std::vector<std::string> &files = {})
 {
     const fs::path folder = commandtest::Fresh("describe-" + label);
     fs::create_directories(folder);
     winclass::Output output(false);
     winclass::DescribeOptions options;
     options.to = (folder / "host.json").string();
+    options.files = files;
     const int exitCode = winclass::RunDescribeHost(options, output);
     *doc = json::parse(commandtest::ReadAll(options.to));
     return exitCode;
@@ -282,7 +283,8 @@ TEST_P(DescribeSweep, EachCallFailedInTurnStillGivesADocumentThatLoads)
     commandtest::UseHost("cluster-node");
     json doc;
     winsim::StartFaultSweep();
-    ASSERT_EQ(Capture("sweep", &doc), winclass::kExitSuccess);
+    const std::vector<std::string> files = {"C:\\Windows", "D:\\"};
+    ASSERT_EQ(Capture("sweep", &doc, files), winclass::kExitSuccess);
     const size_t calls = winsim::FaultableCalls().calls;
     winsim::StopFaultSweep();
     ASSERT_GT(calls, 100u);
@@ -292,7 +294,7 @@ TEST_P(DescribeSweep, EachCallFailedInTurnStillGivesADocumentThatLoads)
         winsim::StartFaultSweep(k);
         int exitCode = -1;
         try {
-            exitCode = Capture("sweep", &doc);
+            exitCode = Capture("sweep", &doc, files);
         } catch (const _com_error &error) {
             exitCode = error.Error() == E_OUTOFMEMORY ? -2 : -1;
         } catch (const std::bad_alloc &) {
@@ -308,14 +310,14 @@ TEST_P(DescribeSweep, EachCallFailedInTurnStillGivesADocumentThatLoads)
     }
 }
 
-// A disk whose layout cannot be read takes the volumes on it along, and a mount folder
-// on a volume left out is dropped: what is written still loads.
+// A disk whose layout cannot be read takes the volumes on it along, with their files, and
+// a mount folder on a volume left out is dropped: what is written still loads.
 TEST(WinclassDescribeHost, VolumesOnADiskLeftOutGoWithIt)
 {
     commandtest::UseHost("default");
     winsim::InjectError("DeviceIoControl", u"\\\\.\\PhysicalDrive1", ERROR_ACCESS_DENIED, false);
     json doc;
-    Capture("disk-left-out", &doc);
+    Capture("disk-left-out", &doc, {"D:\\", "C:\\Windows"});
     winsim::ClearFaults();
     const winsim::Host captured = winsim::ParseHost(doc.dump());
     EXPECT_EQ(captured.FindDisk(1), nullptr);
@@ -325,6 +327,10 @@ TEST(WinclassDescribeHost, VolumesOnADiskLeftOutGoWithIt)
             EXPECT_NE(extent.disk, 1u);
         EXPECT_NE(volume.driveLetter, u'D');
     }
+    EXPECT_FALSE(captured.files.empty());
+    for (const winsim::FileEntry &file : captured.files)
+        EXPECT_EQ(file.path.rfind(u"C:\\Windows\\", 0), 0u);
+    EXPECT_NE(doc["captureNotes"].dump().find("D:\\\\ lies on a volume that is not described"), std::string::npos);
 }
 
 // --files: each file's attributes and size, never its bytes; a mount folder and a junction

@@ -1325,6 +1325,26 @@ void HostCapture::ReadFiles(Document &doc, const std::vector<std::string> &paths
         }
         if (std::find(seen.begin(), seen.end(), folder) != seen.end())
             continue;
+        // A file lies on a described volume, or the document would not load.
+        WCHAR root[MAX_PATH + 1] = {}, volume[MAX_PATH + 1] = {};
+        if (!GetVolumePathNameW(folder.c_str(), root, MAX_PATH + 1) ||
+            !GetVolumeNameForVolumeMountPointW(root, volume, MAX_PATH + 1)) {
+            NoteWin32("files", "GetVolumeNameForVolumeMountPointW", GetLastError(), given);
+            continue;
+        }
+        const wstr volumeName = volume;
+        const size_t open = volumeName.find(W('{')), close = volumeName.find(W('}'));
+        const std::string guid =
+            open != wstr::npos && close != wstr::npos && close > open ? Shown(volumeName.substr(open + 1, close - open - 1))
+                                                                      : std::string();
+        const bool described = doc.contains("volumes") &&
+                               std::any_of(doc["volumes"].begin(), doc["volumes"].end(), [&](const Document &v) {
+                                   return vo_strcasecmp(v["guid"].get<std::string>().c_str(), guid.c_str()) == 0;
+                               });
+        if (!described) {
+            NoteValue("files", "GetVolumeNameForVolumeMountPointW", given + " lies on a volume that is not described");
+            continue;
+        }
         seen.push_back(folder);
         ListFolder(folder, files, seen);
     }
