@@ -171,6 +171,15 @@ TEST(InvalidDescriptions, NameTheFieldAndTheFault)
         {"long host name", [](json &d) { d["hostName"] = "A-NAME-LONGER-THAN-15"; }, "hostName: a NetBIOS host name"},
         {"bad firmware", [](json &d) { d["firmware"] = "efi"; }, "firmware: expected uefi or bios"},
         {"bad volume GUID", [](json &d) { d["volumes"][0]["guid"] = "not-a-guid"; }, "volumes[0].guid: not a GUID"},
+        {"newer format", [](json &d) { d["formatVersion"] = 2; },
+         "formatVersion: unknown version 2 (this loader reads version 1, or a description without the field)"},
+        {"format version as text", [](json &d) { d["formatVersion"] = "1"; }, "formatVersion: unknown version \"1\""},
+        {"format version 0", [](json &d) { d["formatVersion"] = 0; }, "formatVersion: unknown version 0"},
+        {"capture note without its call", [](json &d) { d["captureNotes"] = json::array({{{"hresult", "0x1"}}}); },
+         "captureNotes[0].call: missing"},
+        {"capture note with a stray field", [](json &d) {
+             d["captureNotes"] = json::array({{{"call", "x"}, {"hresult", "0x1"}, {"hr", 1}}});
+         }, "captureNotes[0].hr: unknown field"},
     };
     for (const Case &c : cases) {
         json doc = DefaultDoc();
@@ -178,6 +187,16 @@ TEST(InvalidDescriptions, NameTheFieldAndTheFault)
         const std::string error = LoadError(doc);
         EXPECT_EQ(error.rfind(c.expected, 0), 0u) << c.what << ": got \"" << error << "\"";
     }
+}
+
+TEST(EmbeddedHosts, TheKnownFormatVersionAndCaptureNotesLoad)
+{
+    json doc = DefaultDoc();
+    doc["formatVersion"] = winsim::kHostFormatVersion;
+    doc["captureNotes"] = json::array({{{"call", "ConnectServer"}, {"section", "cluster"},
+                                        {"hresult", "0x8004100e"}, {"text", "Invalid namespace"}}});
+    const winsim::Host host = winsim::ParseHost(doc.dump());
+    EXPECT_EQ(host.volumes.size(), winsim::ParseHost(DefaultDoc().dump()).volumes.size());
 }
 
 TEST(InvalidDescriptions, MalformedJsonSaysSo)

@@ -81,6 +81,11 @@ struct WritersOptions {
     int saveType = -1;  // the save type to plan for; -1: classify only
 };
 
+struct DescribeOptions {
+    std::string to;  // a file of the machine running the command; empty: standard output
+    std::vector<std::string> files;  // host folders whose listings are described (--files)
+};
+
 int RunBackup(const BackupOptions &options, Output &output);
 // Puts a backup back: the folder checked, the library's restore session, the files
 // written, the writers' states read.
@@ -95,5 +100,8 @@ int RunCsv(const CsvOptions &options, Output &output);
 // The host's inventory for a bare-metal recovery, written by the library (OSSR_Sysinfo.xml)
 // and read back.
 int RunSysinfo(const SysinfoOptions &options, Output &output);
+// The host description of this machine (docs/host-description.md), read through the calls
+// the library makes; sections whose calls failed are left out and listed in captureNotes.
+int RunDescribeHost(const DescribeOptions &options, Output &output);
 
 } // namespace winclass

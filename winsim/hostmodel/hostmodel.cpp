@@ -652,6 +652,21 @@ void ReadSqlServer(const Reader &r, Host &host)
     }
 }
 
+// What a capture could not read (the call, the section it left out, the HRESULT when the
+// call failed, and why): kept for the reader of the document, checked for form only.
+void ReadCaptureNotes(const Reader &r)
+{
+    const json &notes = r.Array("captureNotes");
+    for (size_t i = 0; i < notes.size(); ++i) {
+        const Reader n(notes[i], Indexed("captureNotes", i));
+        n.AllowOnly({"call", "section", "hresult", "text"});
+        n.String("call", "", true);
+        n.String("section", "");
+        n.String("hresult", "");
+        n.String("text", "");
+    }
+}
+
 } // namespace
 
 bool Disk::IsDynamic() const
@@ -699,7 +714,7 @@ Host ParseHost(const std::string &text)
         throw HostError(std::string("host description: not valid JSON: ") + e.what());
     }
     const Reader r(doc, "");
-    std::vector<const char *> known = {"os", "firmware", "hostName", "domain", "ansiCodePage", "environment",
+    std::vector<const char *> known = {"formatVersion", "captureNotes", "os", "firmware", "hostName", "domain", "ansiCodePage", "environment",
                                        "registry", "disks", "volumes", "files", "sqlServer"};
     known.insert(known.end(), std::begin(kReservedSections), std::end(kReservedSections));
     if (!doc.is_object())
@@ -708,6 +723,17 @@ Host ParseHost(const std::string &text)
         if (std::find_if(known.begin(), known.end(), [&](const char *k) { return it.key() == k; }) == known.end())
             r.Fail(it.key(), "unknown field");
     }
+
+    // The version first: a description of another version is refused as a whole, before
+    // any of its fields is taken for one this loader knows.
+    if (r.Has("formatVersion")) {
+        const json &version = r.At("formatVersion");
+        if (!version.is_number_unsigned() || version.get<unsigned long long>() != kHostFormatVersion)
+            r.Fail("formatVersion", "unknown version " + version.dump() + " (this loader reads version " +
+                                        std::to_string(kHostFormatVersion) + ", or a description without the field)");
+    }
+    if (r.Has("captureNotes"))
+        ReadCaptureNotes(r);
 
     Host host;
     if (r.Has("os"))

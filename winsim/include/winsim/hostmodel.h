@@ -161,6 +161,10 @@ struct WINSIM_API Host {
     const Volume *FindVolumeByGuidPath(const std::u16string &guidPath) const;  // any letter case
 };
 
+// The version of the description format this loader reads. A description without
+// "formatVersion" (a hand-written one) is read as this version; any other is refused.
+constexpr unsigned kHostFormatVersion = 1;
+
 // Reads a host description. Throws HostError naming the first field that is wrong; a
 // description either loads whole or not at all.
 WINSIM_API Host ParseHost(const std::string &json);
