@@ -141,6 +141,7 @@ private:
     fs::path manifestPath_;
     Progress *progress_ = nullptr;  // while Copy runs
     std::unique_ptr<char[]> buffers_[2];  // the copy's, made once: not per file, not zero-filled
+    fs::path madeFolder_;                 // the folder the last copy went into, known to exist
     CsvHold sharedVolumes_;         // returned to their coordinators by Finish, always
     std::string writerCause_;       // a selected writer failed the snapshot with a transient error
     nlohmann::json retries_ = nlohmann::json::array();
@@ -526,8 +527,13 @@ bool Backup::CopyFile(const Entry &file, nlohmann::json *record)
                       "): " + ErrorText(GetLastError()));
         return false;
     }
+    // Files come folder by folder: the folder is made once for all of its files.
     std::error_code error;
-    fs::create_directories(file.copy.parent_path(), error);
+    if (file.copy.parent_path() != madeFolder_) {
+        fs::create_directories(file.copy.parent_path(), error);
+        if (!error)
+            madeFolder_ = file.copy.parent_path();
+    }
     PlainFile out;
     std::string why;
     if (error || !out.Create(file.copy, &why)) {
