@@ -165,7 +165,7 @@ std::string Redactor::Placeholder(Kind kind, const std::string &value)
         if (kind != Kind::Address) {
             std::snprintf(text, sizeof text, kFormats[int(kind)], ++counters_[int(kind)]);
         } else if (value.find(':') == std::string::npos) {
-            const unsigned n = ++ipv4_;
+            const unsigned n = ipv4_++;  // 10.0.0.1 to 10.0.0.254, then 10.0.1.1...
             std::snprintf(text, sizeof text, "10.%u.%u.%u", (n / 254 / 256) % 256, (n / 254) % 256, n % 254 + 1);
         } else if (IsMac(value)) {
             const unsigned n = ++mac_;
