@@ -52,19 +52,24 @@ const Rule kRules[] = {
     {"/sqlServer/instances/*/name", Kind::SqlServer},
 };
 
-// What the library's answers depend on by name: never changed.
 // An adapter's product name, replaced where it stands as the adapter's name only: it is
 // made of common words (Ethernet, Adapter) that other texts use.
 const char kAdapterName[] = "/network/adapters/*/productName";
 
+// What the library's answers depend on by name: never changed.
 const char *const kKeptPaths[] = {"/writers/*/name", "/writers/*/components/*/name"};
 
-// Names that come with Windows or SQL Server and tell nothing of the customer.
+// Names and addresses that come with Windows or SQL Server and tell nothing of the customer.
 const char *const kWellKnown[] = {
-    "system",        "administrator",   "guest",     "public",       "default",        "default user",
-    "all users",     "local service",   "network service", "localservice", "networkservice", "nt authority",
-    "workgroup",     "localhost",       ".",         "(local)",      "mssqlserver",    "sqlexpress",
-    "microsoft##wid", "microsoft##ssee",
+    // accounts and profile folders
+    "system", "administrator", "guest", "public", "default", "default user", "all users", "local service",
+    "network service", "localservice", "networkservice", "nt authority",
+    // domains and computers
+    "workgroup", "localhost", ".", "(local)",
+    // SQL Server instances
+    "mssqlserver", "sqlexpress", "microsoft##wid", "microsoft##ssee",
+    // addresses
+    "0.0.0.0", "127.0.0.1", "::", "::1",
 };
 
 // The database writer, whose logical paths name its instances (HOST or HOST\INSTANCE).
@@ -137,7 +142,10 @@ bool Matches(const std::vector<std::string> &place, const char *pattern)
 
 class Redactor {
 public:
-    explicit Redactor(const Document &doc) : original_(Lowered(doc.dump(-1, ' ', false, Document::error_handler_t::replace))) {}
+    explicit Redactor(const Document &doc)
+        : original_(Lowered(doc.dump(-1, ' ', false, Document::error_handler_t::replace)))
+    {
+    }
 
     void Collect(const Document &doc, const Document &node, std::vector<std::string> &place);
     void Replace(const Document &doc, Document &node, std::vector<std::string> &place) const;
