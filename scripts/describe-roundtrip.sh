@@ -193,7 +193,7 @@ CHECK
     failures=$((failures + 1))
     continue
   fi
-  echo "      $label: redacted in $(wc -c <"$redacted") bytes, $(wc -l <"$values") identifying values gone"
+  echo "      $label: redacted in $(wc -c <"$redacted") bytes, $(wc -l <"$values") identifying texts (names, addresses, serial numbers in their forms) absent"
   for command in "${covered[@]}"; do
     read -r -a words <<<"$command"
     "$winclass" --host "$host" --json "${words[@]}" >"$work/original.out" 2>"$work/original.err"
