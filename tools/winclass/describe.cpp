@@ -8,7 +8,8 @@
 // instances the database policy asks, and the registry values the library reads. A call
 // that fails leaves its section (or the one disk, volume or file) out and is recorded in
 // the document's captureNotes with its HRESULT, and said on standard error; what was read
-// is still written, and loads. No file's content is read.
+// is still written, and loads. No file's content is read. With --redact the finished
+// document goes through describe_redact.cpp before it is written.
 #include "commands.h"
 #include "describe.h"
 #include "paths.h"
