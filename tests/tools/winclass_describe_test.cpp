@@ -4,6 +4,7 @@
 // and a description of an unknown version are refused in one line.
 #include "commandtest.h"
 #include "commands.h"
+#include "describe.h"
 #include "output.h"
 
 #include <winsim/vss.h>
@@ -375,6 +376,89 @@ TEST(WinclassDescribeHost, FilesKeepTheirAttributesAndSizes)
     ASSERT_TRUE(doc.contains("captureNotes"));
     EXPECT_EQ(doc["captureNotes"][0]["text"], "C:\\Data\\Link is a junction or link, whose target is not read");
     EXPECT_NO_THROW(winsim::ParseHost(doc.dump()));
+}
+
+// --redact on one document that names its host, domain, cluster, users, instance and adapter
+// in many places: each value has one placeholder everywhere, given in the order of first
+// appearance; a name stands only as a whole name; a placeholder the document already uses
+// is passed over; what the library's answers depend on (writer and component names, the
+// writers DisabledWriters names, well-known names, drive letters, subnets) is kept.
+TEST(WinclassDescribeHost, RedactGivesEachValueOnePlaceholderEverywhere)
+{
+    nlohmann::ordered_json doc = nlohmann::ordered_json::parse(R"({
+      "hostName": "SRV-A", "domain": "acme.example.org",
+      "environment": {"COMPUTERNAME": "srv-a", "USERDOMAIN": "ACME", "USERNAME": "SRV-A$",
+                      "TEMP": "C:\\Users\\jdoe\\AppData\\Local\\Temp", "TMP": "C:\\Users\\Public\\Temp"},
+      "registry": [{"key": "K", "name": "DisabledWriters", "type": "REG_MULTI_SZ", "value": ["SRV-A Writer"]},
+                   {"key": "K", "name": "InstallDir", "type": "REG_SZ", "value": "\\\\SRV-B\\share\\JDoe"}],
+      "volumes": [{"guid": "g1", "serialNumber": 2}, {"guid": "g2", "serialNumber": 7},
+                  {"guid": "g3", "serialNumber": 2}, {"guid": "g4", "serialNumber": 1}],
+      "network": {"adapters": [{"deviceId": 1, "adapterType": "Ethernet 802.3", "productName": "Ethernet",
+        "macAddress": "00:15:5d:0a:0b:0c", "dhcpServer": "192.168.1.1",
+        "ipAddress": ["192.168.1.5", "fe80::1c4e", "2a01:4f8::5"], "ipSubnet": ["255.255.255.0", "64"],
+        "defaultIPGateway": ["192.168.1.1", "0.0.0.0"]}]},
+      "cluster": {"name": "ACMECL", "nodes": ["SRV-A", {"name": "SRV-B"}], "sharedVolumes": [{"owner": "srv-b"}]},
+      "writers": [
+        {"name": "SqlServerWriter", "id": "a65faa63-5ea8-4ebc-9dbd-a0c4db26912a", "components": [
+          {"logicalPath": "SRV-A\\SALES", "name": "SRV-A"}, {"logicalPath": "SRV-A\\MICROSOFT##WID", "name": "m"}]},
+        {"name": "SRV-A Writer", "id": "00000000-0000-0000-0000-000000000001", "components": [
+          {"logicalPath": "SALES\\SRV-A", "name": "c",
+           "files": [{"path": "C:\\SRV-AB\\srv-a.log", "filespec": "*"}, {"path": "C:\\HOST01", "filespec": "*"}]}]}],
+      "sqlServer": {"instances": [{"name": "SRV-A\\SALES", "version": "15.0.2000.5"}]},
+      "captureNotes": [{"call": "x", "text": "\\\\?\\Volume{g}\\ on SRV-A failed"}]
+    })");
+    winclass::RedactHostDescription(doc);
+    const struct {
+        const char *pointer;
+        nlohmann::ordered_json expected;
+    } cases[] = {
+        {"/hostName", "HOST02"},  // HOST01 names a folder of the document
+        {"/domain", "domain01.example"},
+        {"/environment/COMPUTERNAME", "HOST02"},
+        {"/environment/USERDOMAIN", "DOMAIN01"},
+        {"/environment/USERNAME", "HOST02$"},
+        {"/environment/TEMP", "C:\\Users\\user01\\AppData\\Local\\Temp"},
+        {"/environment/TMP", "C:\\Users\\Public\\Temp"},
+        {"/registry/0/value/0", "SRV-A Writer"},
+        {"/registry/1/value", "\\\\NODE01\\share\\user01"},
+        {"/volumes/0/serialNumber", 3},  // 1 and 2 are other volumes' serial numbers
+        {"/volumes/1/serialNumber", 4},
+        {"/volumes/2/serialNumber", 3},
+        {"/volumes/3/serialNumber", 5},
+        {"/network/adapters/0/adapterType", "Ethernet 802.3"},
+        {"/network/adapters/0/productName", "adapter01"},
+        {"/network/adapters/0/macAddress", "02:00:00:00:00:01"},
+        {"/network/adapters/0/dhcpServer", "10.0.0.1"},
+        {"/network/adapters/0/ipAddress", {"10.0.0.2", "fe80::1", "2001:db8::2"}},
+        {"/network/adapters/0/ipSubnet", {"255.255.255.0", "64"}},
+        {"/network/adapters/0/defaultIPGateway", {"10.0.0.1", "0.0.0.0"}},
+        {"/cluster/name", "CLUSTER01"},
+        {"/cluster/nodes", {"HOST02", {{"name", "NODE01"}}}},
+        {"/cluster/sharedVolumes/0/owner", "NODE01"},
+        {"/writers/0/components/0/logicalPath", "HOST02\\INSTANCE01"},
+        {"/writers/0/components/0/name", "SRV-A"},
+        {"/writers/0/components/1/logicalPath", "HOST02\\MICROSOFT##WID"},
+        {"/writers/1/name", "SRV-A Writer"},
+        {"/writers/1/components/0/logicalPath", "INSTANCE01\\HOST02"},
+        {"/writers/1/components/0/files/0/path", "C:\\SRV-AB\\HOST02.log"},
+        {"/writers/1/components/0/files/1/path", "C:\\HOST01"},
+        {"/sqlServer/instances/0", {{"name", "HOST02\\INSTANCE01"}, {"version", "15.0.2000.5"}}},
+        {"/captureNotes/0/text", "\\\\?\\Volume{g}\\ on HOST02 failed"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(doc.at(nlohmann::ordered_json::json_pointer(c.pointer)), c.expected) << c.pointer;
+}
+
+// A one-letter host name leaves the drive letters alone.
+TEST(WinclassDescribeHost, RedactKeepsDriveLettersOfAOneLetterHost)
+{
+    nlohmann::ordered_json doc = nlohmann::ordered_json::parse(
+        R"({"hostName": "C", "environment": {"SystemDrive": "C:", "SystemRoot": "C:\\Windows", "X": "C\\Y"}})");
+    winclass::RedactHostDescription(doc);
+    EXPECT_EQ(doc["hostName"], "HOST01");
+    EXPECT_EQ(doc["environment"]["SystemDrive"], "C:");
+    EXPECT_EQ(doc["environment"]["SystemRoot"], "C:\\Windows");
+    EXPECT_EQ(doc["environment"]["X"], "HOST01\\Y");
 }
 
 // The program end to end: what is refused, in one line, with its exit code.

@@ -84,6 +84,7 @@ struct WritersOptions {
 struct DescribeOptions {
     std::string to;  // a file of the machine running the command; empty: standard output
     std::vector<std::string> files;  // host folders whose listings are described (--files)
+    bool redact = false;             // names, addresses and serial numbers replaced (--redact)
 };
 
 int RunBackup(const BackupOptions &options, Output &output);

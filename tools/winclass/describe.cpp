@@ -1,4 +1,4 @@
-// winclass describe-host [--to FILE] [--files DIR...]: the host description
+// winclass describe-host [--to FILE] [--files DIR...] [--redact]: the host description
 // (docs/host-description.md) of the machine the command runs on, so that support can
 // answer a question about a server offline with the same commands.
 //
@@ -8,7 +8,8 @@
 // instances the database policy asks, and the registry values the library reads. A call
 // that fails leaves its section (or the one disk, volume or file) out and is recorded in
 // the document's captureNotes with its HRESULT, and said on standard error; what was read
-// is still written, and loads. No file's content is read.
+// is still written, and loads. No file's content is read. With --redact the finished
+// document goes through describe_redact.cpp before it is written.
 #include "commands.h"
 #include "describe.h"
 #include "paths.h"
@@ -1382,7 +1383,9 @@ Document HostCapture::Run(const std::vector<std::string> &filePaths)
 int RunDescribeHost(const DescribeOptions &options, Output &output)
 {
     HostCapture capture(output);
-    const Document doc = capture.Run(options.files);
+    Document doc = capture.Run(options.files);
+    if (options.redact)
+        RedactHostDescription(doc);
     // A name that is not UTF-8 (a lone surrogate) shows as U+FFFD rather than ending the command.
     const std::string text = doc.dump(2, ' ', false, Document::error_handler_t::replace) + "\n";
     if (options.to.empty()) {

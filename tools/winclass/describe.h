@@ -3,6 +3,8 @@
 
 #include <platform/tvplatform.h>
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 
 namespace winclass {
@@ -14,5 +16,11 @@ const HRESULT kSqlLoginRefused = HRESULT(0x80040E4D);
 // SQLOLEDB with a Windows-authenticated connection, as the library's database policy
 // asks; the version text as UTF-8. COM must be initialised on the thread.
 HRESULT SqlInstanceVersion(const wstr &instance, std::string *version);
+
+// --redact: replaces in a captured description the names of the host, its domain, cluster,
+// nodes, users, SQL Server instances and network adapters, its addresses and its volumes'
+// serial numbers with placeholders, each value with the same one wherever it stands
+// (docs/host-description.md, "What --redact changes").
+void RedactHostDescription(nlohmann::ordered_json &doc);
 
 } // namespace winclass
