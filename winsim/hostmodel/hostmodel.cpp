@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -579,12 +581,47 @@ void ReadFileContent(const Reader &f, FileEntry &file)
     }
 }
 
+// A UTC time written YYYY-MM-DDTHH:MM:SS, with up to seven digits of a second after a dot,
+// and Z, as 100-nanosecond intervals since 1601-01-01 (a FILETIME); 0 if it is not one.
+ULONGLONG FileTimeFromText(const std::string &text)
+{
+    unsigned year, month, day, hour, minute, second;
+    int used = 0;
+    if (sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u%n", &year, &month, &day, &hour, &minute, &second, &used) != 6 ||
+        used != 19 || year < 1601 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+        second > 59)
+        return 0;
+    ULONGLONG fraction = 0;
+    size_t at = 19, digits = 0;
+    if (at < text.size() && text[at] == '.') {
+        for (++at; at < text.size() && isdigit(static_cast<unsigned char>(text[at])) && digits < 7; ++at, ++digits)
+            fraction = fraction * 10 + ULONGLONG(text[at] - '0');
+        if (digits == 0)
+            return 0;
+        for (size_t d = digits; d < 7; ++d)
+            fraction *= 10;
+    }
+    if (at + 1 != text.size() || text[at] != 'Z')
+        return 0;
+    // Days since 1601-01-01 of the civil date (March-based years, so February ends a year).
+    const unsigned y = month <= 2 ? year - 1 : year;
+    const unsigned era = y / 400, yearOfEra = y % 400;
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const ULONGLONG days = ULONGLONG(era) * 146097 + dayOfEra - 584694;  // 1601-01-01 is day 584694
+    static const unsigned monthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    if (day > monthDays[month - 1] || (month == 2 && day == 29 && !leap))
+        return 0;
+    return ((days * 24 + hour) * 60 + minute) * 60 * 10000000ULL + ULONGLONG(second) * 10000000ULL + fraction;
+}
+
 void ReadFiles(const Reader &r, Host &host)
 {
     const json &list = r.Array("files");
     for (size_t i = 0; i < list.size(); ++i) {
         const Reader f(list[i], Indexed("files", i));
-        f.AllowOnly({"path", "directory", "attributes", "content", "base64", "size", "seed", "junction"});
+        f.AllowOnly({"path", "directory", "attributes", "content", "base64", "size", "seed", "junction", "lastWrite"});
         FileEntry file;
         file.path = f.Wide("path", u"", true);
         if (VolumeOfPath(host, file.path) == nullptr)
@@ -618,6 +655,12 @@ void ReadFiles(const Reader &r, Host &host)
             file.attributes = 0x20;  // a file that was written since the last backup
         }
         ReadFileContent(f, file);
+        if (f.Has("lastWrite")) {
+            file.lastWrite = FileTimeFromText(f.String("lastWrite", ""));
+            if (file.lastWrite == 0)
+                f.Fail("lastWrite", "expected a UTC time such as 2026-12-08T09:30:00Z (seconds may have up to "
+                                    "seven digits after a dot)");
+        }
         host.files.push_back(std::move(file));
     }
 }

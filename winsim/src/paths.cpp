@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -389,6 +390,26 @@ void MaterializeLocked(Sandbox &sandbox, const Host &host, int volume)
         // The description already gave a file without the field its archive bit; an empty
         // list is a file the last backup took, which reads as FILE_ATTRIBUTE_NORMAL.
         StoreAttributes(hostPath, file.attributes);
+    }
+    // Last-write times once every file is made: making a file changes its folder's.
+    for (const FileEntry &file : host.files) {
+        if (keepFiles || file.lastWrite == 0 ||
+            !Locate(sandbox, host, file.path, fileVolume, names) || fileVolume != volume || names.empty())
+            continue;
+        const std::string hostPath = file.directory ? directoryOf(names, names.size())
+                                                    : directoryOf(names, names.size() - 1) + "/" +
+                                                          ToUtf8(names.back());
+        // From 1601 to the host's 1970, in whole seconds and the 100-ns rest (a time before
+        // 1970 counts back).
+        const long long ticks = (long long)file.lastWrite - 116444736000000000LL;
+        long long seconds = ticks / 10000000LL, rest = ticks % 10000000LL;
+        if (rest < 0) {
+            --seconds;
+            rest += 10000000LL;
+        }
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(seconds), long(rest * 100)}};
+        if (utimensat(AT_FDCWD, hostPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+            ReportUnmade(hostPath, errno);
     }
     if (!record.empty() && !keepFiles) {
         MakeDirectories(sandbox.root + "/.winsim-made");

@@ -132,6 +132,7 @@ struct FileEntry {
     ULONGLONG size = 0;    // the file's length (Zeros, Seeded)
     ULONGLONG seed = 0;    // Seeded
     std::u16string junction;  // a junction (a directory reparse point): the full path it leads to
+    ULONGLONG lastWrite = 0;  // its last-write time as a FILETIME counts it; 0: when it is made
 
     ULONGLONG Length() const { return fill == FileFill::Bytes ? content.size() : size; }
 };
