@@ -334,16 +334,17 @@ TEST(WinclassDescribeHost, VolumesOnADiskLeftOutGoWithIt)
     EXPECT_NE(doc["captureNotes"].dump().find("D:\\\\ lies on a volume that is not described"), std::string::npos);
 }
 
-// --files: each file's attributes and size, never its bytes; a mount folder and a junction
-// are not entered, and the junction is noted.
-TEST(WinclassDescribeHost, FilesKeepTheirAttributesAndSizes)
+// --files: each file's attributes, size and last-write time, never its bytes; a mount
+// folder and a junction are not entered, and the junction is noted.
+TEST(WinclassDescribeHost, FilesKeepTheirAttributesSizesAndTimes)
 {
     json host = json::parse(commandtest::ReadAll(std::string(TV_SOURCE_DIR) + "/tests/host/hosts/dynamic-mount.json"));
     host["files"] = json::parse(R"([
-        {"path": "C:\\Data\\plain.txt", "content": "twelve bytes"},
-        {"path": "C:\\Data\\Hidden Ünïcode ✓.bin", "size": 70000, "seed": 3, "attributes": ["readonly", "hidden"]},
+        {"path": "C:\\Data\\plain.txt", "content": "twelve bytes", "lastWrite": "2024-02-29T23:59:59.1234567Z"},
+        {"path": "C:\\Data\\Hidden Ünïcode ✓.bin", "size": 70000, "seed": 3, "attributes": ["readonly", "hidden"],
+         "lastWrite": "1969-07-20T20:17:40Z"},
         {"path": "C:\\Data\\normal.dat", "content": "x", "attributes": []},
-        {"path": "C:\\Data\\Empty", "directory": true, "attributes": ["system"]},
+        {"path": "C:\\Data\\Empty", "directory": true, "attributes": ["system"], "lastWrite": "1980-01-01T00:00:00.5Z"},
         {"path": "C:\\Data\\Link", "junction": "C:\\Data\\Empty"}])");
     winsim::ReplaceHost(winsim::ParseHost(host.dump()));
     const fs::path folder = commandtest::Fresh("describe-files");
@@ -358,11 +359,12 @@ TEST(WinclassDescribeHost, FilesKeepTheirAttributesAndSizes)
         const char *path;
         json attributes;
         unsigned long long size;
+        const char *lastWrite; // NULL: the time the file was made
     } expected[] = {
-        {"C:\\Data\\plain.txt", json::array({"archive"}), 12},
-        {"C:\\Data\\Hidden Ünïcode ✓.bin", json::array({"readonly", "hidden"}), 70000},
-        {"C:\\Data\\normal.dat", json::array(), 1},
-        {"C:\\Data\\Empty", json::array({"system"}), 0},
+        {"C:\\Data\\plain.txt", json::array({"archive"}), 12, "2024-02-29T23:59:59.1234567Z"},
+        {"C:\\Data\\Hidden Ünïcode ✓.bin", json::array({"readonly", "hidden"}), 70000, "1969-07-20T20:17:40Z"},
+        {"C:\\Data\\normal.dat", json::array(), 1, NULL},
+        {"C:\\Data\\Empty", json::array({"system"}), 0, "1980-01-01T00:00:00.5000000Z"},
     };
     ASSERT_EQ(doc["files"].size(), std::size(expected)) << doc["files"].dump(1);
     for (const auto &e : expected) {
@@ -371,6 +373,9 @@ TEST(WinclassDescribeHost, FilesKeepTheirAttributesAndSizes)
         ASSERT_NE(found, doc["files"].end()) << e.path;
         EXPECT_EQ((*found)["attributes"], e.attributes) << e.path;
         EXPECT_EQ(found->value("size", 0ULL), e.size) << e.path;
+        EXPECT_TRUE(found->contains("lastWrite")) << e.path;
+        if (e.lastWrite != NULL)
+            EXPECT_EQ((*found)["lastWrite"], e.lastWrite) << e.path;
         EXPECT_FALSE(found->contains("content") || found->contains("base64")) << "no file's bytes are read";
     }
     ASSERT_TRUE(doc.contains("captureNotes"));
