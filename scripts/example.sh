@@ -45,7 +45,7 @@ check_headers() {
     cp "$work/header.c" "$work/header.cpp"
     "$cxx" -std=c++17 -Wall -Wextra -Werror "${flags[@]}" -c "$work/header.cpp" -o "$work/header.o" ||
       fail "$name does not compile as C++ ($cxx)"
-    if ! head -n 3 "$header" | grep -q 'C++ only'; then
+    if ! grep -q 'C++ only' < <(head -n 3 "$header"); then
       "$cc" -std=c11 -Wall -Wextra -Werror "${flags[@]}" -c "$work/header.c" -o "$work/header.o" ||
         fail "$name does not compile as C ($cc)"
       count=$((count + 1))
@@ -138,8 +138,11 @@ mingw() {
     -Dwinclass_DIR="$prefix/lib/cmake/winclass" >/dev/null
   cmake --build "$work/build-mingw" >/dev/null
   [ -f "$work/build-mingw/backup_restore.exe" ] || fail "the Windows example was not built"
-  x86_64-w64-mingw32-objdump -p "$work/build-mingw/backup_restore.exe" | grep -q 'DLL Name: libwinclass.dll' ||
-    fail "the Windows example does not import libwinclass.dll"
+  # Read whole before grep: under pipefail, grep -q leaving a pipe early would fail objdump
+  # (SIGPIPE) and with it the check, now and then.
+  local imports
+  imports=$(x86_64-w64-mingw32-objdump -p "$work/build-mingw/backup_restore.exe")
+  grep -q 'DLL Name: libwinclass.dll' <<<"$imports" || fail "the Windows example does not import libwinclass.dll"
   # Under Wine, when there is one: Wine has no VSS (and no client settings), so the backup
   # session cannot start; the example must say so with the library's message and exit 1.
   if command -v wine64 >/dev/null || [ -x /usr/lib/wine/wine64 ]; then
